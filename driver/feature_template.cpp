@@ -1,0 +1,1 @@
+#include "driver/feature_template.h"

@@ -1,0 +1,224 @@
+// The template container: SHA-1, CRC-8, the empty template, writing and sealing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "driver/feature_template.h"
+#include "driver/sha1.h"
+
+namespace fx60 {
+namespace {
+
+using Template = std::array<uint8_t, kTemplateSize>;
+
+std::string hex(const Sha1Digest& digest) {
+  static const char* digits = "0123456789abcdef";
+  std::string text;
+  for (uint8_t byte : digest) {
+    text += digits[byte >> 4];
+    text += digits[byte & 15];
+  }
+  return text;
+}
+
+std::string sha1Hex(const std::string& message) {
+  return hex(sha1(reinterpret_cast<const uint8_t*>(message.data()), message.size()));
+}
+
+TEST(Sha1, KnownAnswers) {
+  EXPECT_EQ(sha1Hex(""), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+  EXPECT_EQ(sha1Hex("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
+  EXPECT_EQ(sha1Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+            "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
+  // 55, 56 and 64 bytes straddle the padding boundary.
+  EXPECT_EQ(sha1Hex(std::string(55, 'a')), "c1c8bbdc22796e28c0e15163d20899b65621d65a");
+  EXPECT_EQ(sha1Hex(std::string(56, 'a')), "c2db330f6083854c99d4b5bfb6e8f29f201be699");
+  EXPECT_EQ(sha1Hex(std::string(64, 'a')), "0098ba824b5c16427bd7a1122a5a442a25ec644d");
+}
+
+TEST(Sha1, MillionAsInUnevenPieces) {
+  Sha1 hasher;
+  const std::string chunk(997, 'a');
+  size_t left = 1000000;
+  while (left > 0) {
+    const size_t take = std::min(left, chunk.size());
+    hasher.update(reinterpret_cast<const uint8_t*>(chunk.data()), take);
+    left -= take;
+  }
+  EXPECT_EQ(hex(hasher.finish()), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
+}
+
+TEST(Crc8, DvbS2CheckValues) {
+  const uint8_t abc[] = {'a', 'b', 'c'};
+  EXPECT_EQ(crc8DvbS2(abc, 3), 0x5A);
+  const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  EXPECT_EQ(crc8DvbS2(digits, 9), 0xBC);  // the catalogue check value of this CRC
+  EXPECT_EQ(crc8DvbS2(abc, 0), 0x00);
+}
+
+TEST(EmptyTemplate, HasTheFixedHeaderAndAValidCheckByte) {
+  Template tpl;
+  tpl.fill(0xAA);
+  BuildEmptyTemplate(tpl.data());
+  const uint8_t header[] = {0x43, 0x01, 0x12, 0x0E, 0x01, 0x63, 0x00};
+  EXPECT_EQ(std::memcmp(tpl.data(), header, sizeof header), 0);
+  for (int i = 7; i <= 18; ++i) EXPECT_EQ(tpl[i], 0xFF) << i;
+  for (int i = 19; i < kTemplateCheckByte; ++i) ASSERT_EQ(tpl[i], 0) << i;
+  EXPECT_TRUE(checkByteIsValid(tpl.data()));
+  EXPECT_TRUE(isNativeTemplate(tpl.data()));
+
+  const uint8_t formerCheck = tpl[kTemplateCheckByte];
+  ASSERT_EQ(SealTemplate(tpl.data()), 1);
+  EXPECT_EQ(tpl[kTemplateSealByte], formerCheck);
+  EXPECT_TRUE(checkByteIsValid(tpl.data()));
+}
+
+// A packed minutiae record with the given (x, y, stored angle) entries.
+std::array<uint8_t, kPackedMinutiaeSize> packed(std::initializer_list<std::array<int, 3>> entries) {
+  std::array<uint8_t, kPackedMinutiaeSize> record{};
+  int i = 0;
+  for (const auto& [x, y, angle] : entries) {
+    uint8_t* entry = record.data() + 2 + 4 * i++;
+    entry[0] = static_cast<uint8_t>(x);
+    entry[1] = static_cast<uint8_t>(y);
+    entry[2] = static_cast<uint8_t>(angle);
+    entry[3] = static_cast<uint8_t>(0xFC | ((angle >> 8) & 1) << 1 | ((y >> 8) & 1));
+  }
+  record[1] = static_cast<uint8_t>(i);
+  return record;
+}
+
+TEST(WriteTemplate, EncodesCoordinatesAndAngles) {
+  const auto record = packed({{10, 300, 270}, {20, 40, 360}, {30, 50, 90}});
+  Template tpl;
+  ASSERT_EQ(WriteTemplate(record.data(), tpl.data()), 0);
+  EXPECT_EQ(tpl[kTemplateCountByte], 3);
+  EXPECT_EQ(tpl[20], 0);
+  EXPECT_EQ(tpl[21], 3 * 4 + 9);
+  EXPECT_EQ(tpl[kTemplateQualityByte], 0);
+
+  const uint8_t* first = tpl.data() + kTemplateFirstMinutia;
+  EXPECT_EQ(first[0], 10);
+  EXPECT_EQ(first[1], 0x2C);  // y = 300: low byte, bit 8 in the flags
+  EXPECT_EQ(first[2], 0x0E);  // angle 270: low byte, bit 8 in the flags
+  EXPECT_EQ(first[3], 0xFC | 0x02 | 0x01);
+
+  const uint8_t* second = first + 4;
+  EXPECT_EQ(second[2], 0);  // a stored 360 means 0 degrees
+  EXPECT_EQ(second[3], 0xFC);
+  EXPECT_EQ(first[8 + 2], 90);
+  EXPECT_TRUE(checkByteIsValid(tpl.data()));
+}
+
+TEST(WriteTemplate, EmptyRecordLeavesAllZero) {
+  std::array<uint8_t, kPackedMinutiaeSize> record{};
+  Template tpl;
+  tpl.fill(0x55);
+  EXPECT_EQ(WriteTemplate(record.data(), tpl.data()), 1);
+  for (uint8_t byte : tpl) ASSERT_EQ(byte, 0);
+}
+
+TEST(WriteTemplate, HundredMinutiaeEndAtByte430) {
+  std::array<uint8_t, kPackedMinutiaeSize> record{};
+  record[1] = 100;
+  for (int i = 0; i < 100; ++i) {
+    uint8_t* entry = record.data() + 2 + 4 * i;
+    entry[0] = static_cast<uint8_t>(i + 1);
+    entry[2] = 1;
+    entry[3] = 0xFC;
+  }
+  Template tpl;
+  ASSERT_EQ(WriteTemplate(record.data(), tpl.data()), 0);
+  EXPECT_EQ(tpl[20], (100 * 4 + 9) >> 8);
+  EXPECT_EQ(tpl[21], (100 * 4 + 9) & 0xFF);
+  EXPECT_EQ(tpl[427], 100);  // x of the last record
+  EXPECT_EQ(tpl[430], 0xFC);
+  for (int i = 431; i < kTemplateCheckByte; ++i) ASSERT_EQ(tpl[i], 0) << i;
+}
+
+class SealedTemplate : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto record = packed({{10, 300, 270}, {20, 40, 360}, {130, 359, 1}, {255, 0, 180}});
+    ASSERT_EQ(WriteTemplate(record.data(), unsealed.data()), 0);
+    unsealed[kTemplateQualityByte] = 77;
+    updateCheckByte(unsealed.data());
+    sealed = unsealed;
+    ASSERT_EQ(SealTemplate(sealed.data()), 1);
+  }
+  Template unsealed{};
+  Template sealed{};
+};
+
+TEST_F(SealedTemplate, VerifyGivesBackTheUnsealedTemplate) {
+  Template copy = sealed;
+  ASSERT_EQ(VerifyTemplateSeal(copy.data()), 1);
+  EXPECT_EQ(copy, unsealed);
+}
+
+TEST_F(SealedTemplate, AnyChangeBeforeTheSealBreaksIt) {
+  for (int i = 0; i < kSealedSpan; ++i) {
+    if (i == 1) continue;  // byte 1 has its own rule
+    Template copy = sealed;
+    copy[i] ^= 0x01;
+    ASSERT_EQ(VerifyTemplateSeal(copy.data()), 0) << "byte " << i;
+    copy[i] ^= 0x01;
+    ASSERT_EQ(copy, sealed) << "a failed check must leave the template untouched";
+  }
+  for (int i = kTemplateSealByte; i < kTemplateCheckByte; ++i) {
+    Template copy = sealed;
+    copy[i] ^= 0x80;
+    EXPECT_EQ(VerifyTemplateSeal(copy.data()), 0) << "byte " << i;
+  }
+}
+
+TEST_F(SealedTemplate, CheckByteAloneIsNotPartOfTheSeal) {
+  Template copy = sealed;
+  copy[kTemplateCheckByte] ^= 0xFF;
+  EXPECT_EQ(VerifyTemplateSeal(copy.data()), 1);
+}
+
+TEST_F(SealedTemplate, ByteOneIsForcedToOneBeforeHashing) {
+  Template changed = sealed;
+  changed[1] = 7;
+  ASSERT_EQ(VerifyTemplateSeal(changed.data()), 1);
+  EXPECT_EQ(changed[1], 1);
+
+  // Sealed while byte 1 was 7: the check hashes with 1 and fails.
+  Template odd = unsealed;
+  odd[1] = 7;
+  updateCheckByte(odd.data());
+  ASSERT_EQ(SealTemplate(odd.data()), 1);
+  EXPECT_EQ(VerifyTemplateSeal(odd.data()), 0);
+}
+
+TEST_F(SealedTemplate, ForeignFormatIsRefused) {
+  Template copy = sealed;
+  copy[3] = 15;
+  EXPECT_EQ(VerifyTemplateSeal(copy.data()), 0);
+}
+
+TEST(SealTemplate, OversizedCountsStayInsideTheTemplate) {
+  for (int count : {111, 115, 120, 121, 200, 255}) {
+    // An exactly sized heap block lets the address sanitizer catch any overrun.
+    auto tpl = std::make_unique<uint8_t[]>(kTemplateSize);
+    BuildEmptyTemplate(tpl.get());
+    std::memset(tpl.get() + kTemplateFirstMinutia, 0x5A, kSealedSpan - kTemplateFirstMinutia);
+    tpl[kTemplateCountByte] = static_cast<uint8_t>(count);
+    updateCheckByte(tpl.get());
+    ASSERT_EQ(SealTemplate(tpl.get()), 1) << count;
+    EXPECT_EQ(tpl[kTemplateCountByte], count);
+    const int clearedEnd = std::min(471 + 4 * (count - 110), kSealedSpan);
+    for (int i = 471; i < clearedEnd; ++i) ASSERT_EQ(tpl[i], 0) << count << " byte " << i;
+    for (int i = clearedEnd; i < kSealedSpan; ++i) ASSERT_EQ(tpl[i], 0x5A) << count << " byte " << i;
+    EXPECT_EQ(tpl[470], 0x5A);
+    EXPECT_EQ(VerifyTemplateSeal(tpl.get()), 1) << count;
+  }
+}
+
+}  // namespace
+}  // namespace fx60

@@ -1,0 +1,249 @@
+#include "match/pair_tables.h"
+
+#include <algorithm>
+
+#include "match/angles.h"
+#include "match/sqrt_tables.h"
+
+namespace fx60::match {
+namespace {
+
+constexpr int kMaxKeyedMinutiae = 128;  // pair keys hold 7-bit indexes
+constexpr uint32_t kVotingD2 = 1224;    // shorter pairs match but do not vote
+constexpr int kAngleWindow = 24;        // both lane residuals within -12..12
+
+// d2 of the pair at 1-based position `number`; an empty list reads as its end mark.
+uint32_t d2OfPairNumber(const MinutiaPair* pairs, int count, int number) {
+  if (count <= 0 || number <= 0) return kPairListEnd;
+  return pairs[std::min(number, count) - 1].d2;
+}
+
+uint32_t upperBoundOfPairNumber(const MinutiaPair* pairs, int count, int number) {
+  if (count <= 0 || number <= 0) return kPairListEnd;
+  const MinutiaPair& pair = pairs[std::min(number, count) - 1];
+  return pair.d2 + toleranceOf(pair.length).hi;
+}
+
+// Agreement weight of an end-angle residual of -12..12: 20 at 0, 8 at the edges.
+constexpr uint8_t laneWeight(uint32_t laneByte) {
+  const int residual = static_cast<int>(laneByte) - 12;
+  return static_cast<uint8_t>(20 - (residual < 0 ? -residual : residual));
+}
+
+}  // namespace
+
+int buildPairKeys(const MatchMinutia* minutiae, int n, uint32_t limit, uint32_t* out, int capacity) {
+  const int used = std::min(n, kMaxKeyedMinutiae);
+  int count = 0;
+  for (int i = 0; i < used; ++i) {
+    for (int j = i + 1; j < used; ++j) {
+      const int dx = minutiae[j].x - minutiae[i].x;
+      const int dy = minutiae[j].y - minutiae[i].y;
+      const uint32_t d2 = static_cast<uint32_t>(dx * dx + dy * dy);
+      if (d2 > limit || count >= capacity) continue;
+      out[count++] = pairKey(d2, i, j);
+    }
+  }
+  return count;
+}
+
+int selectPairs(uint32_t* keys, int count, uint32_t bound) {
+  uint32_t* middle = std::partition(keys, keys + count, [bound](uint32_t key) { return key <= bound; });
+  return static_cast<int>(middle - keys);
+}
+
+void expandPairs(const uint32_t* keys, int from, int to, MinutiaPair* pairs) {
+  for (int k = from; k < to; ++k) {
+    MinutiaPair& pair = pairs[k];
+    pair = MinutiaPair{};
+    pair.d2 = pairKeyD2(keys[k]);
+    pair.length = static_cast<uint16_t>(ceilSqrtExact(pair.d2));
+    pair.i = static_cast<uint8_t>(pairKeyI(keys[k]));
+    pair.j = static_cast<uint8_t>(pairKeyJ(keys[k]));
+  }
+  pairs[to] = MinutiaPair{};
+  pairs[to].d2 = kPairListEnd;
+}
+
+void fillPairAngles(MinutiaPair* pairs, int count, const MatchMinutia* minutiae) {
+  for (int k = 0; k < count; ++k) {
+    MinutiaPair& pair = pairs[k];
+    const MatchMinutia& first = minutiae[pair.i];
+    const MatchMinutia& second = minutiae[pair.j];
+    pair.length = static_cast<uint16_t>(std::max(2, ceilSqrtExact(pair.d2)));
+    pair.dir = byteAngleOf(second.x - first.x, second.y - first.y);
+    pair.relAngleJ = static_cast<uint8_t>(second.angle() - pair.dir - 116);
+    pair.relAngles = static_cast<uint32_t>((first.angle() - pair.dir + 12) & 0xFF) | 0x0F000F00u |
+                     (static_cast<uint32_t>(pair.relAngleJ) << 16);
+  }
+}
+
+void preparePassTables(MatchContext& ctx) {
+  const MatchView& a = ctx.viewA;
+  ctx.pairsA = ctx.buffers->pairsA.data();
+
+  ctx.extentA = SideExtent{};
+  if (a.count > 0) {
+    ctx.extentA.minX = ctx.extentA.maxX = a.minutiae[0].x;
+    for (int i = 1; i < a.count; ++i) {
+      ctx.extentA.minX = std::min(ctx.extentA.minX, a.minutiae[i].x);
+      ctx.extentA.maxX = std::max(ctx.extentA.maxX, a.minutiae[i].x);
+    }
+    ctx.extentA.firstY = a.minutiae[0].y;
+    ctx.extentA.lastY = a.minutiae[a.count - 1].y;
+  }
+
+  // A's keys are built in B's key buffer, which pass 1 only fills afterwards.
+  uint32_t* keys = ctx.buffers->pairKeysB.data();
+  const int keyCount = buildPairKeys(a.minutiae, a.count, ctx.pairLimitA, keys, kMaxPairKeys);
+  std::sort(keys, keys + keyCount);
+  const int kept = std::min(keyCount, kMaxPairRecords);
+  expandPairs(keys, 0, kept, ctx.pairsA);
+  fillPairAngles(ctx.pairsA, kept, a.minutiae);
+  ctx.pairCountA = kept;
+  ctx.pairLimitB = kept > 0 ? upperBoundOfPairNumber(ctx.pairsA, kept, kept) : 0;
+  // The view keeps its count: pass 2 reads the true count of both sides.
+  ctx.countA = a.count;
+}
+
+void buildPass1PairsB(MatchContext& ctx) {
+  const MatchView& b = ctx.viewB;
+  uint32_t* keys = ctx.pairKeysB;
+  const int keyCount = buildPairKeys(b.minutiae, b.count, kPairLimitBKeys, keys, kMaxPairKeys);
+  ctx.pairKeyCountB = keyCount;
+
+  // Take the B pairs no longer than A's 350th pair (or its last).
+  const int f = std::min(ctx.pairCountA, kPairsInUse);
+  const uint32_t boundD2 = d2OfPairNumber(ctx.pairsA, ctx.pairCountA, f);
+  const uint32_t bound = boundD2 >= (kPairListEnd >> 14) ? kPairListEnd : (boundD2 << 14) | 0x3FFFu;
+  int taken = selectPairs(keys, keyCount, bound);
+  std::sort(keys, keys + taken);
+  int g = std::min(taken, kMaxPairRecords);
+  const int gBeforeWidening = g;
+
+  // Too few B pairs for a large A: widen the bound in steps along A's longer pairs.
+  if (ctx.pairCountA > kPairsInUse && g < kPairsInUse) {
+    int m = kPairsInUse;
+    while (taken < keyCount) {
+      const uint32_t widened = upperBoundOfPairNumber(ctx.pairsA, ctx.pairCountA, m);
+      const uint32_t widenedKey =
+          widened >= (kPairListEnd >> 14) ? kPairListEnd : (widened << 14) | 0x3FFFu;
+      const int added = selectPairs(keys + taken, keyCount - taken, widenedKey);
+      std::sort(keys + taken, keys + taken + added);
+      taken += added;
+      g += added;
+      if (g >= kPairsInUse) {
+        g = kPairsInUse;
+        break;
+      }
+      if (m >= ctx.pairCountA) break;
+      m = std::min(m + 100, ctx.pairCountA);
+    }
+  }
+  ctx.pairKeysSortedB = taken;
+
+  expandPairs(keys, 0, g, ctx.pairsB);
+  ctx.pairCountB = g;
+
+  ctx.outerPairs = ctx.pairsB;
+  ctx.outerCount = g;
+  ctx.innerPairs = ctx.pairsA;
+  ctx.innerCount = ctx.pairCountA;
+  ctx.outerLimit = ctx.pairLimitB;
+  ctx.counts.nB = std::min(g, kPairsInUse);
+  ctx.counts.nB0 = std::min(gBeforeWidening, kPairsInUse);
+  ctx.counts.nA = std::min(ctx.pairCountA, kPairsInUse);
+}
+
+int matchPairs(MatchContext& ctx, int pass) {
+  uint32_t* votes = ctx.rotationVotes;
+  std::fill(votes, votes + kRotationBins, 0u);
+  PairMatch* matches = ctx.matches;
+  int matchCount = 0;
+  int processed = 0;
+
+  MinutiaPair* outer = ctx.outerPairs;
+  const MinutiaPair* inner = ctx.innerPairs;
+  const MatchMinutia* minutiaeB = ctx.viewB.minutiae;
+
+  if (ctx.outerCount > 0) {
+    const uint32_t limit = std::min(ctx.outerLimit, outer[ctx.outerCount - 1].d2);
+    int innerStart = 0;
+
+    for (int q = 0; outer[q].d2 <= limit; ++q) {
+      MinutiaPair& pair = outer[q];
+      const MatchMinutia& first = minutiaeB[pair.i];
+      const MatchMinutia& second = minutiaeB[pair.j];
+      pair.dir = byteAngleOf(second.x - first.x, second.y - first.y);
+      const uint32_t relI = static_cast<uint8_t>(first.angle() - pair.dir);
+      const uint32_t relJ = static_cast<uint8_t>(second.angle() - pair.dir - 128);
+      const uint32_t straight = relI | (relJ << 16);
+      const uint32_t crossed = relJ | (relI << 16);
+      pair.relAngles = (straight + 0x000C000Cu) | 0x8F000F00u;
+
+      const DistanceTolerance tolerance = toleranceOf(pair.length);
+      if (pair.d2 > tolerance.lo) {
+        const uint32_t lower = pair.d2 - tolerance.lo;
+        while (inner[innerStart].d2 < lower) ++innerStart;
+      }
+      const bool votes_ = pair.d2 > kVotingD2;
+      if (votes_ && inner[innerStart].d2 == kPairListEnd) break;
+      ++processed;
+
+      const uint32_t upper = pair.d2 + tolerance.hi;
+      const uint32_t pairRefBase = static_cast<uint32_t>(q) << 20;
+      for (int r = innerStart; inner[r].d2 <= upper && inner[r].d2 != kPairListEnd; ++r) {
+        const MinutiaPair& candidate = inner[r];
+        const uint32_t straightDiff = candidate.relAngles - straight;
+        if ((straightDiff & 0xFF) <= kAngleWindow && ((straightDiff >> 16) & 0xFF) <= kAngleWindow) {
+          const uint8_t wI = laneWeight(straightDiff & 0xFF);
+          const uint8_t wJ = laneWeight((straightDiff >> 16) & 0xFF);
+          if (matchCount < kMaxPairRecords) {
+            PairMatch& m = matches[matchCount++];
+            m = PairMatch{};
+            m.bForAi = pair.i;
+            m.bForAj = pair.j;
+            m.weightI = wI;
+            m.dirB = pair.dir;
+            m.aI = candidate.i;
+            m.aJ = candidate.j;
+            m.aRelAngleJ = candidate.relAngleJ;
+            m.dirA = candidate.dir;
+            m.weightJ = wJ;
+            m.pairRef = pairRefBase + 16u * static_cast<uint32_t>(r);
+          }
+          if (votes_) votes[static_cast<uint8_t>(candidate.dir - pair.dir)] += wI + wJ - 14u;
+        }
+        const uint32_t crossedDiff = candidate.relAngles - crossed;
+        if ((crossedDiff & 0xFF) <= kAngleWindow && ((crossedDiff >> 16) & 0xFF) <= kAngleWindow) {
+          const uint8_t wI = laneWeight(crossedDiff & 0xFF);
+          const uint8_t wJ = laneWeight((crossedDiff >> 16) & 0xFF);
+          const uint8_t turnedDir = static_cast<uint8_t>(pair.dir + 128);
+          if (matchCount < kMaxPairRecords) {
+            PairMatch& m = matches[matchCount++];
+            m = PairMatch{};
+            m.bForAi = pair.j;
+            m.bForAj = pair.i;
+            m.weightI = wI;
+            m.dirB = turnedDir;
+            m.aI = candidate.i;
+            m.aJ = candidate.j;
+            m.aRelAngleJ = candidate.relAngleJ;
+            m.dirA = candidate.dir;
+            m.weightJ = wJ;
+            m.pairRef = pairRefBase + 16u * static_cast<uint32_t>(r);
+          }
+          if (votes_) votes[static_cast<uint8_t>(candidate.dir - turnedDir)] += wI + wJ - 14u;
+        }
+      }
+    }
+  }
+
+  matches[matchCount] = PairMatch{};
+  matches[matchCount].rotationFlag = kPairMatchEndFlag;
+  ctx.matchCount = matchCount;
+  ctx.outerRecordsProcessed[pass == 2 ? 1 : 0] = processed;
+  return matchCount;
+}
+
+}  // namespace fx60::match

@@ -4,7 +4,7 @@ namespace fx60::match {
 
 const std::array<DirectionVector, 256> AngleDirectionTable{};
 
-int affineRefine(MatchContext& ctx, AlignedCandidate& candidate) {
+int affineRefine(MatchContext& ctx, CandidateAlignment& candidate) {
   (void)ctx;
   candidate.affine = AffineParams{};
   return 0;

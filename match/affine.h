@@ -14,7 +14,7 @@ namespace fx60::match {
 // pairs by least squares. An accepted fit is stored in candidate.affine and applied
 // to the aligned minutiae and singular points; the fit statistics go to ctx.affine.
 // Returns the rotation correction in byte-angle steps (0 when no fit was accepted).
-int affineRefine(MatchContext& ctx, AlignedCandidate& candidate);
+int affineRefine(MatchContext& ctx, CandidateAlignment& candidate);
 
 // Writes ctx.pass2 from the pass-1 pair lists (side A's list and B's keys and
 // records) and sets ctx.pass2Ready. Runs at the end of pass 1, before the views are

@@ -2,10 +2,10 @@
 
 namespace fx60::match {
 
-bool alignCandidate(MatchContext& ctx, uint8_t rotation, AlignedCandidate& candidate) {
+bool alignCandidate(MatchContext& ctx, uint8_t rotation, CandidateAlignment& candidate) {
   (void)ctx;
   (void)rotation;
-  candidate = AlignedCandidate{};
+  candidate = CandidateAlignment{};
   return false;
 }
 

@@ -34,7 +34,7 @@ struct AffineParams {
 
 // Side B as turned, moved and refined for one candidate rotation, with what the
 // later stages of the candidate need.
-struct AlignedCandidate {
+struct CandidateAlignment {
   std::array<MatchMinutia, kMaxViewMinutiae> minutiae{};
   int32_t count = 0;
   std::array<MatchSingularPoint, kMaxSingularPoints> singularPoints{};
@@ -59,7 +59,7 @@ struct AlignedCandidate {
 // pairs. Returns true with candidate.score = G when a usable alignment was found;
 // false when no translation peak exists or the best translation scored below 192
 // (the caller then falls back to the singular pairs).
-bool alignCandidate(MatchContext& ctx, uint8_t rotation, AlignedCandidate& candidate);
+bool alignCandidate(MatchContext& ctx, uint8_t rotation, CandidateAlignment& candidate);
 
 // ---------------------------------------------------------------------------
 // Stages of the alignment (exposed for tests and tools)
@@ -121,6 +121,6 @@ struct AssignmentResult {
 };
 
 // Resolves one partner per minutia from the record scores and fills the matched-pair list.
-AssignmentResult assignmentScore(const MatchContext& ctx, AlignedCandidate& candidate);
+AssignmentResult assignmentScore(const MatchContext& ctx, CandidateAlignment& candidate);
 
 }  // namespace fx60::match

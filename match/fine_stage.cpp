@@ -2,7 +2,7 @@
 
 namespace fx60::match {
 
-int fineRescore(const MatchContext& ctx, const AlignedCandidate& candidate, int g0, uint8_t rotation,
+int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, int g0, uint8_t rotation,
                 int correction, int pass) {
   (void)ctx;
   (void)candidate;

@@ -13,7 +13,7 @@ namespace fx60::match {
 // The new score of an aligned, refined candidate (similarity units, >= 0).
 // Side A is ctx.viewA with ctx.countA minutiae; g0 is the incoming candidate score,
 // rotation the candidate rotation and correction the affine rotation correction.
-int fineRescore(const MatchContext& ctx, const AlignedCandidate& candidate, int g0, uint8_t rotation,
+int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, int g0, uint8_t rotation,
                 int correction, int pass);
 
 // Weight of a weighted squared distance between two minutiae (0 from 128 on).

@@ -1,0 +1,276 @@
+#include "sim/cable_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <sstream>
+
+#include "sim/byte_order.h"
+
+namespace fx60::sim {
+
+namespace {
+
+// Larger requests are not part of the protocol; a peer sending one is dropped.
+constexpr uint32_t kMaxMessageBytes = 1u << 20;
+
+bool readExactly(int fd, uint8_t* data, size_t length) {
+  while (length > 0) {
+    const ssize_t got = ::recv(fd, data, length, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    data += got;
+    length -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool writeExactly(int fd, const uint8_t* data, size_t length) {
+  while (length > 0) {
+    const ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) return false;
+    data += sent;
+    length -= static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+int listenOn(const std::string& path, std::string* error) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof address.sun_path) {
+    *error = "socket path '" + path + "' is empty or too long";
+    return -1;
+  }
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    *error = std::string("socket: ") + std::strerror(errno);
+    return -1;
+  }
+  ::unlink(path.c_str());  // a socket file left by an earlier run
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 16) != 0) {
+    *error = path + ": " + std::strerror(errno);
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+std::string describeStatus(const ModuleStatus& status) {
+  std::ostringstream out;
+  out << "plugged=" << (status.plugged ? 1 : 0)
+      << " finger=" << (status.finger == FingerState::Present ? "present" : "absent") << " indicators=";
+  bool first = true;
+  for (const auto& [indicator, state] : status.indicators) {
+    out << (first ? "" : ",") << indicator << ':' << state;
+    first = false;
+  }
+  if (first) out << '-';
+  out << " polls=" << status.fingerPolls << " images=" << status.imagesServed << " writes=" << status.writes
+      << " reads=" << status.reads << " links=" << status.openLinks;
+  return out.str();
+}
+
+}  // namespace
+
+CableServer::CableServer(SimulatedModule& module, std::string cablePath, std::string controlPath)
+    : module_(module), cablePath_(std::move(cablePath)), controlPath_(std::move(controlPath)) {}
+
+CableServer::~CableServer() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  dropAllCables();
+  for (Connection* connection : connections_) {
+    ::shutdown(connection->fd, SHUT_RDWR);
+    if (connection->thread.joinable()) connection->thread.join();
+    delete connection;
+  }
+  for (int fd : {cableListener_, controlListener_, stopPipe_[0], stopPipe_[1]})
+    if (fd >= 0) ::close(fd);
+  if (cableListener_ >= 0) ::unlink(cablePath_.c_str());
+  if (controlListener_ >= 0) ::unlink(controlPath_.c_str());
+}
+
+int64_t CableServer::nowMs() const {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool CableServer::start(std::string* error) {
+  if (::pipe2(stopPipe_, O_CLOEXEC) != 0) {
+    *error = std::string("pipe: ") + std::strerror(errno);
+    return false;
+  }
+  cableListener_ = listenOn(cablePath_, error);
+  if (cableListener_ < 0) return false;
+  if (!controlPath_.empty()) {
+    controlListener_ = listenOn(controlPath_, error);
+    if (controlListener_ < 0) return false;
+  }
+  return true;
+}
+
+void CableServer::run() {
+  for (;;) {
+    pollfd watched[3] = {{stopPipe_[0], POLLIN, 0}, {cableListener_, POLLIN, 0}, {controlListener_, POLLIN, 0}};
+    const int count = controlListener_ >= 0 ? 3 : 2;
+    if (::poll(watched, count, 500) < 0 && errno != EINTR) return;
+    if (watched[0].revents != 0) return;
+    reapFinished();
+    for (int i = 1; i < count; ++i) {
+      if ((watched[i].revents & POLLIN) == 0) continue;
+      const int fd = ::accept4(watched[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;
+      const bool cable = i == 1;
+      if (cable && !module_.plugged()) {  // nothing answers while unplugged
+        ::close(fd);
+        continue;
+      }
+      auto* connection = new Connection{fd, {}, false, cable};
+      std::lock_guard lock(mutex_);
+      connections_.push_back(connection);
+      connection->thread = std::thread([this, connection, cable] {
+        if (cable)
+          serveCable(connection->fd);
+        else
+          serveControl(connection->fd);
+        std::lock_guard done(mutex_);
+        connection->finished = true;
+      });
+    }
+  }
+}
+
+void CableServer::reapFinished() {
+  std::vector<Connection*> finished;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto it = connections_.begin(); it != connections_.end();) {
+      if ((*it)->finished) {
+        finished.push_back(*it);
+        it = connections_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (Connection* connection : finished) {
+    connection->thread.join();
+    ::close(connection->fd);
+    delete connection;
+  }
+}
+
+void CableServer::serveCable(int fd) {
+  const int link = module_.openLink();
+  std::vector<uint8_t> request;
+  for (;;) {
+    uint8_t prefix[4];
+    if (!readExactly(fd, prefix, sizeof prefix)) break;
+    const uint32_t length = readU32(prefix, 0);
+    if (length > kMaxMessageBytes) break;
+    request.resize(length);
+    if (!readExactly(fd, request.data(), length)) break;
+
+    long generation;
+    {
+      std::lock_guard lock(mutex_);
+      generation = dropGeneration_;
+    }
+    const Reply reply = module_.handle(link, request, nowMs());
+    if (reply.hangUp) {
+      dropAllCables();
+      break;
+    }
+    if (reply.delayMs > 0) {
+      // Hold the answer, but give up at once when the cable is pulled.
+      std::unique_lock lock(mutex_);
+      const bool interrupted = wake_.wait_for(lock, std::chrono::milliseconds(reply.delayMs),
+                                              [&] { return stopping_ || dropGeneration_ != generation; });
+      if (interrupted) break;
+    }
+    std::vector<uint8_t> framed;
+    framed.reserve(reply.message.size() + 4);
+    appendU32(framed, static_cast<uint32_t>(reply.message.size()));
+    framed.insert(framed.end(), reply.message.begin(), reply.message.end());
+    if (!writeExactly(fd, framed.data(), framed.size())) break;
+  }
+  module_.closeLink(link);
+  ::shutdown(fd, SHUT_RDWR);
+}
+
+void CableServer::serveControl(int fd) {
+  std::string pending;
+  char buffer[512];
+  for (;;) {
+    const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    pending.append(buffer, static_cast<size_t>(got));
+    if (pending.size() > 64 * 1024) break;
+    size_t end;
+    while ((end = pending.find('\n')) != std::string::npos) {
+      std::string line = pending.substr(0, end);
+      pending.erase(0, end + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      const std::string answer = control(line) + "\n";
+      if (!writeExactly(fd, reinterpret_cast<const uint8_t*>(answer.data()), answer.size())) return;
+    }
+  }
+  ::shutdown(fd, SHUT_RDWR);
+}
+
+std::string CableServer::control(const std::string& line) {
+  const size_t space = line.find(' ');
+  const std::string verb = line.substr(0, space);
+  const std::string argument = space == std::string::npos ? "" : line.substr(space + 1);
+  std::string error;
+  if (verb == "place") {
+    module_.placeFinger();
+  } else if (verb == "lift") {
+    module_.liftFinger();
+  } else if (verb == "image") {
+    if (!module_.setImage(argument, &error)) return "error " + error;
+  } else if (verb == "script") {
+    auto timeline = FingerTimeline::parse(argument, &error);
+    if (!timeline) return "error " + error;
+    module_.setFingerScript(std::move(*timeline));
+  } else if (verb == "fault") {
+    auto rule = parseFaultRule(argument, module_.config().mode, &error);
+    if (!rule) return "error " + error;
+    module_.addFault(*rule);
+  } else if (verb == "unplug") {
+    module_.unplug();
+    dropAllCables();
+  } else if (verb == "plug") {
+    module_.plug();
+  } else if (verb == "status") {
+    return describeStatus(module_.status(nowMs()));
+  } else {
+    return "error unknown command '" + verb + "'";
+  }
+  return "ok";
+}
+
+void CableServer::dropAllCables() {
+  std::lock_guard lock(mutex_);
+  ++dropGeneration_;
+  // Shutting the sockets down wakes their threads; each closes its own.
+  // Control connections are left alone: only cable connections carry a link.
+  for (Connection* connection : connections_)
+    if (connection->cable && !connection->finished) ::shutdown(connection->fd, SHUT_RDWR);
+  wake_.notify_all();
+}
+
+}  // namespace fx60::sim

@@ -1,0 +1,61 @@
+// Serves a simulated module on a Unix stream socket (the virtual cable), and
+// takes live commands on an optional control socket.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/simulated_module.h"
+
+namespace fx60::sim {
+
+class CableServer {
+ public:
+  CableServer(SimulatedModule& module, std::string cablePath, std::string controlPath);
+  ~CableServer();
+
+  // Binds the sockets; false with a message on failure.
+  bool start(std::string* error);
+
+  // Serves until stop() is called (from a signal handler through stopFd()).
+  void run();
+
+  // Write one byte here to stop run(); safe from a signal handler.
+  int stopFd() const { return stopPipe_[1]; }
+
+  // One control command line, answered with one line (without the new line).
+  std::string control(const std::string& line);
+
+ private:
+  struct Connection {
+    int fd;
+    std::thread thread;
+    bool finished = false;
+    bool cable = true;  // a cable connection, not a control one
+  };
+
+  void serveCable(int fd);
+  void serveControl(int fd);
+  // Closes every open cable connection, as pulling the plug does.
+  void dropAllCables();
+  void reapFinished();
+  int64_t nowMs() const;
+
+  SimulatedModule& module_;
+  std::string cablePath_, controlPath_;
+  int cableListener_ = -1, controlListener_ = -1;
+  int stopPipe_[2] = {-1, -1};
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  long dropGeneration_ = 0;
+  bool stopping_ = false;
+  std::vector<Connection*> connections_;
+};
+
+}  // namespace fx60::sim

@@ -1,0 +1,224 @@
+// fx60-sim: a simulated fingerprint module on a Unix socket.
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/cable_server.h"
+
+namespace {
+
+using namespace fx60::sim;
+
+constexpr const char* kUsage =
+    "usage: fx60-sim [options] SOCKET\n"
+    "Serves a simulated fingerprint module on the Unix stream socket SOCKET.\n"
+    "  --mode storage|hid     wire protocol (default storage)\n"
+    "  --images PATH          a .pgm file or a folder of them (256 x 360), served in\n"
+    "                         turn; repeatable. Without it: generated prints\n"
+    "  --seed N               first seed of the generated prints (default 1)\n"
+    "  --finger SCRIPT        finger timeline, e.g. \"absent:3 present:400ms lifted\";\n"
+    "                         steps last N polls (:N) or milliseconds (:Nms), the\n"
+    "                         last for ever (default \"present\")\n"
+    "  --finger-file FILE     the timeline script from a file\n"
+    "  --fault SPEC           KIND[@COMMAND][+SKIP][:COUNT|:*], repeatable. Kinds: crc,\n"
+    "                         write-fail, read-fail, short-read, stall, bad-status,\n"
+    "                         bad-checksum, bad-header, unplug. Commands: indicator,\n"
+    "                         version, detect, start-image, image-half (storage);\n"
+    "                         indicator, connect, detect, disconnect, version, image,\n"
+    "                         image-data (hid); or a numeric code\n"
+    "  --image-size WxH       announce and send images of another size\n"
+    "  --version-text TEXT    the module's version text\n"
+    "  --inquiry TEXT         the 28-character SCSI identity (vendor, product, revision)\n"
+    "  --report-length N      HID input and output report length (default 65)\n"
+    "  --control PATH         accept live commands on this socket, one per line:\n"
+    "                         place, lift, image FILE, script SCRIPT, fault SPEC,\n"
+    "                         unplug, plug, status\n"
+    "  --log[=FILE]           log every request (to stderr, or to FILE)\n";
+
+int stopFd = -1;
+
+void onSignal(int) {
+  const char byte = 1;
+  if (stopFd >= 0) (void)!::write(stopFd, &byte, 1);
+}
+
+bool parseSize(const std::string& text, int& width, int& height) {
+  char separator = 0;
+  std::istringstream in(text);
+  return (in >> width >> separator >> height) && (separator == 'x' || separator == 'X') && in.eof() &&
+         width > 0 && height > 0 && width <= 4096 && height <= 4096;
+}
+
+std::string readFile(const std::string& path, bool& ok) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  ok = static_cast<bool>(in) || in.eof();
+  return text.str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ModuleConfig config;
+  ImageSource images;
+  std::vector<std::string> imagePaths;
+  uint32_t seed = 1;
+  std::string fingerScript = "present";
+  std::vector<std::string> faultSpecs;
+  std::string socketPath, controlPath, logPath;
+  bool logging = false;
+
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= args.size()) {
+        std::cerr << "fx60-sim: " << arg << " needs a value\n";
+        std::exit(2);
+      }
+      out = args[++i];
+    };
+    std::string text;
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return 0;
+    } else if (arg == "--mode") {
+      value(text);
+      if (text == "storage") config.mode = WireMode::Storage;
+      else if (text == "hid") config.mode = WireMode::Hid;
+      else {
+        std::cerr << "fx60-sim: unknown mode '" << text << "'\n";
+        return 2;
+      }
+    } else if (arg == "--images") {
+      value(text);
+      imagePaths.push_back(text);
+    } else if (arg == "--seed") {
+      value(text);
+      seed = static_cast<uint32_t>(std::stoul(text));
+    } else if (arg == "--finger") {
+      value(fingerScript);
+    } else if (arg == "--finger-file") {
+      value(text);
+      bool ok = false;
+      fingerScript = readFile(text, ok);
+      if (!ok) {
+        std::cerr << "fx60-sim: cannot read " << text << "\n";
+        return 2;
+      }
+    } else if (arg == "--fault") {
+      value(text);
+      faultSpecs.push_back(text);
+    } else if (arg == "--image-size") {
+      value(text);
+      if (!parseSize(text, config.imageWidth, config.imageHeight)) {
+        std::cerr << "fx60-sim: bad image size '" << text << "'\n";
+        return 2;
+      }
+    } else if (arg == "--version-text") {
+      value(config.versionText);
+    } else if (arg == "--inquiry") {
+      value(text);
+      text.resize(28, ' ');
+      config.inquiryVendor = text.substr(0, 8);
+      config.inquiryProduct = text.substr(8, 16);
+      config.inquiryRevision = text.substr(24, 4);
+    } else if (arg == "--report-length") {
+      value(text);
+      const int length = std::atoi(text.c_str());
+      if (length < 10 || length > 4096) {
+        std::cerr << "fx60-sim: report length must be 10..4096\n";
+        return 2;
+      }
+      config.inputReportLength = config.outputReportLength = static_cast<uint16_t>(length);
+    } else if (arg == "--control") {
+      value(controlPath);
+    } else if (arg == "--log") {
+      logging = true;
+    } else if (arg.starts_with("--log=")) {
+      logging = true;
+      logPath = arg.substr(6);
+    } else if (arg.starts_with("--")) {
+      std::cerr << "fx60-sim: unknown option " << arg << "\n" << kUsage;
+      return 2;
+    } else if (socketPath.empty()) {
+      socketPath = arg;
+    } else {
+      std::cerr << "fx60-sim: more than one socket path\n";
+      return 2;
+    }
+  }
+  if (socketPath.empty()) {
+    std::cerr << kUsage;
+    return 2;
+  }
+
+  std::string error;
+  images = ImageSource(seed);
+  for (const auto& path : imagePaths) {
+    if (!images.add(path, &error)) {
+      std::cerr << "fx60-sim: " << error << "\n";
+      return 1;
+    }
+  }
+  auto timeline = FingerTimeline::parse(fingerScript, &error);
+  if (!timeline) {
+    std::cerr << "fx60-sim: finger script: " << error << "\n";
+    return 2;
+  }
+  FaultPlan faults;
+  for (const auto& spec : faultSpecs) {
+    auto rule = parseFaultRule(spec, config.mode, &error);
+    if (!rule) {
+      std::cerr << "fx60-sim: " << error << "\n";
+      return 2;
+    }
+    faults.add(*rule);
+  }
+
+  SimulatedModule module(config, std::move(images), std::move(*timeline), std::move(faults));
+
+  std::FILE* logFile = nullptr;
+  if (logging) {
+    logFile = logPath.empty() ? stderr : std::fopen(logPath.c_str(), "w");
+    if (logFile == nullptr) {
+      std::cerr << "fx60-sim: cannot write " << logPath << "\n";
+      return 1;
+    }
+    const auto started = std::chrono::steady_clock::now();
+    module.setLogger([logFile, started](const std::string& line) {
+      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+      std::fprintf(logFile, "%8lld %s\n", static_cast<long long>(ms.count()), line.c_str());
+      std::fflush(logFile);
+    });
+  }
+
+  int status = 0;
+  {
+    CableServer server(module, socketPath, controlPath);
+    if (!server.start(&error)) {
+      std::cerr << "fx60-sim: " << error << "\n";
+      return 1;
+    }
+    stopFd = server.stopFd();
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    server.run();
+    stopFd = -1;
+  }
+  if (logFile != nullptr && logFile != stderr) std::fclose(logFile);
+  return status;
+}

@@ -1,0 +1,17 @@
+# The simulated module: its logic as a library (driven directly by tests and
+# fuzzers), and the program that serves it over the virtual cable.
+add_library(fx60_sim_core STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/finger_timeline.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/fault_plan.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/image_source.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/simulated_module.cpp
+)
+target_include_directories(fx60_sim_core PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(fx60_sim_core PUBLIC Threads::Threads)
+
+add_executable(fx60-sim
+  ${CMAKE_CURRENT_LIST_DIR}/cable_server.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/fx60_sim_main.cpp
+)
+target_link_libraries(fx60-sim PRIVATE fx60_sim_core)
+install(TARGETS fx60-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -1,11 +1,215 @@
-// Placeholder until the matcher lands: every comparison reports an unusable template.
 #include "match/matcher.h"
 
-namespace fx60::match {
+#include <algorithm>
+#include <array>
+#include <cstring>
 
-int matchTemplates(const uint8_t* /*first*/, const uint8_t* /*second*/, float* score) {
+#include "driver/feature_template.h"
+#include "match/match_context.h"
+#include "match/match_pass.h"
+#include "match/pair_tables.h"
+#include "match/view.h"
+
+namespace fx60::match {
+namespace {
+
+constexpr float kSimilarityUnit = 65536.0f;
+constexpr uint32_t kSimilarityOne = 65536;
+constexpr int kRetryPercent = 40;  // a first result at or below this tries the half-turned template
+constexpr int kMaxNormalisedMinutiae = 70;
+constexpr int kBorder = 6;
+// Records that lie wholly between the first record and the check byte.
+constexpr int kMaxRecordsInTemplate = (kTemplateCheckByte - kTemplateFirstMinutia) / 4;  // 120
+constexpr int kMaxTurnedMinutiae = 119;
+
+struct TemplateRecord {
+  int x;
+  int y;
+  int angle;  // stored 9-bit angle
+};
+
+TemplateRecord readRecord(const uint8_t* tpl, int index) {
+  const uint8_t* r = tpl + kTemplateFirstMinutia + 4 * index;
+  return {r[0], r[1] + 256 * (r[3] & 1), r[2] + 256 * ((r[3] >> 1) & 1)};
+}
+
+void writeRecord(uint8_t* tpl, int index, int x, int y, int angle) {
+  uint8_t* r = tpl + kTemplateFirstMinutia + 4 * index;
+  r[0] = static_cast<uint8_t>(x);
+  r[1] = static_cast<uint8_t>(y);
+  r[2] = static_cast<uint8_t>(angle);
+  r[3] = static_cast<uint8_t>(0xFC | (((angle >> 8) & 1) << 1) | ((y >> 8) & 1));
+}
+
+int roundedPercent(float similarity) { return static_cast<int>(500.0f * similarity + 0.5f); }
+
+// Prepares one copy for comparison: native templates are normalised, others lose
+// their singular points. Returns false when the template is unusable.
+bool prepareTemplate(uint8_t* tpl) {
+  if (isNativeTemplate(tpl)) return normaliseTemplate(tpl) == 0;
+  std::memset(tpl + kTemplateSingularPoints, 0, 9);
+  updateCheckByte(tpl);
+  return true;
+}
+
+}  // namespace
+
+int normaliseTemplate(uint8_t* tpl) {
+  if (tpl[3] != 14) return 0;
+  const int storedCount = tpl[kTemplateCountByte];
+  if (!checkByteIsValid(tpl) || tpl[0] != kTemplateMagic || tpl[4] != 1 || storedCount == 0 ||
+      storedCount == 255)
+    return -1;
+
+  // Counts beyond what the template can hold are read only as far as its records go.
+  const int oldCount = std::min(storedCount, kMaxRecordsInTemplate);
+  std::array<TemplateRecord, kMaxRecordsInTemplate> records{};
+  int outOfRange = 0;
+  int minX = 1 << 30, maxX = -(1 << 30), minY = 1 << 30, maxY = -(1 << 30);
+  int sumX = 0, sumY = 0;
+  for (int i = 0; i < oldCount; ++i) {
+    TemplateRecord r = readRecord(tpl, i);
+    r.angle = (360 - r.angle) % 360;  // kept anticlockwise-negated, written back below
+    records[i] = r;
+    if (r.x > 256 || r.y > 360) ++outOfRange;
+    minX = std::min(minX, r.x);
+    maxX = std::max(maxX, r.x);
+    minY = std::min(minY, r.y);
+    maxY = std::max(maxY, r.y);
+    sumX += r.x;
+    sumY += r.y;
+  }
+
+  int count = oldCount;
+  if (outOfRange > 0 || minX < kBorder || maxX >= 256 - kBorder || minY < kBorder || maxY >= 360 - kBorder) {
+    int offX;
+    int offY;
+    if (maxX - minX >= 256 || maxY - minY >= 360) {
+      offX = std::max(0, sumX / oldCount - 128);
+      offY = std::max(0, sumY / oldCount - 180);
+    } else {
+      offX = minX;
+      offY = minY;
+    }
+    count = 0;
+    for (int i = 0; i < oldCount; ++i) {
+      const int x = records[i].x - offX;
+      const int y = records[i].y - offY;
+      if (x < kBorder || x > 255 - kBorder || y < kBorder || y > 359 - kBorder) continue;
+      records[count++] = {x, y, records[i].angle};
+    }
+  }
+  count = std::min(count, kMaxNormalisedMinutiae);
+
+  tpl[kTemplateCountByte] = static_cast<uint8_t>(count);
+  for (int i = 0; i < count; ++i) {
+    const int angle = (360 - records[i].angle) % 360;
+    writeRecord(tpl, i, records[i].x, records[i].y, angle);
+  }
+  if (outOfRange > 0 && oldCount > count)
+    std::memset(tpl + kTemplateFirstMinutia + 4 * count, 0, 4 * static_cast<size_t>(oldCount - count));
+  updateCheckByte(tpl);
+  return 0;
+}
+
+void rotateTemplate180(uint8_t* tpl) {
+  std::array<std::array<int, 2>, 2> singular{};  // (x, y) of the kept points
+  int singularCount = 0;
+  int count = 0;
+  if (checkByteIsValid(tpl)) {
+    for (int slot = 0; slot < 2; ++slot) {
+      const uint8_t* s = tpl + kTemplateSingularPoints + 3 * slot;
+      const int x = s[0];
+      const int y = s[1] | ((s[2] & 1) << 8);
+      if (x >= 1 && x <= 255 && y >= 1 && y <= 359) singular[singularCount++] = {255 - x, 359 - y};
+    }
+    count = std::min<int>(tpl[kTemplateCountByte], kMaxTurnedMinutiae);
+  }
+
+  std::array<TemplateRecord, kMaxTurnedMinutiae> turned{};
+  for (int i = 0; i < count; ++i) {
+    const TemplateRecord r = readRecord(tpl, i);
+    // Rows beyond the image would turn into negative rows; they are pinned to the top row.
+    turned[i] = {255 - r.x, std::max(0, 359 - r.y), (r.angle + 180) % 360};
+  }
+
+  tpl[kTemplateCountByte] = static_cast<uint8_t>(count);
+  const int length = 4 * count + 9;
+  tpl[kTemplateLengthHigh] = static_cast<uint8_t>(length >> 8);
+  tpl[kTemplateLengthHigh + 1] = static_cast<uint8_t>(length);
+  for (int k = 0; k < singularCount; ++k) {
+    uint8_t* s = tpl + kTemplateSingularPoints + 3 * k;
+    s[0] = static_cast<uint8_t>(singular[k][0]);
+    s[1] = static_cast<uint8_t>(singular[k][1]);
+    s[2] = static_cast<uint8_t>(0xFE | ((singular[k][1] >> 8) & 1));
+  }
+  for (int i = 0; i < count; ++i) writeRecord(tpl, i, turned[i].x, turned[i].y, turned[i].angle);
+  updateCheckByte(tpl);
+}
+
+float templateSimilarity(const uint8_t* templateA, const uint8_t* templateB, SimilarityTrace* trace) {
+  if (trace != nullptr) *trace = SimilarityTrace{};
+  if (templateA[kTemplateCountByte] == 0 || templateB[kTemplateCountByte] == 0) return 0.0f;
+
+  MatchWorkBuffers& buffers = threadWorkBuffers();
+  MatchContext ctx;
+  resetContext(ctx, buffers);
+  decodeView(ctx.viewA, templateA);
+  decodeView(ctx.viewB, templateB);
+  if (ctx.viewB.count < 3) return 0.0f;
+
+  preparePassTables(ctx);
+  uint32_t score = runMatchPass(ctx, 1, trace != nullptr ? &trace->passes[0] : nullptr);
+  if (trace != nullptr) trace->passCount = 1;
+  if (ctx.pass2Ready != 0) {
+    swapViews(ctx);
+    const uint32_t second = runMatchPass(ctx, 2, trace != nullptr ? &trace->passes[1] : nullptr);
+    if (trace != nullptr) trace->passCount = 2;
+    score = (score + second) >> 1;
+    swapViews(ctx);
+  }
+  score = std::min(score, kSimilarityOne);
+  return static_cast<float>(score) / kSimilarityUnit;
+}
+
+int matchTemplates(const uint8_t* firstTemplate, const uint8_t* secondTemplate, float* score,
+                   MatchDetails* details) {
   if (score != nullptr) *score = 0.0f;
-  return -1;
+  if (firstTemplate == nullptr || secondTemplate == nullptr) return -1;
+  std::array<uint8_t, kTemplateSize> first;
+  std::array<uint8_t, kTemplateSize> second;
+  std::memcpy(first.data(), firstTemplate, kTemplateSize);
+  std::memcpy(second.data(), secondTemplate, kTemplateSize);
+  if (first[0] != kTemplateMagic || second[0] != kTemplateMagic) return -1;
+  if (!prepareTemplate(first.data()) || !prepareTemplate(second.data())) return -1;
+
+  const float x1 = templateSimilarity(first.data(), second.data(), details ? details->firstTrace : nullptr);
+  float published = 5.0f * x1;
+  int percent = roundedPercent(x1);
+  if (details != nullptr) details->firstSimilarity = x1;
+
+  if (percent <= kRetryPercent) {
+    rotateTemplate180(second.data());
+    const float x2 = templateSimilarity(first.data(), second.data(), details ? details->secondTrace : nullptr);
+    const int percent2 = roundedPercent(x2);
+    if (details != nullptr) {
+      details->secondSimilarity = x2;
+      details->halfTurnRetried = true;
+    }
+    if (percent2 > percent) {
+      published = 5.0f * x2;
+      percent = percent2;
+    }
+  }
+  if (percent > kRetryPercent) published *= 2.0f;
+  if (published > 0.0f) published += 0.005f;
+  if (published > 1.0f) published = 1.0f;
+  if (score != nullptr) *score = published;
+  return 1;
+}
+
+int matchTemplates(const uint8_t* firstTemplate, const uint8_t* secondTemplate, float* score) {
+  return matchTemplates(firstTemplate, secondTemplate, score, nullptr);
 }
 
 }  // namespace fx60::match

@@ -1,0 +1,238 @@
+#include "match/match_pass.h"
+
+#include <algorithm>
+#include <array>
+
+#include "match/angles.h"
+#include "match/pair_tables.h"
+#include "match/pass_stages.h"
+#include "match/singular_points.h"
+
+namespace fx60::match {
+namespace {
+
+constexpr int kSmoothingRadius = 5;
+constexpr uint32_t kImplausiblePeakFloor = 2100;  // an implausible top peak must reach this
+constexpr uint32_t kWeakPeak = 45;                // at or below: ask the singular points
+constexpr uint32_t kNoPeak = 15;                  // at or below: no candidates
+constexpr uint32_t kDecisivePeak = 6400;
+constexpr int kMaxPeaks = 6;
+constexpr int kMinInnerPairs = 4;
+constexpr int kMinOuterPairs = 3;
+constexpr int32_t kImplausibleRotationScore = 2816;
+constexpr int kRetryCorrection = 3;
+
+using Histogram = std::array<uint32_t, kRotationBins>;
+
+// First maximum of the histogram, over all bins or plausible rotations only.
+void firstMaximum(const Histogram& s, bool plausibleOnly, int& bin, uint32_t& value) {
+  bin = 0;
+  value = 0;
+  bool found = false;
+  for (int i = 0; i < kRotationBins; ++i) {
+    if (plausibleOnly && !PlausibleRotation[i]) continue;
+    if (!found || s[i] > value) {
+      bin = i;
+      value = s[i];
+      found = true;
+    }
+  }
+  if (plausibleOnly && value == 0) bin = 0;
+}
+
+// Moves b towards the middle of a plateau around it.
+int shiftTowardsPlateau(const Histogram& s, int b, uint32_t c) {
+  uint32_t level = 31 * c / 32;
+  int offset = 1;
+  for (int k = 1; k <= 7; ++k) {
+    for (int sign : {1, -1}) {
+      const uint32_t v = s[(b + sign * k) & 0xFF];
+      if (v >= level) {
+        offset = sign * k;
+        level = v;
+      }
+    }
+  }
+  if (PlausibleRotation[(b + offset) & 0xFF]) b = (b + offset / 2) & 0xFF;
+  return b;
+}
+
+// Rounded weighted mean of the bins around b that rise above half the peak.
+int centroidOfPeak(const Histogram& s, int b, uint32_t c) {
+  const int64_t floor = c / 2;
+  int64_t weightSum = 0;
+  int64_t moment = 0;
+  for (int k = b - 9; k <= b + 9; ++k) {
+    const int64_t w = static_cast<int64_t>(s[k & 0xFF]) - floor;
+    if (w <= 0) continue;
+    weightSum += w;
+    moment += w * k;
+  }
+  if (weightSum <= 0) return b;
+  return static_cast<int>((16 * weightSum + moment + weightSum / 2) / weightSum - 16) & 0xFF;
+}
+
+bool isTried(const std::array<int, 2 * kMaxRotationCandidates>& tried, int triedCount, int rotation) {
+  return std::find(tried.begin(), tried.begin() + triedCount, rotation) != tried.begin() + triedCount;
+}
+
+}  // namespace
+
+RotationCandidates rotationCandidates(const uint32_t* votes, const MatchContext& ctx) {
+  RotationCandidates list;
+  Histogram s{};
+  for (int i = 0; i < kRotationBins; ++i)
+    for (int k = -kSmoothingRadius; k <= kSmoothingRadius; ++k) s[i] += votes[(i + k) & 0xFF];
+
+  int b;
+  uint32_t c;
+  firstMaximum(s, false, b, c);
+  if (!PlausibleRotation[b] && c < kImplausiblePeakFloor) firstMaximum(s, true, b, c);
+  const uint32_t threshold = std::max<uint32_t>(c >> 3, 22);
+
+  if (c <= kWeakPeak) {
+    int rotation = 0;
+    uint32_t strength = 0;
+    if (singularPointRotation(ctx, s, rotation, strength) && strength > c) {
+      b = rotation;
+      c = strength;
+    }
+  }
+  if (c <= kNoPeak) return list;
+
+  while (true) {
+    b = shiftTowardsPlateau(s, b, c);
+    b = centroidOfPeak(s, b, c);
+    list.rotation[list.count] = b;
+    list.strength[list.count] = c;
+    ++list.count;
+    if (c > kDecisivePeak || list.count >= kMaxPeaks) break;
+    for (int k = -4; k <= 4; ++k) s[(b + k) & 0xFF] = 0;
+    firstMaximum(s, true, b, c);
+    if (c <= threshold) break;
+  }
+
+  // Two strong peaks close together: their midpoint is worth a try as well.
+  const int peaks = list.count;
+  if (peaks >= 3 && 2 * list.strength[2] >= list.strength[0]) {
+    const int d = signedByte(list.rotation[2] - list.rotation[0]);
+    if (std::abs(d) > 8 && std::abs(d) <= 14) {
+      list.rotation[list.count] = (list.rotation[0] + d / 2) & 0xFF;
+      list.strength[list.count] = 0;
+      ++list.count;
+    }
+  }
+  if (peaks >= 2 && 2 * list.strength[1] >= list.strength[0]) {
+    const int d = signedByte(list.rotation[1] - list.rotation[0]);
+    if (std::abs(d) > 5 && std::abs(d) <= 14) {
+      list.rotation[list.count] = (list.rotation[0] + d / 2) & 0xFF;
+      list.strength[list.count] = 0;
+      ++list.count;
+    }
+  }
+  return list;
+}
+
+uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace) {
+  if (trace != nullptr) {
+    *trace = PassTrace{};
+    trace->pass = pass;
+  }
+  ctx.countA = ctx.viewA.count;
+  if (pass == 1) {
+    if (ctx.pairCountA < kMinInnerPairs) return 0;
+    buildPass1PairsB(ctx);
+  } else {
+    const Pass2Material& material = ctx.pass2;
+    ctx.outerPairs = material.outerPairs;
+    ctx.outerCount = material.outerCount;
+    ctx.innerPairs = material.innerPairs;
+    ctx.innerCount = material.innerCount;
+    ctx.outerLimit = material.outerLimit;
+    ctx.freeArea = material.freeArea != nullptr ? material.freeArea : ctx.buffers->freeArea.data();
+    ctx.counts.nA = std::min(material.innerCount, kPairsInUse);
+    ctx.counts.nB = std::min(material.outerCount, kPairsInUse);
+    ctx.counts.nB0 = material.outerCountBeforeWidening;
+    if (ctx.innerCount < kMinInnerPairs) return 0;
+  }
+  if (ctx.outerCount < kMinOuterPairs) return 0;
+
+  matchPairs(ctx, pass);
+  const RotationCandidates candidates = rotationCandidates(ctx.rotationVotes, ctx);
+  if (trace != nullptr) trace->candidates = candidates;
+
+  uint32_t best = 0;
+  int bestRotation = -1;
+  uint32_t result = 0;
+  int resultRotation = -1;
+
+  if (candidates.count == 0) {
+    const SingularPairs pairs = pairSingularPoints(ctx, ctx.viewB.singularPoints, ctx.viewB.singularCount);
+    result = singularFallbackScore(pairs);
+  } else {
+    std::array<int, 2 * kMaxRotationCandidates> tried{};
+    int triedCount = 0;
+    int32_t lastFineScore = -1;  // G of the last candidate that reached the fine stage
+    AlignedCandidate aligned;
+
+    for (int index = 0; index < candidates.count; ++index) {
+      if (resultRotation >= 0 && result > best) {
+        best = result;
+        bestRotation = resultRotation;
+      }
+      int rotation = candidates.rotation[index];
+      bool isRetry = false;
+      while (true) {
+        tried[triedCount++] = rotation;
+        alignRotation(ctx, rotation, aligned);
+        bool fromFineStage = false;
+        int correction = 0;
+        if (!aligned.aligned ||
+            (!PlausibleRotation[rotation] && aligned.score < kImplausibleRotationScore)) {
+          const SingularPairs pairs = pairSingularPoints(ctx, aligned.workSingular, aligned.countSingular);
+          result = singularFallbackScore(pairs);
+        } else {
+          correction = refineCandidate(ctx, aligned);
+          if (isRetry && correction == 0 && aligned.score == lastFineScore) {
+            result = static_cast<uint32_t>(std::max(aligned.score, 0));
+          } else {
+            result = rescoreCandidate(ctx, aligned, rotation, correction, pass);
+            lastFineScore = aligned.score;
+            fromFineStage = true;
+          }
+        }
+        resultRotation = rotation;
+        if (trace != nullptr && trace->triedCount < static_cast<int>(trace->tried.size())) {
+          trace->tried[trace->triedCount++] = {rotation, isRetry, aligned.aligned, aligned.score, correction, result};
+        }
+
+        if (!fromFineStage || result == 0 || isRetry || std::abs(correction) < kRetryCorrection) break;
+        if (result > best) {
+          best = result;
+          bestRotation = rotation;
+        }
+        const int refined = (rotation + correction) & 0xFF;
+        if (isTried(tried, triedCount, refined)) break;
+        bool waiting = false;
+        for (int later = index + 1; later < candidates.count; ++later)
+          if (std::abs(signedByte(candidates.rotation[later] - refined)) <= 1) waiting = true;
+        if (waiting) break;
+        rotation = refined;
+        isRetry = true;
+      }
+    }
+    if (result > best) {
+      best = result;
+      bestRotation = resultRotation;
+    }
+    result = best;
+  }
+
+  ctx.bestRotation = bestRotation;
+  ctx.passScore = result;
+  if (trace != nullptr) trace->result = result;
+  if (pass == 1 && result >= kPass2ScoreLow && result <= kPass2ScoreHigh) prepareSecondPass(ctx);
+  return result;
+}
+
+}  // namespace fx60::match

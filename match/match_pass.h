@@ -1,0 +1,53 @@
+// One matching pass: pair correspondences, rotation candidates, alignment and
+// rescoring of each candidate, and the best result.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "match/match_context.h"
+
+namespace fx60::match {
+
+// A byte angle is a plausible rotation within 30 steps of no turn or 12 of a half turn.
+inline constexpr std::array<bool, kRotationBins> PlausibleRotation = [] {
+  std::array<bool, kRotationBins> table{};
+  for (int r = 0; r < kRotationBins; ++r) table[r] = r <= 30 || (r >= 116 && r <= 140) || r >= 226;
+  return table;
+}();
+
+// Up to eight rotations, ended by -1 (a full list has no end mark).
+struct RotationCandidates {
+  std::array<int, kMaxRotationCandidates> rotation{};
+  std::array<uint32_t, kMaxRotationCandidates> strength{};
+  int count = 0;
+};
+
+// Optional record of what a pass did, for the command-line tool.
+struct PassTrace {
+  struct Candidate {
+    int rotation = 0;
+    bool retry = false;
+    bool aligned = false;  // false: the singular-point fallback decided
+    int32_t alignmentScore = 0;
+    int correction = 0;
+    uint32_t result = 0;
+  };
+  int pass = 0;
+  RotationCandidates candidates;
+  std::array<Candidate, 2 * kMaxRotationCandidates> tried{};
+  int triedCount = 0;
+  uint32_t result = 0;
+};
+
+struct SimilarityTrace {
+  std::array<PassTrace, 2> passes{};
+  int passCount = 0;
+};
+
+RotationCandidates rotationCandidates(const uint32_t* votes, const MatchContext& ctx);
+
+// Runs pass 1 or 2 and returns its score in similarity units (65536 = 1.0).
+uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace = nullptr);
+
+}  // namespace fx60::match

@@ -5,7 +5,9 @@
 
 #include "match/angles.h"
 #include "match/pair_tables.h"
-#include "match/pass_stages.h"
+#include "match/affine.h"
+#include "match/alignment.h"
+#include "match/fine_stage.h"
 #include "match/singular_points.h"
 
 namespace fx60::match {
@@ -173,7 +175,8 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace) {
     std::array<int, 2 * kMaxRotationCandidates> tried{};
     int triedCount = 0;
     int32_t lastFineScore = -1;  // G of the last candidate that reached the fine stage
-    AlignedCandidate aligned;
+    // The aligned copy is large; one per thread, reused by every candidate.
+    thread_local CandidateAlignment aligned;
 
     for (int index = 0; index < candidates.count; ++index) {
       if (resultRotation >= 0 && result > best) {
@@ -184,26 +187,25 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace) {
       bool isRetry = false;
       while (true) {
         tried[triedCount++] = rotation;
-        alignRotation(ctx, rotation, aligned);
+        const bool usable = alignCandidate(ctx, static_cast<uint8_t>(rotation), aligned);
         bool fromFineStage = false;
         int correction = 0;
-        if (!aligned.aligned ||
-            (!PlausibleRotation[rotation] && aligned.score < kImplausibleRotationScore)) {
-          const SingularPairs pairs = pairSingularPoints(ctx, aligned.workSingular, aligned.countSingular);
-          result = singularFallbackScore(pairs);
+        if (!usable || (!PlausibleRotation[rotation] && aligned.score < kImplausibleRotationScore)) {
+          result = singularFallbackScore(aligned.singularPairs);
         } else {
-          correction = refineCandidate(ctx, aligned);
+          correction = affineRefine(ctx, aligned);
           if (isRetry && correction == 0 && aligned.score == lastFineScore) {
             result = static_cast<uint32_t>(std::max(aligned.score, 0));
           } else {
-            result = rescoreCandidate(ctx, aligned, rotation, correction, pass);
+            result = static_cast<uint32_t>(
+                std::max(fineRescore(ctx, aligned, aligned.score, static_cast<uint8_t>(rotation), correction, pass), 0));
             lastFineScore = aligned.score;
             fromFineStage = true;
           }
         }
         resultRotation = rotation;
         if (trace != nullptr && trace->triedCount < static_cast<int>(trace->tried.size())) {
-          trace->tried[trace->triedCount++] = {rotation, isRetry, aligned.aligned, aligned.score, correction, result};
+          trace->tried[trace->triedCount++] = {rotation, isRetry, usable, aligned.score, correction, result};
         }
 
         if (!fromFineStage || result == 0 || isRetry || std::abs(correction) < kRetryCorrection) break;
@@ -231,7 +233,7 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace) {
   ctx.bestRotation = bestRotation;
   ctx.passScore = result;
   if (trace != nullptr) trace->result = result;
-  if (pass == 1 && result >= kPass2ScoreLow && result <= kPass2ScoreHigh) prepareSecondPass(ctx);
+  if (pass == 1 && result >= kPass2ScoreLow && result <= kPass2ScoreHigh) preparePass2(ctx);
   return result;
 }
 

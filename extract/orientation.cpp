@@ -1,0 +1,256 @@
+#include "extract/orientation.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+namespace fx60::extract {
+
+namespace {
+
+// One weighted absolute difference |P(a) - P(b)| inside the 5 x 5 block of a cell.
+struct BlockPair {
+  int ax, ay, bx, by, weight;
+};
+using PairSet = std::array<BlockPair, 12>;
+
+// Pairs across horizontal ridges count positively, pairs along them negatively.
+constexpr PairSet kPairsD0 = {{
+    {2, 2, 2, 4, 2}, {2, 2, 2, 0, 2}, {2, 2, 4, 2, -2}, {2, 2, 0, 2, -2},
+    {2, 1, 0, 1, -1}, {2, 1, 4, 1, -1}, {2, 3, 0, 3, -1}, {2, 3, 4, 3, -1},
+    {1, 2, 1, 0, 1}, {1, 2, 1, 4, 1}, {3, 2, 3, 0, 1}, {3, 2, 3, 4, 1},
+}};
+constexpr PairSet kPairsD1 = {{
+    {2, 2, 0, 1, -2}, {2, 2, 4, 3, -2}, {2, 1, 4, 2, -1}, {2, 1, 0, 0, -1},
+    {2, 3, 4, 4, -1}, {2, 3, 0, 2, -1}, {2, 2, 1, 4, 2}, {2, 2, 3, 0, 2},
+    {1, 2, 0, 4, 1}, {3, 2, 2, 4, 1}, {1, 2, 2, 0, 1}, {3, 2, 4, 0, 1},
+}};
+constexpr PairSet kPairsD2 = {{
+    {2, 2, 0, 4, 2}, {2, 2, 4, 0, 2}, {2, 2, 4, 4, -2}, {2, 2, 0, 0, -2},
+    {1, 2, 3, 4, -1}, {3, 2, 1, 0, -1}, {2, 1, 4, 3, -1}, {2, 3, 0, 1, -1},
+    {3, 2, 1, 4, 1}, {2, 3, 4, 1, 1}, {1, 2, 3, 0, 1}, {2, 1, 0, 3, 1},
+}};
+constexpr PairSet kPairsD3 = {{
+    {2, 2, 1, 0, -2}, {2, 2, 3, 4, -2}, {1, 2, 2, 4, -1}, {1, 2, 0, 0, -1},
+    {3, 2, 4, 4, -1}, {3, 2, 2, 0, -1}, {2, 2, 4, 1, 2}, {2, 2, 0, 3, 2},
+    {2, 1, 0, 2, 1}, {2, 3, 0, 4, 1}, {2, 1, 4, 0, 1}, {2, 3, 4, 2, 1},
+}};
+
+// Scale factors that bring the four directional measures to a common gain.
+constexpr int kScaleD0 = 48;
+constexpr int kScaleD1 = 43;
+constexpr int kScaleD2 = 34;
+constexpr int kScaleD3 = 43;
+
+// Sector interpolation: gap and start in quarter steps, and the orientation used
+// when the sector's contrast is zero.
+constexpr std::array<int, 8> kSectorGap = {71, 49, 49, 71, 71, 49, 49, 71};
+constexpr std::array<int, 8> kSectorStart = {0, 71, 120, 169, 240, 311, 360, 409};
+constexpr std::array<int, 8> kSectorFallback = {0, 18, 30, 42, 60, 78, 90, 102};
+
+constexpr int kWindowRadius = 5;  // 11 x 11 cells
+constexpr int kWindowSpan = 2 * kWindowRadius + 1;
+
+// Thresholds of the fixed mask (a full window of 121 cells) and per cell.
+constexpr int kActivityPerCell = 240;
+constexpr int kStrengthPerCell = 432;
+constexpr int kFixedActivityThreshold = 29040;
+constexpr int kFixedStrengthThreshold = 52272;
+constexpr int kMajorityThreshold = 60;
+constexpr int kMinStrongCells = 3998;  // 40 per cent of the grid
+
+struct CellMeasures {
+  int16_t d[4];
+  int16_t activity;
+};
+
+constexpr int scaled(int sum, int k) {
+  const int product = sum * k;
+  return product >= 0 ? (product + 16) >> 5 : (product + 15) >> 5;
+}
+
+struct PairSums {
+  int signedSum = 0;
+  int absoluteSum = 0;
+};
+
+inline PairSums sumPairs(const uint8_t* block, const PairSet& pairs) {
+  PairSums sums;
+  for (const BlockPair& p : pairs) {
+    const int diff = std::abs(block[p.ay * kWidth + p.ax] - block[p.by * kWidth + p.bx]);
+    sums.signedSum += p.weight * diff;
+    sums.absoluteSum += std::abs(p.weight) * diff;
+  }
+  return sums;
+}
+
+CellMeasures measureCell(const uint8_t* image, int r, int c) {
+  const uint8_t* block = image + kCellSpacing * r * kWidth + kCellSpacing * c;
+  const PairSums s0 = sumPairs(block, kPairsD0);
+  const PairSums s1 = sumPairs(block, kPairsD1);
+  const PairSums s2 = sumPairs(block, kPairsD2);
+  const PairSums s3 = sumPairs(block, kPairsD3);
+  CellMeasures m{};
+  m.d[0] = static_cast<int16_t>(scaled(s0.signedSum, kScaleD0));
+  m.d[1] = static_cast<int16_t>(scaled(s1.signedSum, kScaleD1));
+  m.d[2] = static_cast<int16_t>(scaled(s2.signedSum, kScaleD2));
+  m.d[3] = static_cast<int16_t>(scaled(s3.signedSum, kScaleD3));
+  m.activity = static_cast<int16_t>((s1.absoluteSum + s3.absoluteSum + 2) >> 2);
+  return m;
+}
+
+struct WindowSums {
+  int s[4];
+  int activity;
+};
+
+// Orientation 0..119 from the four window sums of directional measures.
+int orientationFromSums(const int s[4]) {
+  const std::array<int, 8> v = {s[0], s[1], s[2], s[3], -s[0], -s[1], -s[2], -s[3]};
+  int sector = 0;
+  int best = v[0] + v[1];
+  for (int k = 1; k < 8; ++k) {
+    const int score = v[k] + v[(k + 1) % 8];
+    if (score > best) {
+      best = score;
+      sector = k;
+    }
+  }
+  const int o = v[(sector + 1) % 8];
+  const int u = v[(sector + 7) % 8];
+  const int p = v[sector] + o - v[(sector + 2) % 8] - u;
+  if (p == 0) return kSectorFallback[sector];
+  const int64_t q = (static_cast<int64_t>(o - u) * kSectorGap[sector] + (p >> 1)) / p +
+                    kSectorStart[sector] + 2;
+  const int orientation = static_cast<int>(q >> 2);
+  return orientation < kOrientationSteps ? orientation : 0;
+}
+
+int quantiseScore(int h) { return std::min(std::min(h >> 2, 255) * 3 / 7, 100); }
+
+// Quality points from the strong cells of the fixed mask and the position of the
+// smoothed mask's foreground.
+int qualityScore(int strongCells, int strengthTotal, const OrientationMap& smoothedFixedMask) {
+  if (strongCells == 0) return quantiseScore(100);
+  const int mean = (strongCells / 2 + strengthTotal) / strongCells;
+  int h = std::max(mean, 100);
+  if (strongCells <= kMinStrongCells) return quantiseScore(12);
+  int count = 0;
+  double columnSum = 0;
+  double rowSum = 0;
+  for (int r = 0; r < kGridRows; ++r)
+    for (int c = 0; c < kGridColumns; ++c)
+      if (!isBackground(smoothedFixedMask[cellIndex(r, c)])) {
+        ++count;
+        columnSum += c;
+        rowSum += r;
+      }
+  if (count == 0) return quantiseScore(12);
+  const double meanColumn = columnSum / count;
+  const double meanRow = rowSum / count;
+  if (meanColumn - 42 < -14)
+    h = 20;
+  else if (meanColumn - 42 > 14)
+    h = 30;
+  else if (meanRow - 59 < -20)
+    h = 40;
+  else if (meanRow - 59 > 20)
+    h = 50;
+  else
+    h = std::max(100, h - 96);
+  return quantiseScore(h);
+}
+
+}  // namespace
+
+void smoothForegroundMask(OrientationMap& map) {
+  // Summed-area table of the foreground cells, taken before any flag changes.
+  std::array<std::array<uint16_t, kGridColumns + 1>, kGridRows + 1> area{};
+  for (int r = 0; r < kGridRows; ++r) {
+    int rowCount = 0;
+    for (int c = 0; c < kGridColumns; ++c) {
+      rowCount += isBackground(map[cellIndex(r, c)]) ? 0 : 1;
+      area[r + 1][c + 1] = static_cast<uint16_t>(area[r][c + 1] + rowCount);
+    }
+  }
+  for (int r = 0; r < kGridRows; ++r) {
+    const int top = std::max(0, r - kWindowRadius);
+    const int bottom = std::min(kGridRows, r + kWindowRadius + 1);
+    for (int c = 0; c < kGridColumns; ++c) {
+      const int left = std::max(0, c - kWindowRadius);
+      const int right = std::min(kGridColumns, c + kWindowRadius + 1);
+      const int foreground = area[bottom][right] - area[top][right] - area[bottom][left] + area[top][left];
+      uint8_t& cell = map[cellIndex(r, c)];
+      cell = static_cast<uint8_t>(orientationOf(cell) |
+                                  (foreground > kMajorityThreshold ? 0 : kBackgroundFlag));
+    }
+  }
+}
+
+int estimateOrientation(const uint8_t* image, OrientationMap& orientation) {
+  OrientationMap fixedMask{};
+  // Per-cell measures of the rows inside the window, and their column sums.
+  std::array<std::array<CellMeasures, kGridColumns>, kWindowSpan> ring{};
+  std::array<WindowSums, kGridColumns> columns{};
+  auto addRow = [&](int r, int sign) {
+    const auto& row = ring[r % kWindowSpan];
+    for (int c = 0; c < kGridColumns; ++c) {
+      for (int k = 0; k < 4; ++k) columns[c].s[k] += sign * row[c].d[k];
+      columns[c].activity += sign * row[c].activity;
+    }
+  };
+  for (int r = 0; r < kWindowRadius && r < kGridRows; ++r) {
+    for (int c = 0; c < kGridColumns; ++c) ring[r % kWindowSpan][c] = measureCell(image, r, c);
+    addRow(r, 1);
+  }
+
+  int strongCells = 0;
+  int strengthTotal = 0;
+  for (int r = 0; r < kGridRows; ++r) {
+    const int leaving = r - kWindowRadius - 1;
+    if (leaving >= 0) addRow(leaving, -1);
+    const int entering = r + kWindowRadius;
+    if (entering < kGridRows) {
+      for (int c = 0; c < kGridColumns; ++c)
+        ring[entering % kWindowSpan][c] = measureCell(image, entering, c);
+      addRow(entering, 1);
+    }
+    const int rowsInside = std::min(kGridRows - 1, r + kWindowRadius) - std::max(0, r - kWindowRadius) + 1;
+
+    WindowSums window{};
+    auto addColumn = [&](int c, int sign) {
+      for (int k = 0; k < 4; ++k) window.s[k] += sign * columns[c].s[k];
+      window.activity += sign * columns[c].activity;
+    };
+    for (int c = 0; c < kWindowRadius; ++c) addColumn(c, 1);
+    for (int c = 0; c < kGridColumns; ++c) {
+      if (c + kWindowRadius < kGridColumns) addColumn(c + kWindowRadius, 1);
+      if (c - kWindowRadius - 1 >= 0) addColumn(c - kWindowRadius - 1, -1);
+      const int columnsInside =
+          std::min(kGridColumns - 1, c + kWindowRadius) - std::max(0, c - kWindowRadius) + 1;
+      const int cells = rowsInside * columnsInside;
+
+      const auto direction = static_cast<uint8_t>(orientationFromSums(window.s));
+      const int strength =
+          std::abs(window.s[0]) + std::abs(window.s[1]) + std::abs(window.s[2]) + std::abs(window.s[3]);
+      const bool fixedStrong =
+          window.activity >= kFixedActivityThreshold && strength >= kFixedStrengthThreshold;
+      if (fixedStrong) {
+        ++strongCells;
+        strengthTotal += strength >> 8;
+      }
+      const bool scaledStrong = window.activity >= kActivityPerCell * cells &&
+                                strength >= kStrengthPerCell * cells;
+      fixedMask[cellIndex(r, c)] = static_cast<uint8_t>(direction | (fixedStrong ? 0 : kBackgroundFlag));
+      orientation[cellIndex(r, c)] =
+          static_cast<uint8_t>(direction | (scaledStrong ? 0 : kBackgroundFlag));
+    }
+  }
+
+  smoothForegroundMask(fixedMask);
+  const int score = qualityScore(strongCells, strengthTotal, fixedMask);
+  smoothForegroundMask(orientation);
+  return score;
+}
+
+}  // namespace fx60::extract

@@ -1,0 +1,175 @@
+#include "extract/ridge_enhancement.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace fx60::extract {
+
+namespace {
+
+constexpr int kGivenBuckets = 11;  // buckets 0..10 per class; the rest by symmetry
+
+using GivenKernels = std::array<std::array<EnhancementKernel, kGivenBuckets>, kPeriodClasses>;
+constexpr GivenKernels kGivenKernels = {{
+    {{
+        {{{1, 0, 176}, {0, -1, 0}, {0, -2, -137}, {0, -3, -147}, {0, -4, -20}}},
+        {{{1, 0, 176}, {0, -1, 0}, {0, -2, -138}, {0, -3, -147}, {0, -4, -19}}},
+        {{{1, 0, 176}, {0, -1, 0}, {0, -2, -143}, {0, -3, -146}, {1, -4, -15}}},
+        {{{1, 0, 176}, {0, -1, 0}, {0, -2, -151}, {1, -3, -144}, {1, -4, -9}}},
+        {{{1, 0, 176}, {0, -1, 0}, {1, -2, -163}, {1, -3, -140}, {1, -4, -1}}},
+        {{{1, 0, 176}, {0, -1, 0}, {1, -2, -174}, {1, -3, -130}, {2, -4, 0}}},
+        {{{1, 1, 176}, {1, -1, 0}, {1, -2, -187}, {2, -3, -117}, {2, -4, 0}}},
+        {{{1, 1, 176}, {1, -1, 0}, {1, -2, -206}, {2, -3, -98}, {2, -4, 0}}},
+        {{{1, 1, 176}, {1, -1, 0}, {1, -2, -230}, {2, -3, -74}, {3, -4, 0}}},
+        {{{1, 1, 176}, {1, -1, 0}, {2, -2, -264}, {3, -3, -40}, {3, -4, 0}}},
+        {{{1, 1, 176}, {1, -1, -16}, {2, -2, -288}, {3, -3, 0}, {4, -4, 0}}},
+    }},
+    {{
+        {{{1, 0, 176}, {0, -2, -37}, {0, -3, -141}, {0, -4, -103}, {0, -5, -23}}},
+        {{{1, 0, 176}, {0, -2, -38}, {0, -3, -141}, {0, -4, -103}, {0, -5, -22}}},
+        {{{1, 0, 176}, {0, -2, -42}, {0, -3, -143}, {1, -4, -100}, {1, -5, -19}}},
+        {{{1, 0, 175}, {0, -2, -48}, {1, -3, -145}, {1, -4, -96}, {1, -5, -14}}},
+        {{{1, 0, 175}, {1, -2, -57}, {1, -3, -149}, {1, -4, -90}, {2, -5, -7}}},
+        {{{1, 0, 176}, {1, -2, -69}, {1, -3, -153}, {2, -4, -82}, {2, -5, 0}}},
+        {{{1, 1, 176}, {1, -2, -84}, {2, -3, -152}, {2, -4, -68}, {3, -5, 0}}},
+        {{{1, 1, 176}, {1, -2, -102}, {2, -3, -151}, {2, -4, -51}, {3, -5, 0}}},
+        {{{1, 1, 176}, {1, -2, -125}, {2, -3, -147}, {3, -4, -32}, {4, -5, 0}}},
+        {{{1, 1, 176}, {2, -2, -156}, {3, -3, -139}, {3, -4, -9}, {4, -5, 0}}},
+        {{{1, 1, 176}, {2, -2, -187}, {3, -3, -117}, {4, -4, 0}, {5, -5, 0}}},
+    }},
+    {{
+        {{{1, 0, 176}, {0, -2, 0}, {0, -3, -123}, {0, -4, -124}, {0, -5, -57}}},
+        {{{1, 0, 176}, {0, -2, -1}, {0, -3, -124}, {0, -4, -124}, {0, -5, -55}}},
+        {{{1, 0, 176}, {0, -2, -4}, {0, -3, -126}, {1, -4, -122}, {1, -5, -52}}},
+        {{{1, 0, 176}, {0, -2, -10}, {1, -3, -129}, {1, -4, -118}, {1, -5, -47}}},
+        {{{1, 0, 176}, {1, -2, -18}, {1, -3, -133}, {1, -4, -114}, {2, -5, -39}}},
+        {{{1, 0, 176}, {1, -2, -29}, {1, -3, -138}, {2, -4, -108}, {2, -5, -29}}},
+        {{{1, 1, 176}, {1, -2, -43}, {2, -3, -144}, {2, -4, -99}, {3, -5, -18}}},
+        {{{1, 1, 176}, {1, -2, -61}, {2, -3, -150}, {2, -4, -87}, {3, -5, -6}}},
+        {{{1, 1, 176}, {1, -2, -82}, {2, -3, -153}, {3, -4, -69}, {4, -5, 0}}},
+        {{{1, 1, 176}, {2, -2, -109}, {3, -3, -150}, {3, -4, -45}, {4, -5, 0}}},
+        {{{1, 1, 176}, {2, -2, -143}, {3, -3, -142}, {4, -4, -19}, {5, -5, 0}}},
+    }},
+    {{
+        {{{1, 0, 175}, {0, -2, 0}, {0, -3, -88}, {0, -4, -126}, {0, -5, -89}}},
+        {{{1, 0, 176}, {0, -2, 0}, {0, -3, -89}, {0, -4, -126}, {0, -5, -89}}},
+        {{{1, 0, 176}, {0, -2, 0}, {0, -3, -92}, {1, -4, -126}, {1, -5, -86}}},
+        {{{1, 0, 176}, {0, -2, 0}, {1, -3, -96}, {1, -4, -126}, {1, -5, -82}}},
+        {{{1, 0, 176}, {1, -2, 0}, {1, -3, -102}, {1, -4, -126}, {2, -5, -76}}},
+        {{{1, 0, 176}, {1, -2, 0}, {1, -3, -111}, {2, -4, -125}, {2, -5, -68}}},
+        {{{1, 1, 176}, {1, -2, 0}, {2, -3, -123}, {2, -4, -124}, {3, -5, -57}}},
+        {{{1, 1, 176}, {1, -2, -15}, {2, -3, -131}, {2, -4, -116}, {3, -5, -42}}},
+        {{{1, 1, 176}, {1, -2, -34}, {2, -3, -141}, {3, -4, -104}, {4, -5, -25}}},
+        {{{1, 1, 176}, {2, -2, -59}, {3, -3, -150}, {3, -4, -88}, {4, -5, -7}}},
+        {{{1, 1, 175}, {2, -2, -89}, {3, -3, -152}, {4, -4, -62}, {5, -5, 0}}},
+    }},
+}};
+
+using KernelBank = std::array<std::array<EnhancementKernel, kOrientationBuckets>, kPeriodClasses>;
+
+constexpr KernelBank buildBank() {
+  KernelBank bank{};
+  for (int cls = 0; cls < kPeriodClasses; ++cls) {
+    for (int b = 0; b < kGivenBuckets; ++b) bank[cls][b] = kGivenKernels[cls][b];
+    // Mirror about the diagonal: bucket 20 - b takes (dx, dy) -> (-dy, -dx).
+    for (int b = 1; b <= 9; ++b) {
+      EnhancementKernel k = kGivenKernels[cls][b];
+      for (EnhancementTap& t : k) t = {static_cast<int8_t>(-t.dy), static_cast<int8_t>(-t.dx), t.weight};
+      bank[cls][20 - b] = k;
+    }
+    // Quarter turn: bucket b + 20 takes (dx, dy) -> (-dy, dx).
+    for (int b = 0; b < 20; ++b) {
+      EnhancementKernel k = bank[cls][b];
+      for (EnhancementTap& t : k) t = {static_cast<int8_t>(-t.dy), t.dx, t.weight};
+      bank[cls][b + 20] = k;
+    }
+  }
+  return bank;
+}
+constexpr KernelBank kBank = buildBank();
+
+constexpr bool kernelsHaveNoFlatResponse() {
+  for (const auto& row : kBank)
+    for (const EnhancementKernel& k : row) {
+      int sum = 0;
+      for (const EnhancementTap& t : k) sum += t.weight;
+      if (2 * sum != -256) return false;
+    }
+  return true;
+}
+static_assert(kernelsHaveNoFlatResponse(), "a flat area must come out as 127");
+
+constexpr int kOutputBias = 32512;  // 127 x 256
+constexpr int kRingSlots = 3;
+using BlockRow = std::array<uint8_t, kCellSpacing * kWidth>;
+
+inline uint8_t clampToByte(int e) { return e < 0 ? 0 : (e >= 65536 ? 255 : static_cast<uint8_t>(e >> 8)); }
+inline bool insideImage(int x, int y) { return x >= 0 && x < kWidth && y >= 0 && y < kHeight; }
+
+void enhanceCellRow(const uint8_t* image, const OrientationMap& orientation, const PeriodMap& periods, int r,
+                    BlockRow& out) {
+  for (int c = 0; c < kGridColumns; ++c) {
+    const int code = periods[cellIndex(r, c)];
+    const bool interior = r >= 2 && r <= 116 && c >= 2 && c <= 81;
+    const EnhancementKernel& k =
+        kBank[periodClass(code)][orientationBucket(orientationOf(orientation[cellIndex(r, c)]))];
+    for (int by = 0; by < kCellSpacing; ++by) {
+      const int y = kCellSpacing * r + 1 + by;
+      for (int bx = 0; bx < kCellSpacing; ++bx) {
+        const int x = kCellSpacing * c + 1 + bx;
+        const uint8_t* p = image + y * kWidth + x;
+        uint8_t& result = out[by * kWidth + x];
+        if (code == 0) {
+          result = p[0];
+        } else if (interior) {
+          int e = 256 * p[0] + kOutputBias;
+          for (const EnhancementTap& t : k) {
+            const int offset = t.dy * kWidth + t.dx;
+            e += t.weight * (p[offset] + p[-offset]);
+          }
+          result = clampToByte(e);
+        } else {
+          // Near the border only the samples inside the image count, and the
+          // centre pixel balances exactly their weights.
+          int e = kOutputBias;
+          int weights = 0;
+          for (const EnhancementTap& t : k) {
+            if (insideImage(x + t.dx, y + t.dy)) {
+              e += t.weight * image[(y + t.dy) * kWidth + x + t.dx];
+              weights += t.weight;
+            }
+            if (insideImage(x - t.dx, y - t.dy)) {
+              e += t.weight * image[(y - t.dy) * kWidth + x - t.dx];
+              weights += t.weight;
+            }
+          }
+          result = clampToByte(e - p[0] * weights);
+        }
+      }
+    }
+  }
+}
+
+void writeBack(uint8_t* image, int r, const BlockRow& block) {
+  for (int by = 0; by < kCellSpacing; ++by) {
+    const int y = kCellSpacing * r + 1 + by;
+    std::memcpy(image + y * kWidth + 1, block.data() + by * kWidth + 1, kCellSpacing * kGridColumns);
+  }
+}
+
+}  // namespace
+
+const EnhancementKernel& enhancementKernel(int periodClass, int bucket) { return kBank[periodClass][bucket]; }
+
+void enhanceRidges(const OrientationMap& orientation, const PeriodMap& periods, uint8_t* image) {
+  // Block rows go back three block rows (nine pixel rows) after they were
+  // filtered, so every tap reads unfiltered pixels.
+  std::array<BlockRow, kRingSlots> ring{};
+  for (int r = 0; r < kGridRows; ++r) {
+    if (r >= kRingSlots) writeBack(image, r - kRingSlots, ring[r % kRingSlots]);
+    enhanceCellRow(image, orientation, periods, r, ring[r % kRingSlots]);
+  }
+  for (int r = kGridRows - kRingSlots; r < kGridRows; ++r) writeBack(image, r, ring[r % kRingSlots]);
+}
+
+}  // namespace fx60::extract

@@ -1,0 +1,146 @@
+#include "extract/ridge_smoothing.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace fx60::extract {
+
+namespace {
+
+// Rows 0..30 (horizontal ridges to the down-right diagonal); the rest follow by
+// mirroring about the diagonal and by quarter turns.
+constexpr int kGivenRows = 31;
+constexpr std::array<SmoothingKernel, kGivenRows> kGivenKernels = {{
+    {46, 5, {{{1, 0, 21}, {2, 0, 21}, {3, 0, 21}, {4, 0, 21}, {5, 0, 21}}}},
+    {46, 7, {{{1, 0, 21}, {2, 0, 21}, {3, 0, 21}, {4, 0, 19}, {5, 0, 18}, {4, 1, 2}, {5, 1, 3}}}},
+    {48, 7, {{{1, 0, 21}, {2, 0, 21}, {3, 0, 21}, {4, 0, 17}, {5, 0, 15}, {4, 1, 4}, {5, 1, 5}}}},
+    {46, 7, {{{1, 0, 21}, {2, 0, 21}, {3, 0, 21}, {4, 0, 14}, {5, 0, 13}, {4, 1, 7}, {5, 1, 8}}}},
+    {46, 7, {{{1, 0, 21}, {2, 0, 21}, {3, 0, 21}, {4, 0, 12}, {5, 0, 10}, {4, 1, 9}, {5, 1, 11}}}},
+    {46, 7, {{{1, 0, 21}, {2, 0, 21}, {3, 0, 13}, {4, 0, 10}, {3, 1, 8}, {4, 1, 11}, {5, 1, 21}}}},
+    {46, 7, {{{1, 0, 21}, {2, 0, 21}, {3, 0, 11}, {4, 0, 8}, {3, 1, 10}, {4, 1, 13}, {5, 1, 21}}}},
+    {48, 7, {{{1, 0, 21}, {2, 0, 13}, {3, 0, 9}, {2, 1, 8}, {3, 1, 12}, {4, 1, 21}, {5, 1, 20}}}},
+    {48, 7, {{{1, 0, 21}, {2, 0, 12}, {3, 0, 8}, {2, 1, 9}, {3, 1, 14}, {4, 1, 21}, {5, 1, 19}}}},
+    {46, 7, {{{1, 0, 21}, {2, 0, 11}, {3, 0, 6}, {2, 1, 10}, {3, 1, 15}, {4, 1, 22}, {5, 1, 20}}}},
+    {46, 7, {{{1, 0, 16}, {2, 0, 10}, {1, 1, 6}, {2, 1, 12}, {3, 1, 21}, {4, 1, 21}, {5, 1, 19}}}},
+    {48, 7, {{{1, 0, 21}, {2, 0, 9}, {2, 1, 13}, {3, 1, 21}, {4, 1, 21}, {5, 1, 11}, {5, 2, 8}}}},
+    {44, 7, {{{1, 0, 22}, {2, 0, 8}, {2, 1, 14}, {3, 1, 22}, {4, 1, 22}, {5, 1, 8}, {5, 2, 10}}}},
+    {46, 7, {{{1, 0, 14}, {1, 1, 8}, {2, 1, 22}, {3, 1, 22}, {4, 1, 13}, {4, 2, 9}, {5, 2, 17}}}},
+    {48, 7, {{{1, 0, 13}, {1, 1, 9}, {2, 1, 22}, {3, 1, 22}, {4, 1, 10}, {4, 2, 12}, {5, 2, 16}}}},
+    {48, 7, {{{1, 0, 13}, {1, 1, 10}, {2, 1, 23}, {3, 1, 23}, {4, 1, 8}, {4, 2, 14}, {5, 2, 13}}}},
+    {48, 7, {{{1, 0, 13}, {1, 1, 10}, {2, 1, 23}, {3, 1, 15}, {3, 2, 8}, {4, 2, 23}, {5, 2, 12}}}},
+    {48, 7, {{{1, 0, 12}, {1, 1, 11}, {2, 1, 24}, {3, 1, 13}, {3, 2, 10}, {4, 2, 23}, {5, 2, 11}}}},
+    {46, 7, {{{1, 0, 11}, {1, 1, 12}, {2, 1, 25}, {3, 1, 11}, {3, 2, 12}, {4, 2, 24}, {5, 2, 10}}}},
+    {50, 7, {{{1, 0, 11}, {1, 1, 13}, {2, 1, 24}, {3, 1, 9}, {3, 2, 14}, {4, 2, 23}, {5, 2, 9}}}},
+    {52, 7, {{{1, 0, 11}, {1, 1, 14}, {2, 1, 26}, {3, 1, 8}, {3, 2, 17}, {4, 2, 17}, {4, 3, 9}}}},
+    {52, 7, {{{1, 0, 10}, {1, 1, 15}, {2, 1, 18}, {2, 2, 7}, {3, 2, 26}, {4, 2, 14}, {4, 3, 12}}}},
+    {50, 7, {{{1, 0, 10}, {1, 1, 15}, {2, 1, 16}, {2, 2, 9}, {3, 2, 28}, {4, 2, 11}, {4, 3, 14}}}},
+    {50, 7, {{{1, 0, 9}, {1, 1, 16}, {2, 1, 15}, {2, 2, 10}, {3, 2, 28}, {4, 2, 8}, {4, 3, 17}}}},
+    {50, 7, {{{1, 0, 9}, {1, 1, 17}, {2, 1, 14}, {2, 2, 12}, {3, 2, 19}, {3, 3, 7}, {4, 3, 25}}}},
+    {52, 7, {{{1, 0, 8}, {1, 1, 18}, {2, 1, 12}, {2, 2, 14}, {3, 2, 16}, {3, 3, 10}, {4, 3, 24}}}},
+    {54, 7, {{{1, 0, 8}, {1, 1, 20}, {2, 1, 11}, {2, 2, 15}, {3, 2, 14}, {3, 3, 12}, {4, 3, 21}}}},
+    {54, 7, {{{1, 0, 7}, {1, 1, 22}, {2, 1, 10}, {2, 2, 17}, {3, 2, 12}, {3, 3, 14}, {4, 3, 19}}}},
+    {52, 7, {{{1, 0, 7}, {1, 1, 23}, {2, 1, 8}, {2, 2, 20}, {3, 2, 10}, {3, 3, 17}, {4, 3, 17}}}},
+    {50, 7, {{{1, 1, 30}, {2, 1, 7}, {2, 2, 22}, {3, 2, 8}, {3, 3, 21}, {4, 3, 8}, {4, 4, 7}}}},
+    {48, 6, {{{1, 1, 31}, {2, 2, 31}, {3, 3, 19}, {4, 3, 8}, {3, 4, 8}, {4, 4, 7}}}},
+}};
+
+constexpr std::array<SmoothingKernel, kOrientationSteps> buildKernels() {
+  std::array<SmoothingKernel, kOrientationSteps> kernels{};
+  for (int h = 0; h < kGivenRows; ++h) kernels[h] = kGivenKernels[h];
+  // Mirror about the diagonal: 60 - h is h with dx and dy exchanged.
+  for (int h = 1; h < 30; ++h) {
+    SmoothingKernel k = kGivenKernels[h];
+    for (SmoothingTap& t : k.taps) t = {t.dy, t.dx, t.weight};
+    kernels[60 - h] = k;
+  }
+  // Quarter turn: h + 60 is h with (dx, dy) replaced by (-dy, dx).
+  for (int h = 0; h < 60; ++h) {
+    SmoothingKernel k = kernels[h];
+    for (SmoothingTap& t : k.taps) t = {static_cast<int8_t>(-t.dy), t.dx, t.weight};
+    kernels[h + 60] = k;
+  }
+  return kernels;
+}
+
+constexpr std::array<SmoothingKernel, kOrientationSteps> kKernels = buildKernels();
+
+constexpr bool weightsSumTo256() {
+  for (const SmoothingKernel& k : kKernels) {
+    int sum = k.centreWeight;
+    for (int i = 0; i < k.tapCount; ++i) sum += 2 * k.taps[i].weight;
+    if (sum != 256) return false;
+  }
+  return true;
+}
+static_assert(weightsSumTo256(), "every smoothing kernel must keep a flat area unchanged");
+
+constexpr int kBlockRows = kGridRows;  // one row of 3 x 3 blocks per cell row
+constexpr int kRingSlots = 3;
+using BlockRow = std::array<uint8_t, kCellSpacing * kWidth>;
+
+inline bool insideImage(int x, int y) { return x >= 0 && x < kWidth && y >= 0 && y < kHeight; }
+
+void smoothCellRow(const uint8_t* image, const OrientationMap& orientation, int r, BlockRow& out) {
+  for (int c = 0; c < kGridColumns; ++c) {
+    const SmoothingKernel& k = kKernels[orientationOf(orientation[cellIndex(r, c)])];
+    const bool interior = r >= 2 && r <= 116 && c >= 2 && c <= 81;
+    for (int by = 0; by < kCellSpacing; ++by) {
+      const int y = kCellSpacing * r + 1 + by;
+      for (int bx = 0; bx < kCellSpacing; ++bx) {
+        const int x = kCellSpacing * c + 1 + bx;
+        const uint8_t* p = image + y * kWidth + x;
+        int result;
+        if (interior) {
+          int acc = k.centreWeight * p[0];
+          for (int i = 0; i < k.tapCount; ++i) {
+            const SmoothingTap& t = k.taps[i];
+            const int offset = t.dy * kWidth + t.dx;
+            acc += t.weight * (p[offset] + p[-offset]);
+          }
+          result = acc >> 8;
+        } else {
+          int acc = k.centreWeight * p[0];
+          int weights = k.centreWeight;
+          for (int i = 0; i < k.tapCount; ++i) {
+            const SmoothingTap& t = k.taps[i];
+            if (insideImage(x + t.dx, y + t.dy)) {
+              acc += t.weight * image[(y + t.dy) * kWidth + x + t.dx];
+              weights += t.weight;
+            }
+            if (insideImage(x - t.dx, y - t.dy)) {
+              acc += t.weight * image[(y - t.dy) * kWidth + x - t.dx];
+              weights += t.weight;
+            }
+          }
+          result = acc / weights;
+        }
+        out[by * kWidth + x] = static_cast<uint8_t>(result);
+      }
+    }
+  }
+}
+
+void writeBack(uint8_t* image, int r, const BlockRow& block) {
+  for (int by = 0; by < kCellSpacing; ++by) {
+    const int y = kCellSpacing * r + 1 + by;
+    std::memcpy(image + y * kWidth + 1, block.data() + by * kWidth + 1, kCellSpacing * kGridColumns);
+  }
+}
+
+}  // namespace
+
+const std::array<SmoothingKernel, kOrientationSteps>& ridgeSmoothingKernels() { return kKernels; }
+
+void smoothAlongRidges(uint8_t* image, const OrientationMap& orientation) {
+  // A block row is written back three block rows (nine pixel rows) after it was
+  // computed, which is further than any kernel offset reaches.
+  std::array<BlockRow, kRingSlots> ring{};
+  for (int r = 0; r < kBlockRows; ++r) {
+    if (r >= kRingSlots) writeBack(image, r - kRingSlots, ring[r % kRingSlots]);
+    smoothCellRow(image, orientation, r, ring[r % kRingSlots]);
+  }
+  for (int r = std::max(0, kBlockRows - kRingSlots); r < kBlockRows; ++r)
+    writeBack(image, r, ring[r % kRingSlots]);
+}
+
+}  // namespace fx60::extract

@@ -5,7 +5,7 @@ build_dir=$1
 source_dir=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
+cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null || { echo "install failed"; exit 1; }
 libdir=$(dirname "$(find "$work/prefix" -name 'libFX60Link.so' | head -n 1)")
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
 cmake -S "$source_dir" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" \

@@ -147,6 +147,25 @@ void rotateTemplate180(uint8_t* tpl) {
   updateCheckByte(tpl);
 }
 
+bool needsHalfTurnRetry(float x1) { return roundedPercent(x1) <= kRetryPercent; }
+
+float publishedScore(float x1, float x2) {
+  float published = 5.0f * x1;
+  int percent = roundedPercent(x1);
+  if (percent <= kRetryPercent) {
+    const int percent2 = roundedPercent(x2);
+    if (percent2 > percent) {  // a tie keeps the first result
+      published = 5.0f * x2;
+      percent = percent2;
+    }
+  }
+  // Results that pass the retry bound are doubled, so nothing is published in [0.41, 0.815).
+  if (percent > kRetryPercent) published *= 2.0f;
+  if (published > 0.0f) published += 0.005f;
+  if (published > 1.0f) published = 1.0f;
+  return published;
+}
+
 float templateSimilarity(const uint8_t* templateA, const uint8_t* templateB, SimilarityTrace* trace) {
   if (trace != nullptr) *trace = SimilarityTrace{};
   if (templateA[kTemplateCountByte] == 0 || templateB[kTemplateCountByte] == 0) return 0.0f;
@@ -184,26 +203,17 @@ int matchTemplates(const uint8_t* firstTemplate, const uint8_t* secondTemplate, 
   if (!prepareTemplate(first.data()) || !prepareTemplate(second.data())) return -1;
 
   const float x1 = templateSimilarity(first.data(), second.data(), details ? details->firstTrace : nullptr);
-  float published = 5.0f * x1;
-  int percent = roundedPercent(x1);
+  float x2 = 0.0f;
   if (details != nullptr) details->firstSimilarity = x1;
-
-  if (percent <= kRetryPercent) {
+  if (needsHalfTurnRetry(x1)) {
     rotateTemplate180(second.data());
-    const float x2 = templateSimilarity(first.data(), second.data(), details ? details->secondTrace : nullptr);
-    const int percent2 = roundedPercent(x2);
+    x2 = templateSimilarity(first.data(), second.data(), details ? details->secondTrace : nullptr);
     if (details != nullptr) {
       details->secondSimilarity = x2;
       details->halfTurnRetried = true;
     }
-    if (percent2 > percent) {
-      published = 5.0f * x2;
-      percent = percent2;
-    }
   }
-  if (percent > kRetryPercent) published *= 2.0f;
-  if (published > 0.0f) published += 0.005f;
-  if (published > 1.0f) published = 1.0f;
+  const float published = publishedScore(x1, x2);
   if (score != nullptr) *score = published;
   return 1;
 }

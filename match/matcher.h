@@ -25,6 +25,13 @@ int matchTemplates(const uint8_t* firstTemplate, const uint8_t* secondTemplate, 
 // One comparison of two prepared templates: similarity in [0, 1].
 float templateSimilarity(const uint8_t* templateA, const uint8_t* templateB, SimilarityTrace* trace = nullptr);
 
+// True when a first similarity is low enough (40 percent or less, rounded) to try the
+// half-turned second template.
+bool needsHalfTurnRetry(float x1);
+
+// The published score from the first similarity and, when the retry ran, the second.
+float publishedScore(float x1, float x2);
+
 // Clean-up of a native template before comparison: recentres minutiae lying near or
 // beyond the image border and keeps at most 70. Returns 0, or -1 for an unusable template.
 int normaliseTemplate(uint8_t* tpl);

@@ -1,15 +1,245 @@
 #include "match/affine.h"
 
+#include <algorithm>
+#include <cmath>
+
+#include "match/angles.h"
+#include "match/pair_tables.h"
+#include "match/sqrt_tables.h"
+
 namespace fx60::match {
+namespace {
 
-const std::array<DirectionVector, 256> AngleDirectionTable{};
+constexpr int kMinFitPairs = 3;
+constexpr int kTrimFrom = 13;        // from this many pairs on, angle outliers are trimmed
+constexpr int kMinKeptPairs = 12;
+constexpr uint32_t kMaxAngleResidual = 2304;  // 9 angle steps, in 1/256 steps
+constexpr int32_t kMinScale = 53248;          // 0.8125
+constexpr int32_t kMaxScale = 80659;          // about 1.2308
+constexpr int32_t kMaxShift = 13107200;       // 200 pixels
+constexpr int64_t kAngleStep = 402;           // one byte-angle step in 1/16384 radian
 
-int affineRefine(MatchContext& ctx, CandidateAlignment& candidate) {
-  (void)ctx;
-  candidate.affine = AffineParams{};
-  return 0;
+int32_t applyRow(int64_t a, int64_t b, int64_t c, int64_t u, int64_t v) {
+  return static_cast<int32_t>((a * u + b * v + c + 32768) >> 16);
 }
 
-void preparePass2(MatchContext& ctx) { ctx.pass2Ready = 0; }
+uint8_t mapAngle(const AffineParams& p, uint8_t angle) {
+  const DirectionVector d = AngleDirectionTable[angle];
+  const int dx = applyRow(p.ax, p.bx, 0, d.dx, d.dy);
+  const int dy = applyRow(p.ay, p.by, 0, d.dx, d.dy);
+  return byteAngleOf(dx, dy);
+}
+
+long double det3(long double a, long double b, long double c, long double d, long double e, long double f,
+                 long double g, long double h, long double i) {
+  return a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g);
+}
+
+// 65536 times the value, rounded to the nearest integer with ties to even.
+int64_t toFixed(long double value) {
+  const long double scaled = value * 65536.0L;
+  if (!(scaled > -9.0e18L && scaled < 9.0e18L)) return scaled > 0 ? INT64_MAX : INT64_MIN;
+  const long double lower = std::floor(scaled);
+  const long double fraction = scaled - lower;
+  int64_t rounded = static_cast<int64_t>(lower);
+  if (fraction > 0.5L || (fraction == 0.5L && (rounded & 1) != 0)) ++rounded;
+  return rounded;
+}
+
+}  // namespace
+
+// Each byte angle as a vector in the byteAngleOf convention (-x is 0, +y is 64),
+// scaled so that its larger component has magnitude 50.
+const std::array<DirectionVector, 256> AngleDirectionTable = [] {
+  std::array<DirectionVector, 256> table{};
+  for (int a = 0; a < 256; ++a) {
+    const long double theta = 2 * detail::kPi * a / 256;
+    const long double cx = -detail::sineOf(theta + detail::kPi / 2);
+    const long double sy = detail::sineOf(theta);
+    const long double larger = std::max(cx < 0 ? -cx : cx, sy < 0 ? -sy : sy);
+    table[a] = {static_cast<int8_t>(detail::roundHalfAway(50 * cx / larger)),
+                static_cast<int8_t>(detail::roundHalfAway(50 * sy / larger))};
+  }
+  return table;
+}();
+
+int affineRefine(MatchContext& ctx, CandidateAlignment& candidate) {
+  candidate.affine = AffineParams{};
+  int n = candidate.matchedCount;
+  if (n < kMinFitPairs) {
+    ctx.affine.pairsUsed = 0;
+    return 0;
+  }
+  const MatchMinutia* minutiaeA = ctx.viewA.minutiae;
+  MatchMinutia* minutiaeB = candidate.minutiae.data();
+  std::array<uint32_t, kMaxViewMinutiae> pairs;
+  std::copy_n(candidate.matchedPairs.begin(), n, pairs.begin());
+
+  // Drop the pairs whose turn disagrees most with the trimmed mean turn.
+  if (n >= kTrimFrom) {
+    std::array<int, kMaxViewMinutiae> turn;
+    int sum = 0;
+    int largest = -128;
+    int smallest = 127;
+    for (int k = 0; k < n; ++k) {
+      turn[k] = signedByte(minutiaeB[matchedPairB(pairs[k])].angle() - minutiaeA[matchedPairA(pairs[k])].angle());
+      sum += turn[k];
+      largest = std::max(largest, turn[k]);
+      smallest = std::min(smallest, turn[k]);
+    }
+    const int64_t mean256 = (static_cast<int64_t>(sum - largest - smallest) * ReciprocalTable[n - 2]) >> 16;
+    for (int k = 0; k < n; ++k) {
+      const int64_t residual = std::min<int64_t>(std::abs(256 * turn[k] - mean256), 0xFFFF);
+      pairs[k] = (pairs[k] & 0xFFFFu) | (static_cast<uint32_t>(residual) << 16);
+    }
+    std::sort(pairs.begin(), pairs.begin() + n);
+    const int keep = std::max(kMinKeptPairs, n - n / 4);
+    while (n > keep && matchedPairWeight(pairs[n - 1]) > kMaxAngleResidual) --n;
+  }
+
+  // Normal equations of the least-squares fit of A's coordinates from B's.
+  int64_t sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+  int64_t sX = 0, sY = 0, sxX = 0, syX = 0, sxY = 0, syY = 0;
+  for (int k = 0; k < n; ++k) {
+    const MatchMinutia& b = minutiaeB[matchedPairB(pairs[k])];
+    const MatchMinutia& a = minutiaeA[matchedPairA(pairs[k])];
+    const int64_t x = b.x, y = b.y, X = a.x, Y = a.y;
+    sx += x;
+    sy += y;
+    sxx += x * x;
+    syy += y * y;
+    sxy += x * y;
+    sX += X;
+    sY += Y;
+    sxX += x * X;
+    syX += y * X;
+    sxY += x * Y;
+    syY += y * Y;
+  }
+  ctx.affine.pairsUsed = n;
+  ctx.affine.sumAX = static_cast<int32_t>(sX);
+  ctx.affine.sumAY = static_cast<int32_t>(sY);
+  ctx.affine.sumBX = static_cast<int32_t>(sx);
+  ctx.affine.sumBY = static_cast<int32_t>(sy);
+
+  const long double m11 = sxx, m12 = sxy, m13 = sx, m22 = syy, m23 = sy, m33 = n;
+  const long double det = det3(m11, m12, m13, m12, m22, m23, m13, m23, m33);
+  if (det == 0) return 0;
+  const auto solve = [&](long double r1, long double r2, long double r3, int64_t out[3]) {
+    out[0] = toFixed(det3(r1, m12, m13, r2, m22, m23, r3, m23, m33) / det);
+    out[1] = toFixed(det3(m11, r1, m13, m12, r2, m23, m13, r3, m33) / det);
+    out[2] = toFixed(det3(m11, m12, r1, m12, m22, r2, m13, m23, r3) / det);
+  };
+  int64_t fitX[3];
+  int64_t fitY[3];
+  solve(static_cast<long double>(sxX), static_cast<long double>(syX), static_cast<long double>(sX), fitX);
+  solve(static_cast<long double>(sxY), static_cast<long double>(syY), static_cast<long double>(sY), fitY);
+
+  // Implausible maps (scale far from 1, or a shift beyond 200 pixels) are rejected.
+  const auto scaleOk = [](int64_t s) { return s >= kMinScale && s <= kMaxScale; };
+  const auto shiftOk = [](int64_t s) { return s >= -kMaxShift && s <= kMaxShift; };
+  if (!scaleOk(fitX[0]) || !scaleOk(fitY[1]) || !shiftOk(fitX[2]) || !shiftOk(fitY[2])) return 0;
+  // The shear terms are bounded only by what a 32-bit parameter holds.
+  const auto fits32 = [](int64_t s) { return s >= INT32_MIN && s <= INT32_MAX; };
+  if (!fits32(fitX[1]) || !fits32(fitY[0])) return 0;
+
+  AffineParams& p = candidate.affine;
+  p = {static_cast<int32_t>(fitX[0]), static_cast<int32_t>(fitX[1]), static_cast<int32_t>(fitX[2]),
+       static_cast<int32_t>(fitY[0]), static_cast<int32_t>(fitY[1]), static_cast<int32_t>(fitY[2])};
+
+  // Rotation part of the map in 1/16384 radian, rounded to byte-angle steps.
+  const int64_t t = ((static_cast<int64_t>(p.bx) - p.ay) * 16384) / (static_cast<int64_t>(p.ax) + p.by);
+  const int64_t correction = t >= 0 ? (t + kAngleStep / 2) / kAngleStep : (t - kAngleStep / 2) / kAngleStep;
+
+  for (int k = 0; k < candidate.count; ++k) {
+    MatchMinutia& m = minutiaeB[k];
+    const int x = m.x;
+    const int y = m.y;
+    m.x = applyRow(p.ax, p.bx, p.cx, x, y);
+    m.y = applyRow(p.ay, p.by, p.cy, x, y);
+    m.setAngle(mapAngle(p, m.angle()));
+  }
+  for (int k = 0; k < candidate.singularCount; ++k) {
+    MatchSingularPoint& s = candidate.singularPoints[k];
+    const int x = s.x;
+    const int y = s.y;
+    s.x = applyRow(p.ax, p.bx, p.cx, x, y);
+    s.y = applyRow(p.ay, p.by, p.cy, x, y);
+    s.angle = mapAngle(p, s.angle);
+    if (s.type == 255) {
+      s.angles[0] = mapAngle(p, s.angles[0]);
+      s.angles[1] = mapAngle(p, s.angles[1]);
+    }
+  }
+  return static_cast<int>(std::clamp<int64_t>(correction, -128, 127));
+}
+
+void preparePass2(MatchContext& ctx) {
+  uint32_t* keys = ctx.pairKeysB;
+  MinutiaPair* pairsB = ctx.pairsB;
+  const int keyCount = ctx.pairKeyCountB;
+  const int l = std::min(keyCount, kMaxPairRecords);
+
+  // B's first l pairs as records in length order: sort what pass 1 left unsorted
+  // (only the shortest are needed) and expand what it left unexpanded.
+  const int sorted = std::clamp(ctx.pairKeysSortedB, 0, keyCount);
+  if (sorted < l) std::partial_sort(keys + sorted, keys + l, keys + keyCount);
+  const int expanded = std::clamp(ctx.pairCountB, 0, l);
+  expandPairs(keys, expanded, l, pairsB);
+
+  // A's pairs up to the length of B's pair number k, widened to B's pair number l
+  // while fewer than 350 are in use. Pair number k is at index k - 1; an empty list
+  // reads as its end mark.
+  const MinutiaPair* pairsA = ctx.pairsA;
+  const int countA = ctx.pairCountA;
+  const auto d2OfB = [&](int number) { return number > 0 ? pairsB[number - 1].d2 : kPairListEnd; };
+  const auto aPairsUpTo = [&](uint32_t d2) {
+    return static_cast<int>(std::upper_bound(pairsA, pairsA + countA, d2,
+                                             [](uint32_t v, const MinutiaPair& pair) { return v < pair.d2; }) -
+                            pairsA);
+  };
+  const int k = std::min(l, kPairsInUse);
+  int w = aPairsUpTo(d2OfB(k));
+  const int w0 = w;
+  if (w < kPairsInUse && l > kPairsInUse) w = aPairsUpTo(d2OfB(l));
+  w = std::min(w, kPairsInUse);
+
+  Pass2Material& pass2 = ctx.pass2;
+  pass2.innerPairs = pairsB;
+  pass2.innerCount = l;
+  pass2.outerPairs = ctx.pairsA;
+  pass2.outerCount = w;
+  pass2.outerCountBeforeWidening = std::min(w0, kPairsInUse);
+  if (w > 0) {
+    const MinutiaPair& last = pairsA[w - 1];
+    const uint64_t limit = static_cast<uint64_t>(last.d2) + toleranceOf(last.length).hi;
+    pass2.outerLimit = static_cast<uint32_t>(std::min<uint64_t>(limit, kPairListEnd - 1));
+  } else {
+    pass2.outerLimit = 0;
+  }
+
+  // Angle fields of B's records in inner-list form, up to the outer limit; the inner
+  // list ends after them.
+  int filled = 0;
+  while (filled < l && pairsB[filled].d2 <= pass2.outerLimit) ++filled;
+  fillPairAngles(pairsB, filled, ctx.viewB.minutiae);
+  pairsB[filled] = MinutiaPair{};
+  pairsB[filled].d2 = kPairListEnd;
+
+  pass2.freeArea = ctx.freeArea;
+  const MatchView& viewB = ctx.viewB;
+  SideExtent extent;
+  if (viewB.count > 0) {
+    extent.minX = extent.maxX = viewB.minutiae[0].x;
+    for (int i = 1; i < viewB.count; ++i) {
+      extent.minX = std::min(extent.minX, viewB.minutiae[i].x);
+      extent.maxX = std::max(extent.maxX, viewB.minutiae[i].x);
+    }
+    extent.firstY = viewB.minutiae[0].y;
+    extent.lastY = viewB.minutiae[viewB.count - 1].y;
+  }
+  pass2.extent = extent;
+  ctx.pass2Ready = l;
+}
 
 }  // namespace fx60::match

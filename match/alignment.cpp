@@ -1,12 +1,445 @@
 #include "match/alignment.h"
 
+#include <algorithm>
+#include <memory>
+
+#include "match/alignment_tables.h"
+#include "match/angles.h"
+#include "match/pair_tables.h"
+#include "match/sqrt_tables.h"
+
 namespace fx60::match {
+namespace {
+
+constexpr int kHistogramSearchFirst = 10;
+constexpr int kHistogramSearchLast = 1013;
+constexpr int kHistogramMidBin = 512;
+constexpr int kSmoothingReach = 5;    // 11-bin moving sum
+constexpr int kPeakReach = 10;        // 21-bin peak mass
+constexpr int kSecondPeakGap = 13;    // second peak searched at least this far away
+constexpr uint32_t kMinPeakMass = 128;
+constexpr uint32_t kSinglePeakMass = 896;
+constexpr int kRotationFlagReach = 9;
+constexpr uint32_t kSingularVote = 4;
+constexpr int kMinTranslationScore = 192;
+constexpr int kMaxEndAngleGap = 16;
+constexpr int kMaxEndDistance2 = 225;  // 15 pixels
+constexpr int kNoPartner = 255;
+
+// Histograms and assignment chains, reused by every candidate on this thread. The
+// histograms are kept all zero between uses.
+struct AlignmentWork {
+  TranslationHistogram histX{};
+  TranslationHistogram histY{};
+  // Associations of A minutiae with B minutiae, one chain per A minutia.
+  struct Association {
+    uint8_t b;
+    int16_t next;
+    uint32_t weight;
+  };
+  std::array<Association, 2 * kMaxPairRecords> associations{};
+  std::array<int16_t, kMaxViewMinutiae> chainHead{};
+  std::array<int16_t, kMaxViewMinutiae> chainTail{};
+};
+
+AlignmentWork& alignmentWork() {
+  thread_local std::unique_ptr<AlignmentWork> work = std::make_unique<AlignmentWork>();
+  return *work;
+}
+
+int absInt(int v) { return v < 0 ? -v : v; }
+
+int histogramBin(int displacement, int offset) {
+  return (displacement - (offset - kHistogramMidBin)) & (kTranslationBins - 1);
+}
+
+uint32_t voteWeight(uint8_t angleWeight) {
+  const int index = std::clamp(static_cast<int>(angleWeight) - kVoteWeightFirst, 0,
+                               static_cast<int>(VoteWeight.size()) - 1);
+  return VoteWeight[index];
+}
+
+// Clears every bin a vote can have reached: the searched bins hold non-zero values
+// only between the trimmed ends, and the few bins outside the search are cleared whole.
+void clearHistogram(TranslationHistogram& histogram) {
+  std::fill(histogram.begin(), histogram.begin() + kHistogramSearchFirst, 0u);
+  int first = kHistogramSearchFirst;
+  while (first <= kHistogramSearchLast && histogram[first] == 0) ++first;
+  int last = kHistogramSearchLast;
+  while (last >= first && histogram[last] == 0) --last;
+  if (first <= last) std::fill(histogram.begin() + first, histogram.begin() + last + 1, 0u);
+  std::fill(histogram.begin() + kHistogramSearchLast + 1, histogram.end(), 0u);
+}
+
+void moveMinutiae(MatchMinutia* minutiae, int count, int dy, int dx) {
+  for (int k = 0; k < count; ++k) {
+    minutiae[k].y += dy;
+    minutiae[k].x += dx;
+  }
+}
+
+}  // namespace
+
+TurnOffset turnSide(const MatchMinutia* minutiae, int count, uint8_t rotation, MatchMinutia* out) {
+  const int s = sineOfByte(rotation);
+  const int c = cosineOfByte(rotation);
+  for (int k = 0; k < count; ++k) {
+    const MatchMinutia& m = minutiae[k];
+    MatchMinutia turned = m;
+    turned.y = (c * m.y - s * m.x + 8192) >> 14;
+    turned.x = (c * m.x + s * m.y + 8192) >> 14;
+    turned.setAngle(static_cast<uint8_t>(m.angle() + rotation));
+    out[k] = turned;
+  }
+  // The centre is turned without the rounding term, as the offset has always been formed.
+  const int centre = kRotationCentre;
+  const int turnedY = (c * centre - s * centre) >> 14;
+  const int sumX = c * centre + s * centre;
+  const int turnedX = (sumX >> 14) + (sumX < 0 ? 1 : 0);
+  return {centre - turnedY, centre - turnedX};
+}
+
+void turnSingular(const MatchSingularPoint* points, int count, uint8_t rotation, MatchSingularPoint* out) {
+  const int s = sineOfByte(rotation);
+  const int c = cosineOfByte(rotation);
+  for (int k = 0; k < count; ++k) {
+    const MatchSingularPoint& p = points[k];
+    MatchSingularPoint turned = p;
+    const int y = c * p.y - s * p.x;
+    turned.y = (y >> 14) + (y < 0 ? 1 : 0);
+    turned.x = (s * p.y + c * p.x) / 16384;
+    turned.angle = static_cast<uint8_t>(p.angle + rotation);
+    turned.angles[0] = static_cast<uint8_t>(p.angles[0] + rotation);
+    turned.angles[1] = static_cast<uint8_t>(p.angles[1] + rotation);
+    out[k] = turned;
+  }
+}
+
+int centroidShift(std::span<const uint32_t> smoothed, int p, uint32_t threshold) {
+  int64_t weightSum = 0;
+  int64_t moment = 0;
+  for (int k = p - kPeakReach; k <= p + kPeakReach; ++k) {
+    const uint32_t value = (k >= 0 && k < static_cast<int>(smoothed.size())) ? smoothed[k] : 0;
+    if (value > threshold) {
+      const int64_t w = value - threshold;
+      weightSum += w;
+      moment += w * (k - p);
+    }
+  }
+  if (weightSum == 0) return 0;
+  // Rounded mean offset by the reciprocal table: (moment + 64 W + W / 2) / W - 64.
+  int64_t numerator = moment + 64 * weightSum + weightSum / 2;
+  while (weightSum > kReciprocalTableSize - 1) {
+    weightSum >>= 1;
+    numerator >>= 1;
+  }
+  return static_cast<int>((numerator * ReciprocalTable[weightSum]) >> 24) - 64;
+}
+
+HistogramPeaks histogramPeaks(const TranslationHistogram& histogram) {
+  HistogramPeaks result;
+  int first = kHistogramSearchFirst;
+  while (first <= kHistogramSearchLast && histogram[first] == 0) ++first;
+  if (first > kHistogramSearchLast) return result;
+  int last = kHistogramSearchLast;
+  while (histogram[last] == 0) --last;
+
+  // Bins outside the trimmed range read as 0, raw and smoothed alike.
+  const auto bin = [&](int k) -> uint32_t { return (k >= first && k <= last) ? histogram[k] : 0u; };
+  const auto mass = [&](int centre) {
+    uint32_t sum = 0;
+    for (int k = centre - kPeakReach; k <= centre + kPeakReach; ++k) sum += bin(k);
+    return sum;
+  };
+
+  std::array<uint32_t, kTranslationBins> smoothed{};
+  uint32_t total = 0;
+  uint32_t top = 0;
+  int topAt = first;
+  for (int k = first; k <= last; ++k) {
+    uint32_t sum = 0;
+    for (int j = k - kSmoothingReach; j <= k + kSmoothingReach; ++j) sum += bin(j);
+    smoothed[k] = sum;
+    total += histogram[k];
+    if (sum > top) {
+      top = sum;
+      topAt = k;
+    }
+  }
+
+  const int peak = topAt + centroidShift(smoothed, topAt, 2 * top / 3);
+  const uint32_t peakMass = mass(peak);
+  if (peakMass <= kMinPeakMass) return result;
+  result.peaks[0] = {peak, peakMass};
+  result.count = 1;
+  if (peakMass <= kSinglePeakMass || 2 * peakMass >= total) return result;
+
+  // Second peak: the first maximum away from the first one, a local maximum that
+  // reaches two thirds of the top.
+  uint32_t second = 0;
+  int secondAt = -1;
+  const auto scan = [&](int from, int to) {
+    for (int k = from; k <= to; ++k)
+      if (k >= first && k <= last && (secondAt < 0 || smoothed[k] > second)) {
+        second = smoothed[k];
+        secondAt = k;
+      }
+  };
+  scan(first + 1, peak - kSecondPeakGap);
+  scan(peak + kSecondPeakGap, last - 2);
+  if (secondAt < 0) return result;
+  const auto smoothedAt = [&](int k) -> uint32_t { return (k >= first && k <= last) ? smoothed[k] : 0u; };
+  if (second < smoothedAt(secondAt - 1) || second < smoothedAt(secondAt + 1)) return result;
+  if (3 * static_cast<uint64_t>(second) <= 2 * static_cast<uint64_t>(top)) return result;
+  const int secondPeak = secondAt + centroidShift(smoothed, secondAt, 2 * second / 3);
+  const uint32_t secondMass = mass(secondPeak);
+  if (3 * static_cast<uint64_t>(secondMass) > 2 * static_cast<uint64_t>(peakMass) &&
+      absInt(secondPeak - peak) > kPeakReach) {
+    result.peaks[1] = {secondPeak, secondMass};
+    result.count = 2;
+  }
+  return result;
+}
+
+TranslationCandidates translationCandidates(MatchContext& ctx, uint8_t rotation, const MatchMinutia* turnedB,
+                                            TurnOffset offset, const SingularPairs& singular,
+                                            TranslationHistogram& histX, TranslationHistogram& histY) {
+  const MatchMinutia* minutiaeA = ctx.viewA.minutiae;
+  const int tolerance = ctx.translationTolerance;
+  for (int k = 0; k < ctx.matchCount; ++k) {
+    PairMatch& m = ctx.matches[k];
+    const int turn = signedByte(m.rotation() - rotation);
+    m.rotationFlag = (turn >= -kRotationFlagReach && turn <= kRotationFlagReach) ? 1 : 0;
+    if (m.rotationFlag == 0) continue;
+    const MatchMinutia& ai = minutiaeA[m.aI];
+    const MatchMinutia& aj = minutiaeA[m.aJ];
+    const MatchMinutia& bi = turnedB[m.bForAi];
+    const MatchMinutia& bj = turnedB[m.bForAj];
+    const int dxi = ai.x - bi.x;
+    const int dxj = aj.x - bj.x;
+    const int dyi = ai.y - bi.y;
+    const int dyj = aj.y - bj.y;
+    if (absInt(dxi - dxj) > tolerance || absInt(dyi - dyj) > tolerance) continue;
+    const uint32_t vote = voteWeight(m.weightI) + voteWeight(m.weightJ);
+    histX[histogramBin((dxi + dxj) / 2, offset.x)] += vote;
+    histY[histogramBin((dyi + dyj) / 2, offset.y)] += vote;
+  }
+  for (const SingularPairs::Pair& pair : singular.slots) {
+    if (!pair.used) continue;
+    const int dx = pair.a.x - pair.b.x;
+    const int dy = pair.a.y - pair.b.y;
+    for (int k = -kPeakReach; k <= kPeakReach; ++k) {
+      histX[histogramBin(dx + k, offset.x)] += kSingularVote;
+      histY[histogramBin(dy + k, offset.y)] += kSingularVote;
+    }
+  }
+
+  HistogramPeaks peaksX = histogramPeaks(histX);
+  HistogramPeaks peaksY = histogramPeaks(histY);
+  clearHistogram(histX);
+  clearHistogram(histY);
+
+  TranslationCandidates result;
+  if (peaksX.count == 0 || peaksY.count == 0) return result;
+  // With two peaks the second-found one is tried first.
+  if (peaksX.count == 2) std::swap(peaksX.peaks[0], peaksX.peaks[1]);
+  if (peaksY.count == 2) std::swap(peaksY.peaks[0], peaksY.peaks[1]);
+  for (int i = 0; i < peaksY.count; ++i)
+    for (int j = 0; j < peaksX.count; ++j)
+      result.candidates[result.count++] = {offset.y - kHistogramMidBin + peaksY.peaks[i].position,
+                                           offset.x - kHistogramMidBin + peaksX.peaks[j].position};
+  return result;
+}
+
+int alignmentScore(MatchContext& ctx, const MatchMinutia* turnedB) {
+  const MatchMinutia* minutiaeA = ctx.viewA.minutiae;
+  int sum = 0;
+  for (int k = 0; k < ctx.matchCount; ++k) {
+    PairMatch& m = ctx.matches[k];
+    m.alignScore = 0;
+    if (m.rotationFlag != 1) continue;
+
+    const MatchMinutia& ai = minutiaeA[m.aI];
+    const MatchMinutia& aj = minutiaeA[m.aJ];
+    const MatchMinutia& bi = turnedB[m.bForAi];
+    const MatchMinutia& bj = turnedB[m.bForAj];
+    const int turnI = signedByte(ai.angle() - bi.angle());
+    const int turnJ = signedByte(aj.angle() - bj.angle());
+    if (absInt(turnI) > kMaxEndAngleGap || absInt(turnJ) > kMaxEndAngleGap) continue;
+    const int dxi = ai.x - bi.x;
+    const int dyi = ai.y - bi.y;
+    const int dxj = aj.x - bj.x;
+    const int dyj = aj.y - bj.y;
+    if (dxi * dxi + dyi * dyi > kMaxEndDistance2 || dxj * dxj + dyj * dyj > kMaxEndDistance2) continue;
+
+    const MinutiaPair& a = ctx.innerPairs[m.innerPairIndex()];
+    const MinutiaPair& b = ctx.outerPairs[m.outerPairIndex()];
+    // Length mismatch relative to the tolerance of the shorter pair.
+    const int shorterLength = a.d2 < b.d2 ? a.length : b.length;
+    const uint32_t d2Gap = a.d2 > b.d2 ? a.d2 - b.d2 : b.d2 - a.d2;
+    const int d = std::min(shorterLength, kLengthScaleSize - 1);
+    const uint32_t hi = std::max<uint32_t>(toleranceOf(d).hi, 1);
+    const int p = static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(d2Gap) * 128 / hi, 128));
+
+    // Angle residuals of both ends relative to the pair direction, and of the turn.
+    const int aLo = static_cast<uint8_t>(a.relAngles);
+    const int aHi = static_cast<uint8_t>(a.relAngles >> 16);
+    const int bLo = static_cast<uint8_t>(b.relAngles);
+    const int bHi = static_cast<uint8_t>(b.relAngles >> 16);
+    const bool straight = m.bForAi < m.bForAj;
+    const int e1 = signedByte(aLo - (straight ? bLo : bHi));
+    const int e2 = signedByte(aHi - (straight ? bHi : bLo));
+    const int e3 = signedByte(turnI - turnJ);
+    const int e = e1 * e1 + e2 * e2 + e3 * e3;
+    const int t = e < kResidualWeightSize ? ResidualWeight[e] : 469 - e;
+    if (t <= 0) continue;
+
+    const uint32_t o1 = (static_cast<uint32_t>(LengthMismatchWeight[p]) * static_cast<uint32_t>(t) * 2925u) >> 9;
+    const int64_t lengthTerm = ((static_cast<int64_t>(d) * 13844 + 991043) * (64 - p) + 901775360) >> 21;
+    const int64_t q = static_cast<int64_t>(LengthScale[d]) * lengthTerm + o1;
+    const int score = q > 0 ? static_cast<int>(static_cast<int64_t>(o1) * 258 / q) : 0;
+    m.alignScore = static_cast<uint8_t>(std::min(score, 255));
+    sum += m.alignScore;
+  }
+  return sum;
+}
+
+AssignmentResult assignmentScore(const MatchContext& ctx, CandidateAlignment& candidate) {
+  AlignmentWork& work = alignmentWork();
+  const int countA = std::clamp(ctx.countA, 0, kMaxViewMinutiae);
+  const int countB = std::clamp(candidate.count, 0, kMaxViewMinutiae);
+  work.chainHead.fill(-1);
+
+  // Accumulate the record scores per (A minutia, B minutia) association.
+  int used = 0;
+  const auto associate = [&](int a, int b, uint32_t score) {
+    int16_t node = work.chainHead[a];
+    while (node >= 0) {
+      if (work.associations[node].b == b) {
+        work.associations[node].weight += score;
+        return;
+      }
+      node = work.associations[node].next;
+    }
+    const int16_t fresh = static_cast<int16_t>(used++);
+    work.associations[fresh] = {static_cast<uint8_t>(b), -1, score};
+    if (work.chainHead[a] < 0)
+      work.chainHead[a] = fresh;
+    else
+      work.associations[work.chainTail[a]].next = fresh;
+    work.chainTail[a] = fresh;
+  };
+  for (int k = 0; k < ctx.matchCount; ++k) {
+    const PairMatch& m = ctx.matches[k];
+    if (m.alignScore == 0) continue;
+    associate(m.aI, m.bForAi, m.alignScore);
+    associate(m.aJ, m.bForAj, m.alignScore);
+  }
+
+  // Each A minutia offers itself to its strongest B minutia; a B minutia keeps the
+  // strongest offer.
+  std::array<uint8_t, kMaxViewMinutiae> partner;
+  std::array<uint16_t, kMaxViewMinutiae> weight;
+  partner.fill(kNoPartner);
+  weight.fill(0);
+  for (int a = 0; a < countA; ++a) {
+    int16_t node = work.chainHead[a];
+    if (node < 0) continue;
+    int16_t best = node;
+    for (node = work.associations[node].next; node >= 0; node = work.associations[node].next)
+      if (work.associations[node].weight > work.associations[best].weight) best = node;
+    const int b = work.associations[best].b;
+    const uint16_t offer = static_cast<uint16_t>(work.associations[best].weight);
+    if (offer > weight[b]) {
+      weight[b] = offer;
+      partner[b] = static_cast<uint8_t>(a);
+    }
+  }
+
+  // Only records whose both ends agree with the partners count.
+  weight.fill(0);
+  AssignmentResult result;
+  bool firstPartDone = false;
+  for (int k = 0; k < ctx.matchCount; ++k) {
+    const PairMatch& m = ctx.matches[k];
+    if (m.alignScore == 0) continue;
+    if (!firstPartDone && m.outerPairIndex() >= ctx.counts.nB0) {
+      result.firstPart = result.total;
+      firstPartDone = true;
+    }
+    if (partner[m.bForAi] != m.aI || partner[m.bForAj] != m.aJ) continue;
+    weight[m.bForAi] = static_cast<uint16_t>(weight[m.bForAi] + m.alignScore);
+    weight[m.bForAj] = static_cast<uint16_t>(weight[m.bForAj] + m.alignScore);
+    result.total += m.alignScore;
+  }
+  if (!firstPartDone) result.firstPart = result.total;
+
+  candidate.matchedCount = 0;
+  for (int b = 0; b < countB; ++b)
+    if (weight[b] > 0) candidate.matchedPairs[candidate.matchedCount++] = packMatchedPair(b, partner[b], weight[b]);
+
+  const auto norm = [](int64_t value, int n) { return n > 64 ? static_cast<int>(64 * value / n) : static_cast<int>(value); };
+  result.score = norm(result.firstPart, ctx.counts.nB) + norm(result.total, ctx.counts.nA);
+  return result;
+}
 
 bool alignCandidate(MatchContext& ctx, uint8_t rotation, CandidateAlignment& candidate) {
-  (void)ctx;
-  (void)rotation;
-  candidate = CandidateAlignment{};
-  return false;
+  const MatchView& viewB = ctx.viewB;
+  candidate.count = std::clamp(viewB.count, 0, kMaxViewMinutiae);
+  candidate.singularCount = std::clamp(viewB.singularCount, 0, kMaxSingularPoints);
+  candidate.matchedCount = 0;
+  candidate.bestTranslationScore = 0;
+  candidate.score = 0;
+  candidate.affine = AffineParams{};
+  candidate.translationY = 0;
+  candidate.translationX = 0;
+
+  TurnOffset offset;
+  if (rotation == 0) {
+    std::copy_n(viewB.minutiae, candidate.count, candidate.minutiae.begin());
+    std::copy_n(viewB.singularPoints, candidate.singularCount, candidate.singularPoints.begin());
+  } else {
+    offset = turnSide(viewB.minutiae, candidate.count, rotation, candidate.minutiae.data());
+    turnSingular(viewB.singularPoints, candidate.singularCount, rotation, candidate.singularPoints.data());
+  }
+  candidate.offsetY = offset.y;
+  candidate.offsetX = offset.x;
+  candidate.singularPairs = pairSingularPoints(ctx, candidate.singularPoints.data(), candidate.singularCount);
+
+  AlignmentWork& work = alignmentWork();
+  const TranslationCandidates translations = translationCandidates(
+      ctx, rotation, candidate.minutiae.data(), offset, candidate.singularPairs, work.histX, work.histY);
+  if (translations.count == 0) return false;
+
+  // Try each translation in turn; the first best one wins.
+  MatchMinutia* turnedB = candidate.minutiae.data();
+  int placedY = 0;
+  int placedX = 0;
+  const auto placeAt = [&](const TranslationCandidate& t) {
+    moveMinutiae(turnedB, candidate.count, t.ty - placedY, t.tx - placedX);
+    placedY = t.ty;
+    placedX = t.tx;
+  };
+  int best = -1;
+  int bestIndex = 0;
+  for (int k = 0; k < translations.count; ++k) {
+    placeAt(translations.candidates[k]);
+    const int score = alignmentScore(ctx, turnedB);
+    if (score > best) {
+      best = score;
+      bestIndex = k;
+    }
+  }
+  candidate.bestTranslationScore = best;
+  placeAt(translations.candidates[bestIndex]);
+  candidate.translationY = placedY;
+  candidate.translationX = placedX;
+  if (best < kMinTranslationScore) return false;
+  // The record scores must belong to the chosen translation.
+  if (bestIndex != translations.count - 1) alignmentScore(ctx, turnedB);
+
+  candidate.score = assignmentScore(ctx, candidate).score;
+  return true;
 }
 
 }  // namespace fx60::match

@@ -1,0 +1,207 @@
+#include "match/region.h"
+
+#include <algorithm>
+#include <array>
+
+#include "match/angles.h"
+#include "match/sqrt_tables.h"
+
+namespace fx60::match {
+namespace {
+
+// Region test dispatch by (below code + above code): bit 0 runs the test for "all
+// of the points above lie right", bit 1 "all above lie left", bit 2 "all below lie
+// right", bit 3 "all below lie left".
+constexpr std::array<uint8_t, 16> kRegionTests = {1, 0, 9, 0, 0, 0, 0, 0, 128, 4, 8, 0, 2, 6, 0, 0};
+
+constexpr int kRidgeReach = 35;
+constexpr int kRidgeReach2 = kRidgeReach * kRidgeReach;
+constexpr int kMaxRidgeCandidates = 128;
+
+struct Offset {
+  int64_t dx;
+  int64_t dy;
+};
+
+}  // namespace
+
+int regionContains(int qy, int qx, std::span<const RegionPoint> points) {
+  const auto offsetOf = [&](const RegionPoint& p) { return Offset{int64_t{p.x} - qx, int64_t{p.y} - qy}; };
+  const std::size_t count = points.size();
+  std::size_t split = 0;
+  while (split < count && points[split].y <= qy) ++split;
+  if (split == 0) return 0;
+
+  std::size_t leftAbove = 0;
+  for (std::size_t k = 0; k < split; ++k)
+    if (points[k].x < qx) ++leftAbove;
+  const int aboveCode = leftAbove == split ? 12 : (leftAbove > 0 ? 8 : 0);
+
+  int belowCode = 3;
+  if (split < count) {
+    belowCode = points[split].x < qx ? 2 : 1;
+    for (std::size_t k = split + 1; k < count && belowCode != 0; ++k) belowCode &= points[k].x < qx ? 2 : 1;
+    if (belowCode == 0 && aboveCode == 8) return 1;
+  }
+
+  const int tests = kRegionTests[belowCode + aboveCode];
+  if (tests == 0) return 0;
+  const std::size_t lastIndex = count - 1;
+
+  if (tests & 1) {
+    // Everything above lies right: find the steepest edge towards the top-left.
+    Offset edge = offsetOf(points[0]);
+    int32_t leftmost = points[0].x;
+    for (std::size_t k = 1; k < split; ++k) {
+      if (points[k].x < leftmost) {
+        leftmost = points[k].x;
+        const Offset o = offsetOf(points[k]);
+        if (o.dx * edge.dy > o.dy * edge.dx) edge = o;
+      }
+    }
+    bool found = false;
+    for (std::size_t k = split; k < count && !found; ++k) {
+      const Offset o = offsetOf(points[k]);
+      found = o.dx * edge.dy >= o.dy * edge.dx;
+    }
+    if (!found) return 0;
+    if (tests == 1) return 1;
+  }
+  if (tests & 2) {
+    // Everything above lies left.
+    Offset edge = offsetOf(points[0]);
+    int32_t rightmost = points[0].x;
+    for (std::size_t k = 1; k < split; ++k) {
+      if (points[k].x > rightmost) {
+        rightmost = points[k].x;
+        const Offset o = offsetOf(points[k]);
+        if (o.dx * edge.dy < o.dy * edge.dx) edge = o;
+      }
+    }
+    bool found = false;
+    for (std::size_t k = split; k < count && !found; ++k) {
+      const Offset o = offsetOf(points[k]);
+      found = o.dx * edge.dy <= o.dy * edge.dx;
+    }
+    if (!found) return 0;
+    if (tests == 2) return 1;
+  }
+  if (tests & 4) {
+    // Everything below lies right.
+    Offset edge = offsetOf(points[lastIndex]);
+    int32_t leftmost = points[lastIndex].x;
+    for (std::size_t k = lastIndex; k-- > split;) {
+      if (points[k].x < leftmost) {
+        leftmost = points[k].x;
+        const Offset o = offsetOf(points[k]);
+        if (o.dx * edge.dy < o.dy * edge.dx) edge = o;
+      }
+    }
+    for (std::size_t k = split; k-- > 0;) {
+      const Offset o = offsetOf(points[k]);
+      if (o.dx * edge.dy <= o.dy * edge.dx) return 1;
+    }
+    if ((tests & 8) == 0) return 0;
+  }
+  if (tests & 8) {
+    // Everything below lies left.
+    Offset edge = offsetOf(points[lastIndex]);
+    for (std::size_t k = lastIndex; k-- > split;) {
+      const Offset o = offsetOf(points[k]);
+      if (o.dx * edge.dy > o.dy * edge.dx) edge = o;
+    }
+    for (std::size_t k = split; k-- > 0;) {
+      const Offset o = offsetOf(points[k]);
+      if (o.dx * edge.dy >= o.dy * edge.dx) return 1;
+    }
+    return 0;
+  }
+  return 0;
+}
+
+int ridgeConsistency(std::span<const RidgeEntry> list, std::span<const RidgeProbe> probes) {
+  // Keys compare as signed 32-bit values, so that rows near the top cannot run the
+  // scan past the end entry.
+  const auto signedKey = [](uint32_t key) { return static_cast<int32_t>(key); };
+  const std::size_t listEnd = list.empty() ? 0 : list.size() - 1;  // index of the end entry
+  struct Candidate {
+    std::size_t entry;
+    int d2;
+  };
+  std::array<Candidate, kMaxRidgeCandidates> candidates;
+
+  int total = 0;
+  std::size_t position = 0;
+  for (const RidgeProbe& probe : probes) {
+    if (probe.mark != 0) continue;
+    const uint32_t row = static_cast<uint32_t>(probe.y) << 20;
+    const int32_t lowerKey = signedKey(row - (uint32_t{kRidgeReach} << 20));
+    const int32_t upperKey = signedKey(row + (uint32_t{kRidgeReach + 1} << 20));
+    while (position < listEnd && signedKey(list[position].key) < lowerKey) ++position;
+
+    int count = 0;
+    const uint32_t columnBase = static_cast<uint32_t>(probe.x - kRidgeReach);
+    for (std::size_t e = position; e < listEnd && signedKey(list[e].key) < upperKey; ++e) {
+      const uint32_t s = list[e].key - columnBase;
+      if ((s & 0xFFFFu) > 2 * kRidgeReach) continue;
+      const int dx = static_cast<int>(s & 0xFFu) - kRidgeReach;
+      const int dy = static_cast<int32_t>(s - row) >> 20;
+      const int d2 = dx * dx + dy * dy;
+      if (d2 <= kRidgeReach2 && count < kMaxRidgeCandidates) candidates[count++] = {e, d2};
+    }
+    if (count == 0) continue;
+
+    int nearest = 0;
+    for (int k = 1; k < count; ++k)
+      if (candidates[k].d2 < candidates[nearest].d2) nearest = k;
+    std::swap(candidates[0], candidates[nearest]);
+    const uint8_t a0 = list[candidates[0].entry].angle;
+    uint8_t tolerance = static_cast<uint8_t>((((CeilSqrtTable[candidates[0].d2] + 16) * (probe.curvature + 32)) >> 7) + 3);
+    uint8_t flow = a0;
+
+    if (count >= 3 && tolerance > 20) {
+      // Neighbours whose orientation agrees with the nearest one within 10 steps.
+      std::array<uint8_t, kMaxRidgeCandidates> bearings;
+      int kept = 0;
+      int sum = 0;
+      int widest = 0;
+      const auto bearingOf = [&](const RidgeEntry& entry) -> uint8_t {
+        const uint32_t ye = entry.key >> 20;
+        const int xe = static_cast<int16_t>(entry.key & 0xFFFFu);
+        if (ye >= 720 || xe >= 512 || xe <= -512) return 0;
+        return byteAngleOf(xe - probe.x, static_cast<int>(ye) - probe.y);
+      };
+      bearings[kept++] = bearingOf(list[candidates[0].entry]);
+      for (int k = 1; k < count; ++k) {
+        const RidgeEntry& entry = list[candidates[k].entry];
+        const int delta = signedByte(2 * (entry.angle - a0));
+        if (delta < -20 || delta > 20) continue;
+        sum += delta;
+        widest = std::max(widest, delta < 0 ? -delta : delta);
+        bearings[kept++] = bearingOf(entry);
+      }
+      if (kept >= 3) {
+        std::sort(bearings.begin(), bearings.begin() + kept);
+        bool surrounded = bearings[kept - 1] - bearings[0] > 128;
+        for (int k = 1; k < kept && surrounded; ++k) surrounded = bearings[k] - bearings[k - 1] < 128;
+        if (surrounded) {
+          tolerance = static_cast<uint8_t>(widest + 2);
+          flow = static_cast<uint8_t>(a0 + sum / (2 * kept));
+        }
+      }
+    }
+
+    const int gap = signedByte(2 * (probe.angle - flow));
+    const uint32_t o = static_cast<uint32_t>(gap < 0 ? -gap : gap);
+    const uint32_t t = (ReciprocalTable[tolerance] * o) >> 16;
+    if (t > 256) {
+      uint32_t u = t - 256;
+      if (u > 256) u = 2 * std::min<uint32_t>(u, 768) - 256;
+      if (u > 128) u = 2 * u - 128;
+      total += static_cast<int>(u);
+    }
+  }
+  return total;
+}
+
+}  // namespace fx60::match

@@ -29,7 +29,7 @@ struct ReportBits {
 };
 
 uint16_t byteLength(uint64_t bits) {
-  const uint64_t bytes = (bits + 7) / 8 + 1;  // one byte for the report id, always counted
+  const uint64_t bytes = bits / 8 + (bits % 8 != 0) + 1;  // one byte for the report id, always counted
   return static_cast<uint16_t>(std::min<uint64_t>(bytes, 0xFFFF));
 }
 
@@ -82,7 +82,7 @@ std::optional<ReportDescriptorSummary> parseReportDescriptor(std::span<const uin
       const uint64_t bits = uint64_t{global.reportSize} * global.reportCount;
       ReportBits& report = bitsById[global.reportId];
       uint64_t& total = tag == kInput ? report.input : tag == kOutput ? report.output : report.feature;
-      total += bits;
+      total = bits > UINT64_MAX - total ? UINT64_MAX : total + bits;  // saturate
     }
   }
 

@@ -1,0 +1,359 @@
+#include "match/coverage.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "match/sqrt_tables.h"
+
+namespace fx60::match {
+namespace {
+
+constexpr int kPaintLimit = 512;  // points at 512 or beyond are not painted
+constexpr uint16_t kFillCeiling = 0x80FE;
+constexpr uint16_t kGuardMarked = 0x8001;
+constexpr uint16_t kGuardStop = 1;
+constexpr uint8_t kMissing = 0xFF;
+constexpr int kMinEnvelopeRows = 4;  // the marked rows must span more than this
+constexpr int kMaxRows = CoarseGrid::kSide;
+constexpr int kMaxAOverlap = kMaxViewMinutiae;
+
+struct CoverageWork {
+  CoarseGrid unpaired;  // UnpairedCoverage
+  CoarseGrid paired;    // PairedBalance, later the labels
+  FineGrid fine;        // FineBalance
+};
+
+CoverageWork& coverageWork() {
+  thread_local std::unique_ptr<CoverageWork> work = std::make_unique<CoverageWork>();
+  return *work;
+}
+
+bool paintable(int y, int x) {
+  return static_cast<unsigned>(y) < kPaintLimit && static_cast<unsigned>(x) < kPaintLimit;
+}
+
+void addCone(CoarseGrid& grid, const ConeKernel& cone, int y, int x) {
+  const int row = y >> 3;
+  const int column = x >> 3;
+  for (int dr = -kConeReach; dr <= kConeReach; ++dr)
+    for (int dc = -kConeReach; dc <= kConeReach; ++dc) {
+      uint16_t& cell = grid.at(row + dr, column + dc);
+      cell = static_cast<uint16_t>(cell + cone[dr + kConeReach][dc + kConeReach]);
+    }
+}
+
+void addBump(FineGrid& grid, int y, int x, int sign) {
+  const int row = y >> 4;
+  const int column = x >> 4;
+  for (int dr = -kBumpReach; dr <= kBumpReach; ++dr)
+    for (int dc = -kBumpReach; dc <= kBumpReach; ++dc) {
+      uint16_t& cell = grid.at(row + dr, column + dc);
+      cell = static_cast<uint16_t>(cell + sign * Bump[dr + kBumpReach][dc + kBumpReach]);
+    }
+}
+
+template <typename Grid>
+void fillWindow(Grid& grid, int r0, int r1, int c0, int c1, uint16_t value) {
+  for (int r = r0; r <= r1; ++r) std::fill_n(&grid.at(r, c0), c1 - c0 + 1, value);
+}
+
+int highByte(uint16_t cell) { return cell >> 8; }
+
+}  // namespace
+
+void lowerHullFill(uint8_t* values, int n) {
+  if (n <= 1) return;
+  const auto present = [&](int i) { return static_cast<int8_t>(values[i]) >= 0; };
+  // Stack of hull vertices; (0, values[0]) is never dropped.
+  std::array<int, kMaxRows + 1> hull;
+  int top = 0;
+  hull[0] = 0;
+  for (int i = 1; i <= n; ++i) {
+    if (!present(i)) continue;
+    while (top > 0) {
+      const int last = hull[top];
+      const int before = hull[top - 1];
+      const int dx = i - last;
+      const int dy = values[i] - values[last];
+      const int dxLast = last - before;
+      const int dyLast = values[last] - values[before];
+      if (dy * dxLast > dyLast * dx) break;  // steeper than the last segment: keep it
+      --top;
+    }
+    hull[++top] = i;
+  }
+  for (int h = 0; h < top; ++h) {
+    const int p = hull[h];
+    const int q = hull[h + 1];
+    if (q - p < 2) continue;
+    const int a = values[p];
+    const int b = values[q];
+    // Slope in 1/256 steps; each value rounded up.
+    const int64_t slope = (static_cast<int64_t>(b - a) * ReciprocalTable[q - p]) >> 16;
+    for (int k = 1; k < q - p; ++k) values[p + k] = static_cast<uint8_t>(a + ((k * slope + 255) >> 8));
+  }
+}
+
+int regionEnvelope(CoarseGrid& grid, CoverageBox& box) {
+  const auto marked = [&](int r, int c) { return highByte(grid.at(box.top + r, box.left + c)) >= kMarkedByte; };
+  int firstRow = -1;
+  for (int r = 0; r <= box.height && firstRow < 0; ++r)
+    for (int c = 0; c <= box.width; ++c)
+      if (marked(r, c)) {
+        firstRow = r;
+        break;
+      }
+  if (firstRow < 0 || firstRow == box.height) return -1;
+
+  // First and last marked column of every row from the first marked one on.
+  box.top += firstRow;
+  const int rows = std::min(box.height - firstRow + 1, kMaxRows);
+  std::array<uint8_t, kMaxRows> first;
+  std::array<uint8_t, kMaxRows> last;
+  int lastRow = 0;
+  for (int r = 0; r < rows; ++r) {
+    first[r] = last[r] = kMissing;
+    for (int c = 0; c <= box.width; ++c)
+      if (marked(r, c)) {
+        if (first[r] == kMissing) first[r] = static_cast<uint8_t>(c);
+        last[r] = static_cast<uint8_t>(c);
+      }
+    if (first[r] != kMissing) lastRow = r;
+  }
+
+  int minLeft = kMaxRows, firstMinRow = 0, lastMinRow = 0;
+  int maxRight = -1, firstMaxRow = 0, lastMaxRow = 0;
+  for (int r = 0; r <= lastRow; ++r) {
+    if (first[r] == kMissing) continue;
+    if (first[r] < minLeft) {
+      minLeft = first[r];
+      firstMinRow = r;
+    }
+    if (first[r] == minLeft) lastMinRow = r;
+    if (last[r] > maxRight) {
+      maxRight = last[r];
+      firstMaxRow = r;
+    }
+    if (last[r] == maxRight) lastMaxRow = r;
+  }
+  const int oldLeft = box.left;
+  box.left += minLeft;
+  box.width = maxRight - minLeft;
+  box.height = lastRow;
+  if (lastRow < kMinEnvelopeRows) return -1;
+
+  for (int r = firstMinRow; r <= lastMinRow; ++r) first[r] = static_cast<uint8_t>(minLeft);
+  for (int r = firstMaxRow; r <= lastMaxRow; ++r) last[r] = static_cast<uint8_t>(maxRight);
+
+  // Convex outline: each side is filled outwards from its extreme row by the lower
+  // hull of the distances from the extreme column.
+  std::array<uint8_t, kMaxRows> run;
+  const auto outline = [&](std::array<uint8_t, kMaxRows>& side, int from, int step, int to, bool right) {
+    const int n = (to - from) * step;
+    for (int i = 0; i <= n; ++i) {
+      const uint8_t value = side[from + i * step];
+      run[i] = value == kMissing ? kMissing : static_cast<uint8_t>(right ? maxRight - value : value);
+    }
+    lowerHullFill(run.data(), n);
+    for (int i = 0; i <= n; ++i) side[from + i * step] = static_cast<uint8_t>(right ? maxRight - run[i] : run[i]);
+  };
+  outline(first, firstMinRow, -1, 0, false);
+  outline(first, lastMinRow, 1, lastRow, false);
+  outline(last, firstMaxRow, -1, 0, true);
+  outline(last, lastMaxRow, 1, lastRow, true);
+
+  // Fill the outline: positive cells stay marked, balanced cells become marked. Guard
+  // cells beside the outline stop row scans.
+  for (int r = 0; r <= lastRow; ++r) {
+    const int row = box.top + r;
+    for (int c = first[r]; c <= last[r]; ++c) {
+      uint16_t& cell = grid.at(row, oldLeft + c);
+      cell = static_cast<uint16_t>(std::min(cell, kFillCeiling) + 1);
+    }
+    grid.at(row, oldLeft + minLeft - 2) = kGuardMarked;
+    grid.at(row, oldLeft + minLeft - 1) = kGuardStop;
+    grid.at(row, oldLeft + maxRight + 1) = kGuardStop;
+    grid.at(row, oldLeft + maxRight + 2) = kGuardMarked;
+  }
+  return first[0] - minLeft;
+}
+
+void labelComponent(CoarseGrid& grid, int label, const CoverageBox& box, int seedRow, int seedColumn) {
+  const auto cell = [&](int r, int c) -> uint16_t& { return grid.at(box.top + r, box.left + c); };
+  const auto setLabel = [&](int r, int c) {
+    cell(r, c) = static_cast<uint16_t>((label << 8) | (cell(r, c) & 0xFF));
+  };
+  if (seedRow < 0 || seedRow > box.height || seedColumn < 0 || seedColumn > box.width) return;
+  if (highByte(cell(seedRow, seedColumn)) != kMarkedByte) return;
+  for (int c = seedColumn; c <= box.width && highByte(cell(seedRow, c)) == kMarkedByte; ++c) setLabel(seedRow, c);
+
+  // Alternate downward and upward sweeps: a run of marked cells touching the label
+  // in the row before takes the label, until nothing changes.
+  const auto sweepRow = [&](int r, int neighbourRow) {
+    bool changed = false;
+    int c = 0;
+    while (c <= box.width) {
+      const int h = highByte(cell(r, c));
+      if (h != kMarkedByte && h != label) {
+        ++c;
+        continue;
+      }
+      const int start = c;
+      bool touches = false;
+      bool unlabelled = false;
+      while (c <= box.width) {
+        const int hc = highByte(cell(r, c));
+        if (hc != kMarkedByte && hc != label) break;
+        touches = touches || highByte(cell(neighbourRow, c)) == label;
+        unlabelled = unlabelled || hc == kMarkedByte;
+        ++c;
+      }
+      if (touches && unlabelled) {
+        for (int k = start; k < c; ++k) setLabel(r, k);
+        changed = true;
+      }
+    }
+    return changed;
+  };
+  bool changed = true;
+  while (changed) {
+    changed = false;
+    for (int r = 1; r <= box.height; ++r) changed = sweepRow(r, r - 1) || changed;
+    for (int r = box.height - 1; r >= 0; --r) changed = sweepRow(r, r + 1) || changed;
+  }
+}
+
+CoverageResult coverageAnalysis(const CoverageInput& input) {
+  CoverageResult result;
+  CoverageWork& work = coverageWork();
+  CoarseGrid& unpaired = work.unpaired;
+  CoarseGrid& paired = work.paired;
+  FineGrid& fine = work.fine;
+
+  // Window of the overlap with a margin of five cells.
+  const int left = std::clamp(input.rect.left, 0, 511);
+  const int top = std::clamp(input.rect.top, 0, 511);
+  const int right = std::clamp(input.rect.right, left, 511);
+  const int bottom = std::clamp(input.rect.bottom, top, 511);
+  const int r0 = (top >> 3) - 5, r1 = (bottom >> 3) + 5;
+  const int c0 = (left >> 3) - 5, c1 = (right >> 3) + 5;
+  fillWindow(unpaired, r0, r1, c0, c1, 0);
+  fillWindow(paired, r0, r1, c0, c1, kBalanced);
+  fillWindow(fine, (top >> 4) - 5, (bottom >> 4) + 5, (left >> 4) - 5, (right >> 4) + 5, kBalanced);
+
+  // Paired singular points, by the strength of their agreement.
+  for (std::size_t s = 0; s < input.singularB.size(); ++s) {
+    const int f = s < input.singularAgreement.size() ? input.singularAgreement[s] : 0;
+    if (f == 0 || s >= input.singularPartner.size() || input.singularPartner[s] >= input.singularA.size()) continue;
+    const MatchSingularPoint& b = input.singularB[s];
+    const MatchSingularPoint& a = input.singularA[input.singularPartner[s]];
+    const int y = (a.y + b.y) >> 1;
+    const int x = (a.x + b.x) >> 1;
+    if (!paintable(y, x)) continue;
+    if (f >= 151) {
+      addCone(paired, LargeCone, y, x);
+      addCone(paired, LargeCone, y, x);
+    } else if (f >= 101) {
+      addCone(paired, SmallCone, y, x);
+      addCone(paired, SmallCone, y, x);
+    } else if (f >= 31) {
+      addCone(paired, LargeCone, y, x);
+    } else {
+      addCone(paired, SmallCone, y, x);
+    }
+  }
+
+  // Unpartnered minutiae inside the other print's region count against the pairs.
+  for (const OverlapRecordB& record : input.recordsB) {
+    if (record.inside == 0 || !paintable(record.y, record.x)) continue;
+    addCone(unpaired, SmallCone, record.y, record.x);
+    addBump(fine, record.y, record.x, -1);
+  }
+  const int countA = std::min<int>(static_cast<int>(input.recordsA.size()), kMaxAOverlap);
+  std::array<int32_t, kMaxAOverlap> posY;
+  std::array<int32_t, kMaxAOverlap> posX;
+  for (int k = 0; k < countA; ++k) {
+    const OverlapRecordA& record = input.recordsA[k];
+    posY[k] = record.y;
+    posX[k] = record.x;
+    if (record.mark == 0) {
+      if (record.partner != 0 && paintable(record.y, record.x)) {
+        addCone(unpaired, SmallCone, record.y, record.x);
+        addBump(fine, record.y, record.x, -1);
+      }
+    } else if (record.mark >= 2 && record.partner < input.recordsB.size()) {
+      const OverlapRecordB& partner = input.recordsB[record.partner];
+      posY[k] = (record.y + partner.y) >> 1;
+      posX[k] = (record.x + partner.x) >> 1;
+      if (paintable(posY[k], posX[k])) {
+        addCone(paired, record.mark <= 9 ? SmallCone : LargeCone, posY[k], posX[k]);
+        addBump(fine, posY[k], posX[k], +1);
+      }
+    }
+  }
+
+  // Balance of pairs against unpaired minutiae; count the cells where the latter win.
+  for (int r = r0; r <= r1; ++r)
+    for (int c = c0; c <= c1; ++c) {
+      uint16_t& cell = paired.at(r, c);
+      cell = static_cast<uint16_t>(cell - unpaired.at(r, c));
+      if (cell < kBalanced) ++result.v;
+    }
+
+  CoverageBox box{r0, c0, c1 - c0, r1 - r0};
+  const int seed = regionEnvelope(paired, box);
+  if (seed < 0) return result;
+
+  // Cells over a negative fine cell lose one, so balanced cells there drop out.
+  for (int i = box.top / 2; i <= (box.top + box.height) / 2; ++i)
+    for (int j = box.left / 2; j <= (box.left + box.width) / 2; ++j)
+      if (fine.at(i, j) < kBalanced)
+        for (int dr = 0; dr < 2; ++dr)
+          for (int dc = 0; dc < 2; ++dc) {
+            uint16_t& cell = paired.at(2 * i + dr, 2 * j + dc);
+            cell = static_cast<uint16_t>(cell - 1);
+          }
+
+  // Components: the seed's first, then every other one in scan order.
+  labelComponent(paired, kFirstLabel, box, 0, seed);
+  int lastLabel = kFirstLabel;
+  for (int r = 0; r <= box.height && lastLabel < kLastLabel; ++r)
+    for (int c = 0; c <= box.width && lastLabel < kLastLabel; ++c)
+      if (highByte(paired.at(box.top + r, box.left + c)) == kMarkedByte) labelComponent(paired, ++lastLabel, box, r, c);
+
+  // Each partnered A minutia votes for its component with twice its strength, less
+  // the unpaired coverage of its cell.
+  std::array<int, 256> sums{};
+  std::array<uint8_t, kMaxAOverlap> labelOf{};
+  std::array<uint16_t, kMaxAOverlap> coverageOf{};
+  const auto inWindow = [&](int r, int c) { return r >= r0 && r <= r1 && c >= c0 && c <= c1; };
+  for (int k = 0; k < countA; ++k) {
+    const int m = input.recordsA[k].mark;
+    if (m == 0) continue;
+    const int r = posY[k] >> 3;
+    const int c = posX[k] >> 3;
+    // Cells outside the initialised window hold nothing of this candidate.
+    labelOf[k] = inWindow(r, c) ? static_cast<uint8_t>(highByte(paired.at(r, c))) : 0;
+    coverageOf[k] = inWindow(r, c) ? unpaired.at(r, c) : 0;
+    if (2 * m - coverageOf[k] > 0) sums[labelOf[k]] += 2 * m - coverageOf[k];
+  }
+
+  int best = -1;
+  for (int label = kFirstLabel; label <= lastLabel; ++label)
+    if (sums[label] > 0 && (best < 0 || sums[label] > sums[best])) best = label;
+  if (best < 0) return result;
+
+  for (int r = 0; r <= box.height; ++r)
+    for (int c = 0; c <= box.width; ++c)
+      if (highByte(paired.at(box.top + r, box.left + c)) == best) ++result.k;
+
+  result.j = sums[best];
+  for (int k = 0; k < countA; ++k) {
+    const int m = input.recordsA[k].mark;
+    if (m == 0 || labelOf[k] == best) continue;
+    result.j += std::max(0, m - (coverageOf[k] >> 4));
+  }
+  return result;
+}
+
+}  // namespace fx60::match

@@ -1,21 +1,422 @@
 #include "match/fine_stage.h"
 
+#include <algorithm>
+#include <limits>
+#include <memory>
+
+#include "match/angles.h"
+#include "match/coverage.h"
+#include "match/region.h"
+
 namespace fx60::match {
+namespace {
+
+constexpr int kMaxAngleGapForPartner = 14;
+constexpr int kRidgeWidening = 35;
+constexpr int kSingularReach = 16;
+constexpr uint32_t kSingularReach2 = 256;
+constexpr int kMaxSingularDisagreement = 30;
+constexpr int kTypeWithAngle = 1;
+constexpr int kTypeThreeAngles = 255;
+constexpr uint32_t kSpreadLimit2 = 147456;  // 384^2
+constexpr int kPenaltyFreeScore = 5760;
+constexpr uint8_t kUnclaimedMark = 255;
+
+// Weight of the absolute angle difference of two candidate partners (0..14).
+constexpr std::array<uint8_t, 15> FineAngleWeights = {255, 241, 230, 217, 201, 182, 160, 137,
+                                                      116, 90,  69,  56,  46,  38,  31};
+
+// Weight of the angle disagreement of two paired singular points (0..30).
+constexpr std::array<uint8_t, 31> SingularAgreementWeights = [] {
+  std::array<uint8_t, 31> table{};
+  for (int d = 0; d <= 30; ++d) table[d] = static_cast<uint8_t>(d <= 8 ? 30 - 2 * d : (d <= 22 ? 22 - d : 0));
+  return table;
+}();
+
+// Floor of the square root, bit by bit.
+uint32_t isqrt32(uint32_t value) {
+  uint32_t root = 0;
+  uint32_t bit = 1u << 30;
+  while (bit > value) bit >>= 2;
+  while (bit != 0) {
+    if (value >= root + bit) {
+      value -= root + bit;
+      root = (root >> 1) + bit;
+    } else {
+      root >>= 1;
+    }
+    bit >>= 2;
+  }
+  return root;
+}
+
+int absInt(int v) { return v < 0 ? -v : v; }
+
+struct Extent {
+  int32_t firstY = 1;
+  int32_t lastY = 0;
+  int32_t minX = 1;
+  int32_t maxX = 0;
+  bool contains(int y, int x) const { return y >= firstY && y <= lastY && x >= minX && x <= maxX; }
+};
+
+// Working lists of one candidate, reused on this thread.
+struct FineWork {
+  std::array<OverlapRecordB, kMaxViewMinutiae> recordsB;
+  std::array<OverlapRecordA, kMaxViewMinutiae + 1> recordsA;  // plus the end record
+  std::array<int16_t, kMaxViewMinutiae> positionOfA;          // in recordsA, -1 when not listed
+  std::array<uint8_t, kMaxViewMinutiae> withinBExtent;
+  std::array<uint8_t, kMaxViewMinutiae> markOfA;
+  std::array<RegionPoint, kMaxViewMinutiae> pointsB;
+  std::array<RegionPoint, kMaxViewMinutiae> pointsA;
+  std::array<RidgeEntry, kMaxViewMinutiae + 1> ridgeB;
+  std::array<RidgeEntry, kMaxViewMinutiae + 1> ridgeA;
+  std::array<RidgeProbe, kMaxViewMinutiae> probesA;
+  std::array<RidgeProbe, kMaxViewMinutiae> probesB;
+  std::array<std::pair<int32_t, int32_t>, kMaxViewMinutiae> orderB;  // (y, index)
+};
+
+FineWork& fineWork() {
+  thread_local std::unique_ptr<FineWork> work = std::make_unique<FineWork>();
+  return *work;
+}
+
+struct OverlapSelection {
+  int countA = 0;  // A minutiae in B's inside box
+  Extent extentB;  // B's overall extent
+  OverlapRect rect;
+};
+
+OverlapSelection selectOverlap(FineWork& work, const MatchMinutia* minB, int countB, const MatchMinutia* minA,
+                               int countA, const SideExtent& extentA, int margin) {
+  OverlapSelection selection;
+  // B in row order (index order within a row).
+  for (int i = 0; i < countB; ++i) work.orderB[i] = {minB[i].y, i};
+  std::sort(work.orderB.begin(), work.orderB.begin() + countB);
+
+  Extent inside;
+  bool anyInside = false;
+  int minXAll = std::numeric_limits<int32_t>::max();
+  int maxXAll = std::numeric_limits<int32_t>::min();
+  for (int k = 0; k < countB; ++k) {
+    const MatchMinutia& m = minB[work.orderB[k].second];
+    OverlapRecordB& record = work.recordsB[k];
+    record = {m.y, m.x, m.angle(), m.curvature, 0, kUnclaimedMark};
+    record.inside = (m.x >= extentA.minX - margin && m.x <= extentA.maxX + margin &&
+                     m.y >= extentA.firstY - margin && m.y <= extentA.lastY + margin)
+                        ? 1
+                        : 0;
+    if (record.inside) {
+      if (!anyInside) {
+        inside.firstY = m.y;
+        inside.minX = inside.maxX = m.x;
+        anyInside = true;
+      }
+      inside.lastY = m.y;
+      inside.minX = std::min(inside.minX, m.x);
+      inside.maxX = std::max(inside.maxX, m.x);
+    }
+    minXAll = std::min(minXAll, m.x);
+    maxXAll = std::max(maxXAll, m.x);
+  }
+  if (countB > 0) selection.extentB = {work.recordsB[0].y, work.recordsB[countB - 1].y, minXAll, maxXAll};
+
+  Extent insideBox;  // empty unless some B minutia lies inside A's box
+  if (anyInside)
+    insideBox = {inside.firstY - margin, inside.lastY + margin, inside.minX - margin, inside.maxX + margin};
+
+  int listed = 0;
+  for (int i = 0; i < countA; ++i) {
+    const MatchMinutia& m = minA[i];
+    work.withinBExtent[i] = selection.extentB.contains(m.y, m.x) ? 1 : 0;
+    if (insideBox.contains(m.y, m.x)) {
+      work.positionOfA[i] = static_cast<int16_t>(listed);
+      work.recordsA[listed++] = {m.y, m.x, m.angle(), m.curvature, 0, 0};
+    } else {
+      work.positionOfA[i] = -1;
+    }
+  }
+  work.recordsA[listed] = {std::numeric_limits<int32_t>::max(), 0, 0, 0, 0, 0};
+  selection.countA = listed;
+
+  const Extent& b = selection.extentB;
+  selection.rect = {std::max(b.minX, extentA.minX), std::max(b.firstY, extentA.firstY), std::min(extentA.maxX, b.maxX),
+                    std::min(extentA.lastY, b.lastY)};
+  return selection;
+}
+
+// Each inside B minutia claims the A minutia that answers it best nearby; a later
+// claim at least as strong takes the A minutia over.
+void pairStrengths(FineWork& work, int countB, int margin) {
+  int start = 0;
+  for (int k = 0; k < countB; ++k) {
+    const OverlapRecordB& b = work.recordsB[k];
+    if (b.inside != 1) continue;
+    while (work.recordsA[start].y < b.y - margin) ++start;
+    int bestWeight = 0;
+    int best = -1;
+    for (int i = start; work.recordsA[i].y <= b.y + margin; ++i) {
+      const OverlapRecordA& a = work.recordsA[i];
+      if (a.x < b.x - margin || a.x > b.x + margin) continue;
+      const int delta = signedByte(a.angle - b.angle);
+      if (absInt(delta) > kMaxAngleGapForPartner) continue;
+      const int mean = (b.angle + (delta >> 1)) & 0xFF;
+      const int64_t dx = a.x - b.x;
+      const int64_t dy = a.y - b.y;
+      const int64_t along = (dx * cosineOfByte(mean) - dy * sineOfByte(mean)) >> 4;
+      // The part of the distance along the mean direction counts three quarters.
+      const int64_t weighted = dx * dx + dy * dy - ((along * along) >> 22);
+      const int w = fineDistanceWeight(static_cast<int>(std::min<int64_t>(weighted, kFineDistanceWeightCount))) *
+                    FineAngleWeights[absInt(delta)];
+      if (w > bestWeight) {
+        bestWeight = w;
+        best = i;
+      }
+    }
+    if (best < 0) continue;
+    const int strength = (bestWeight * 1397) >> 19;
+    OverlapRecordA& a = work.recordsA[best];
+    if (strength >= a.mark) {
+      a.mark = static_cast<uint8_t>(strength);
+      a.partner = static_cast<uint8_t>(k);
+    }
+  }
+}
+
+struct SingularOutcome {
+  int agreement = 0;        // L
+  int matchedThree = 0;     // j
+  int unmatchedThree = 0;   // d3
+  int unmatchedOther = 0;   // dO
+  int insideUnmatched = 0;  // Gs
+  int spread = 0;           // F
+  std::array<uint8_t, kMaxSingularPoints> f{};
+  std::array<uint8_t, kMaxSingularPoints> partner{};
+};
+
+// Sum of the absolute differences of three-angle points, each B angle paired in turn
+// with the closest A angle still free (the first on ties).
+int threeAngleDisagreement(const MatchSingularPoint& b, const MatchSingularPoint& a) {
+  const std::array<uint8_t, 3> anglesB = {b.angle, b.angles[0], b.angles[1]};
+  const std::array<uint8_t, 3> anglesA = {a.angle, a.angles[0], a.angles[1]};
+  std::array<bool, 3> taken{};
+  int sum = 0;
+  for (int k = 0; k < 3; ++k) {
+    int bestGap = 256;
+    int best = 0;
+    for (int i = 0; i < 3; ++i) {
+      if (taken[i]) continue;
+      const int gap = absInt(signedByte(anglesA[i] - anglesB[k]));
+      if (gap < bestGap) {
+        bestGap = gap;
+        best = i;
+      }
+    }
+    taken[best] = true;
+    sum += bestGap;
+  }
+  return sum;
+}
+
+void countUnmatched(SingularOutcome& out, int type) {
+  if (type == kTypeThreeAngles)
+    ++out.unmatchedThree;
+  else if (type == kTypeWithAngle)
+    ++out.unmatchedOther;
+  else
+    out.unmatchedOther += 2;
+}
+
+SingularOutcome compareSingularPoints(const MatchSingularPoint* pointsB, int countB, const MatchSingularPoint* pointsA,
+                                      int countA, std::span<const RegionPoint> regionA,
+                                      std::span<const RegionPoint> regionB) {
+  SingularOutcome out;
+  std::array<bool, kMaxSingularPoints> matchedA{};
+  std::array<bool, kMaxSingularPoints> matchedB{};
+  for (int s = 0; s < countB; ++s) {
+    const MatchSingularPoint& b = pointsB[s];
+    uint32_t bestDistance = 255;
+    int partner = -1;
+    int disagreement = 0;
+    for (int t = 0; t < countA; ++t) {
+      const MatchSingularPoint& a = pointsA[t];
+      if (a.y > b.y + kSingularReach) break;
+      if (a.y < b.y - kSingularReach || a.x < b.x - kSingularReach || a.x > b.x + kSingularReach) continue;
+      if (a.type != b.type) continue;
+      uint32_t d2 = static_cast<uint32_t>((a.y - b.y) * (a.y - b.y) + (a.x - b.x) * (a.x - b.x));
+      if (b.type != kTypeWithAngle) d2 *= 2;
+      if (d2 > kSingularReach2) continue;
+      const uint32_t distance = isqrt32(d2);
+      if (distance >= bestDistance) continue;
+      int e = 12;
+      if (b.type == kTypeWithAngle)
+        e = absInt(signedByte(a.angle - b.angle));
+      else if (b.type == kTypeThreeAngles)
+        e = threeAngleDisagreement(b, a);
+      if (e > kMaxSingularDisagreement) continue;
+      bestDistance = distance;
+      partner = t;
+      disagreement = e;
+    }
+    if (partner >= 0) {
+      matchedA[partner] = true;
+      matchedB[s] = true;
+      const int f = (((kSingularReach - static_cast<int>(bestDistance)) * SingularAgreementWeights[disagreement]) >> 1) & 0xFF;
+      out.f[s] = static_cast<uint8_t>(f);
+      out.partner[s] = static_cast<uint8_t>(partner);
+      out.agreement += f;
+      if (b.type == kTypeThreeAngles) {
+        out.agreement += 3 * f;
+        ++out.matchedThree;
+      }
+    } else {
+      out.insideUnmatched += regionContains(b.y, b.x, regionA);
+      countUnmatched(out, b.type);
+    }
+  }
+  for (int t = 0; t < countA; ++t) {
+    if (matchedA[t]) continue;
+    out.insideUnmatched += regionContains(pointsA[t].y, pointsA[t].x, regionB);
+    countUnmatched(out, pointsA[t].type);
+  }
+
+  // Spread: the farthest pair of points of which at least one is unmatched.
+  uint64_t largest = 0;
+  for (int s = 0; s < countB; ++s)
+    for (int t = 0; t < countA; ++t) {
+      if (matchedB[s] && matchedA[t]) continue;
+      const int64_t dy = pointsB[s].y - pointsA[t].y;
+      const int64_t dx = pointsB[s].x - pointsA[t].x;
+      const uint64_t d2 = static_cast<uint64_t>(dy * dy + dx * dx);
+      uint64_t q = d2;
+      if (pointsB[s].type != kTypeThreeAngles) q += d2;
+      if (pointsA[t].type != kTypeThreeAngles) q += d2;
+      largest = std::max(largest, q);
+    }
+  if (largest >= kSpreadLimit2)
+    out.spread = static_cast<int>(isqrt32(static_cast<uint32_t>(std::min<uint64_t>(largest, UINT32_MAX)))) - 384;
+  return out;
+}
+
+}  // namespace
+
+int rotationPenalty(int score, int rotationPlusCorrection) {
+  if (score > kPenaltyFreeScore) return score;
+  const int v = absInt(signedByte(rotationPlusCorrection));
+  if (v >= 7 && v <= 112) return (std::max(0, 38 - v) * score) >> 5;
+  if (v >= 113 && v <= 124) return ((v - 109) * score) >> 4;
+  return score;
+}
 
 int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, int g0, uint8_t rotation,
                 int correction, int pass) {
-  (void)ctx;
-  (void)candidate;
-  (void)g0;
-  (void)rotation;
-  (void)correction;
-  (void)pass;
-  return 0;
-}
+  FineWork& work = fineWork();
+  const MatchMinutia* minA = ctx.viewA.minutiae;
+  const int countA = std::clamp(ctx.countA, 0, kMaxViewMinutiae);
+  const int countB = std::clamp(candidate.count, 0, kMaxViewMinutiae);
+  const int margin = ctx.fineMargin;
+  const int qualitySum = ctx.viewA.quality + ctx.viewB.quality;
+  const SideExtent& extentA = pass == 2 ? ctx.pass2.extent : ctx.extentA;
 
-int rotationPenalty(int score, int rotationPlusCorrection) {
-  (void)rotationPlusCorrection;
-  return score;
+  int64_t score = g0;
+  const OverlapSelection selection =
+      selectOverlap(work, candidate.minutiae.data(), countB, minA, countA, extentA, margin);
+  const OverlapRect& rect = selection.rect;
+  if (selection.countA >= 2 && rect.left < rect.right && rect.top < rect.bottom) {
+    pairStrengths(work, countB, margin);
+
+    for (int k = 0; k < countB; ++k) work.pointsB[k] = {work.recordsB[k].y, work.recordsB[k].x};
+    for (int i = 0; i < countA; ++i) work.pointsA[i] = {minA[i].y, minA[i].x};
+    const std::span<const RegionPoint> regionB(work.pointsB.data(), countB);
+    const std::span<const RegionPoint> regionA(work.pointsA.data(), countA);
+
+    // Unpartnered A minutiae inside B's region.
+    int unmatched = 0;
+    for (int i = 0; i < countA; ++i) {
+      const int position = work.positionOfA[i];
+      uint8_t mark = position >= 0 ? work.recordsA[position].mark : (work.withinBExtent[i] ? 0 : 1);
+      if (position >= 0 && mark != 0) work.recordsB[work.recordsA[position].partner].mark = mark;
+      if (mark == 0) {
+        const int w = regionContains(minA[i].y, minA[i].x, regionB);
+        unmatched += w;
+        if (position >= 0) work.recordsA[position].partner = static_cast<uint8_t>(w);
+      }
+      work.markOfA[i] = mark;
+    }
+    // Unpartnered inside B minutiae inside A's region; the inside flag becomes the region weight.
+    for (int k = 0; k < countB; ++k) {
+      OverlapRecordB& b = work.recordsB[k];
+      if (b.inside != 1) continue;
+      b.inside = 0;
+      if (b.mark == 0) {
+        const int w = regionContains(b.y, b.x, regionA);
+        unmatched += w;
+        b.inside = static_cast<uint8_t>(w);
+      }
+    }
+
+    // Ridge-direction consistency of the partnerless minutiae around the overlap.
+    const auto nearOverlap = [&](int y, int x) {
+      return y >= rect.top - kRidgeWidening && y <= rect.bottom + kRidgeWidening && x >= rect.left - kRidgeWidening &&
+             x <= rect.right + kRidgeWidening;
+    };
+    int ridgeCountB = 0;
+    for (int k = 0; k < countB; ++k) {
+      const OverlapRecordB& b = work.recordsB[k];
+      if (nearOverlap(b.y, b.x)) work.ridgeB[ridgeCountB++] = {ridgeKey(b.y, b.x), b.angle, 0};
+    }
+    work.ridgeB[ridgeCountB++] = {kRidgeListEndKey, 0, 0};
+    int ridgeCountA = 0;
+    for (int i = 0; i < countA; ++i)
+      if (nearOverlap(minA[i].y, minA[i].x))
+        work.ridgeA[ridgeCountA++] = {ridgeKey(minA[i].y, minA[i].x), minA[i].angle(), minA[i].weight};
+    work.ridgeA[ridgeCountA++] = {kRidgeListEndKey, 0, 0};
+    for (int i = 0; i < countA; ++i)
+      work.probesA[i] = {minA[i].y, minA[i].x, minA[i].angle(), minA[i].curvature, work.markOfA[i]};
+    for (int k = 0; k < countB; ++k) {
+      const OverlapRecordB& b = work.recordsB[k];
+      work.probesB[k] = {b.y, b.x, b.angle, b.curvature, b.mark};
+    }
+    const int ridge =
+        ridgeConsistency(std::span<const RidgeEntry>(work.ridgeB.data(), ridgeCountB),
+                         std::span<const RidgeProbe>(work.probesA.data(), countA)) +
+        ridgeConsistency(std::span<const RidgeEntry>(work.ridgeA.data(), ridgeCountA),
+                         std::span<const RidgeProbe>(work.probesB.data(), countB));
+
+    const int singularCountB = std::clamp(candidate.singularCount, 0, kMaxSingularPoints);
+    const int singularCountA = std::clamp(ctx.viewA.singularCount, 0, kMaxSingularPoints);
+    const SingularOutcome singular = compareSingularPoints(candidate.singularPoints.data(), singularCountB,
+                                                           ctx.viewA.singularPoints, singularCountA, regionA, regionB);
+    const int pairedThree = std::min(singular.matchedThree, 2);
+    const int spreadCount = std::max(0, pairedThree + singular.unmatchedThree - 2) +
+                            std::max(0, pairedThree + singular.unmatchedOther - 2);
+
+    CoverageInput coverageInput;
+    coverageInput.singularB = {candidate.singularPoints.data(), static_cast<std::size_t>(singularCountB)};
+    coverageInput.singularAgreement = {singular.f.data(), static_cast<std::size_t>(singularCountB)};
+    coverageInput.singularPartner = {singular.partner.data(), static_cast<std::size_t>(singularCountB)};
+    coverageInput.singularA = {ctx.viewA.singularPoints, static_cast<std::size_t>(singularCountA)};
+    coverageInput.recordsB = {work.recordsB.data(), static_cast<std::size_t>(countB)};
+    coverageInput.recordsA = {work.recordsA.data(), static_cast<std::size_t>(selection.countA)};
+    coverageInput.rect = rect;
+    const CoverageResult coverage = coverageAnalysis(coverageInput);
+
+    // Penalty from unmatched minutiae and singular points, raised by ridge disagreement.
+    uint32_t penalty = 54u * static_cast<uint32_t>(coverage.v) + 384u * static_cast<uint32_t>(unmatched);
+    if (singular.agreement == 0)
+      penalty += static_cast<uint32_t>(singular.spread + 6 * (spreadCount + singular.insideUnmatched)) << 8;
+    if (unmatched != 0) penalty += (static_cast<uint32_t>(ridge / unmatched) * (penalty >> 6)) >> 6;
+
+    const uint32_t qualityExcess = static_cast<uint32_t>(std::max(0, qualitySum - 80));
+    int64_t evidence = 8 * int64_t{singular.agreement} + 143 * int64_t{coverage.j} + 128 * int64_t{coverage.k} -
+                       static_cast<int64_t>((qualityExcess * penalty * 20u) >> 9) + 6000;
+    if (evidence < 0) evidence >>= 2;
+    score = (std::max<int64_t>(0, evidence + 64 * int64_t{g0}) * 12) >> 10;
+  }
+
+  const int clamped = static_cast<int>(std::clamp<int64_t>(score, std::numeric_limits<int32_t>::min(),
+                                                           std::numeric_limits<int32_t>::max()));
+  return std::max(0, rotationPenalty(clamped, rotation + correction));
 }
 
 }  // namespace fx60::match

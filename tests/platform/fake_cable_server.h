@@ -2,6 +2,8 @@
 // what a handler returns, so that a test can play a module at the wire level.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -142,6 +144,20 @@ class ScopedEnvironment {
  private:
   const char* name_;
   std::optional<std::string> previous_;
+};
+
+// Points the library's shared busy and cancel bytes at a block of this test
+// program's own, removed at the end.
+class PrivateCaptureFlags : public ::testing::Environment {
+ public:
+  explicit PrivateCaptureFlags(const std::string& tag)
+      : name_("/fx60-test-" + tag + "-" + std::to_string(::getpid())) {
+    ::setenv("FX60_SHARED_FLAGS_NAME", name_.c_str(), 1);
+  }
+  void TearDown() override { ::shm_unlink(name_.c_str()); }
+
+ private:
+  std::string name_;
 };
 
 }  // namespace fx60::testing

@@ -1,0 +1,86 @@
+// Region test and ridge-direction consistency of partnerless minutiae.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "match/region.h"
+
+namespace fx60::match {
+namespace {
+
+int contains(int y, int x, const std::vector<RegionPoint>& points) { return regionContains(y, x, points); }
+
+TEST(RegionContains, SplitAboveAndBelow) {
+  const std::vector<RegionPoint> square = {{100, 100}, {100, 200}, {200, 100}, {200, 200}};
+  EXPECT_EQ(contains(50, 150, square), 0);   // above every point: nothing above it
+  EXPECT_EQ(contains(250, 150, square), 0);  // below the last point: nothing below it
+  EXPECT_EQ(contains(150, 150, square), 1);  // points left and right, above and below
+  EXPECT_EQ(contains(150, 50, square), 0);   // everything lies right of it
+  EXPECT_EQ(contains(150, 250, square), 0);  // everything lies left of it
+  EXPECT_EQ(contains({}, {}, {}), 0);
+}
+
+TEST(RegionContains, TriangleEdges) {
+  // Apex at the top, base at the bottom: inside needs the point between the flanks.
+  const std::vector<RegionPoint> apexUp = {{0, 50}, {100, 0}, {100, 100}};
+  EXPECT_EQ(contains(60, 50, apexUp), 1);
+  EXPECT_EQ(contains(60, 5, apexUp), 0);
+  EXPECT_EQ(contains(60, 95, apexUp), 0);
+  // Apex at the bottom.
+  const std::vector<RegionPoint> apexDown = {{0, 0}, {0, 100}, {100, 50}};
+  EXPECT_EQ(contains(40, 50, apexDown), 1);
+  EXPECT_EQ(contains(40, 5, apexDown), 0);
+  EXPECT_EQ(contains(40, 95, apexDown), 0);
+}
+
+// A probe of curvature 0 beside one neighbour: with d2 = 0 the tolerance l is 7.
+int penalty(int probeAngle, int neighbourAngle, int neighbourY, int neighbourX, uint8_t mark = 0) {
+  const std::vector<RidgeEntry> list = {{ridgeKey(neighbourY, neighbourX), static_cast<uint8_t>(neighbourAngle), 63},
+                                        {kRidgeListEndKey, 0, 0}};
+  const std::vector<RidgeProbe> probes = {{100, 100, static_cast<uint8_t>(probeAngle), 0, mark}};
+  return ridgeConsistency(list, probes);
+}
+
+TEST(RidgeConsistency, PenaltyShape) {
+  EXPECT_EQ(penalty(43, 40, 100, 100), 0);     // o = 6: t = 219
+  EXPECT_EQ(penalty(44, 40, 100, 100), 36);    // o = 8: t = 292
+  EXPECT_EQ(penalty(50, 40, 100, 100), 1260);  // o = 20: t = 731, u = 475 -> 694 -> 1260
+  EXPECT_EQ(penalty(104, 40, 100, 100), 2432); // o = 128: u capped at 768
+  EXPECT_EQ(penalty(104, 40, 100, 100, 5), 0); // partnered probes do not take part
+}
+
+TEST(RidgeConsistency, NeighbourReach) {
+  // 35 pixels away along the row is still a neighbour, 36 is not. With d2 = 1225 the
+  // tolerance is 15; a turn of 32 steps gives the capped penalty.
+  EXPECT_EQ(penalty(72, 40, 100, 135), 2432);
+  EXPECT_EQ(penalty(72, 40, 100, 136), 0);
+  EXPECT_EQ(penalty(72, 40, 100, 65), 2432);
+  EXPECT_EQ(penalty(72, 40, 135, 100), 2432);
+  EXPECT_EQ(penalty(72, 40, 136, 100), 0);
+  // Rows near the top: the signed key comparison keeps the scan inside the list.
+  const std::vector<RidgeEntry> list = {{ridgeKey(5, 10), 40, 63}, {kRidgeListEndKey, 0, 0}};
+  const std::vector<RidgeProbe> probes = {{3, 10, 72, 0, 0}, {20, 10, 72, 0, 0}};
+  EXPECT_EQ(ridgeConsistency(list, probes), 2 * 2432);
+}
+
+TEST(RidgeConsistency, SurroundingNeighboursSetTheFlow) {
+  // Four neighbours around the probe, orientations within a few steps: the flow is
+  // their mean and the tolerance their spread (l = 6), so a turn of 4 steps counts.
+  const std::vector<RidgeEntry> around = {{ridgeKey(90, 100), 40, 63},
+                                          {ridgeKey(100, 90), 42, 63},
+                                          {ridgeKey(100, 110), 41, 63},
+                                          {ridgeKey(110, 100), 39, 63},
+                                          {kRidgeListEndKey, 0, 0}};
+  const std::vector<RidgeProbe> probe = {{100, 100, 44, 255, 0}};
+  EXPECT_EQ(ridgeConsistency(around, probe), 85);
+  // The same neighbours all on one side do not surround it: the distance-based
+  // tolerance (61) forgives the turn.
+  const std::vector<RidgeEntry> oneSide = {{ridgeKey(90, 100), 40, 63},
+                                           {ridgeKey(90, 110), 42, 63},
+                                           {ridgeKey(92, 104), 41, 63},
+                                           {kRidgeListEndKey, 0, 0}};
+  EXPECT_EQ(ridgeConsistency(oneSide, probe), 0);
+}
+
+}  // namespace
+}  // namespace fx60::match

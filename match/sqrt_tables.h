@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <type_traits>
 
 namespace fx60::match {
 
@@ -29,12 +30,14 @@ constexpr int ceilSqrt(uint32_t d2) {
   return 2 * CeilSqrtTable[quarter];
 }
 
-// Exact ceil(sqrt(d2)) for any squared pair length: from the table below 1225, above
-// it by stepping up from 35.
+// Exact ceil(sqrt(d2)) for any 32-bit value: from the table below 1226, above it by
+// refining a floating-point estimate.
 constexpr int ceilSqrtExact(uint32_t d2) {
   if (d2 < kCeilSqrtTableSize) return CeilSqrtTable[d2];
-  uint32_t root = 35;
+  uint64_t root = 35;
+  if (!std::is_constant_evaluated()) root = static_cast<uint64_t>(__builtin_sqrt(static_cast<double>(d2)));
   while (root * root < d2) ++root;
+  while (root > 0 && (root - 1) * (root - 1) >= d2) --root;
   return static_cast<int>(root);
 }
 

@@ -1,0 +1,103 @@
+// Fine stage: rotation penalty and the rescoring of aligned candidates.
+#include <gtest/gtest.h>
+
+#include "match/fine_stage.h"
+#include "match/pair_tables.h"
+#include "match/view.h"
+#include "template_builder.h"
+
+namespace fx60::match {
+namespace {
+
+TEST(RotationPenalty, ByTurnFromNoTurnOrHalfTurn) {
+  for (int v : {0, 6, -6, 125, 128, -128, 131})  // 131 is -125 as a byte angle
+    EXPECT_EQ(rotationPenalty(3200, v), 3200) << v;
+  EXPECT_EQ(rotationPenalty(3200, 7), (31 * 3200) >> 5);
+  EXPECT_EQ(rotationPenalty(3200, 20), (18 * 3200) >> 5);
+  EXPECT_EQ(rotationPenalty(3200, -20), (18 * 3200) >> 5);
+  EXPECT_EQ(rotationPenalty(3200, 236), (18 * 3200) >> 5);
+  for (int v : {38, 60, 112}) EXPECT_EQ(rotationPenalty(3200, v), 0) << v;
+  EXPECT_EQ(rotationPenalty(3200, 113), (4 * 3200) >> 4);
+  EXPECT_EQ(rotationPenalty(3200, 124), (15 * 3200) >> 4);
+  EXPECT_EQ(rotationPenalty(5760, 60), 0);
+  EXPECT_EQ(rotationPenalty(5761, 60), 5761);  // strong scores are never penalised
+}
+
+// Side A from a scattered template; the candidate starts as an exact copy of it.
+struct FineSetup {
+  MatchContext ctx;
+  CandidateAlignment candidate;
+  explicit FineSetup(uint32_t seed, uint8_t qualityA = 40, uint8_t qualityB = 40) {
+    resetContext(ctx, threadWorkBuffers());
+    const auto a = testing::buildTemplate(testing::scatteredMinutiae(30, seed), qualityA);
+    decodeView(ctx.viewA, a.data());
+    ctx.viewB.quality = qualityB;
+    std::copy_n(ctx.viewA.minutiae, ctx.viewA.count, candidate.minutiae.begin());
+    candidate.count = ctx.viewA.count;
+    preparePassTables(ctx);  // extent and count of side A
+  }
+  void move(int dy, int dx) {
+    for (int k = 0; k < candidate.count; ++k) {
+      candidate.minutiae[k].y += dy;
+      candidate.minutiae[k].x += dx;
+    }
+  }
+  int score(int g0, uint8_t rotation = 0, int correction = 0) {
+    return fineRescore(ctx, candidate, g0, rotation, correction, 1);
+  }
+};
+
+TEST(FineRescore, NoOverlapKeepsTheIncomingScore) {
+  FineSetup setup(3);
+  setup.move(0, 400);  // nothing of B near A
+  EXPECT_EQ(setup.score(1000), 1000);
+  EXPECT_EQ(setup.score(1000, 20), (18 * 1000) >> 5);
+  EXPECT_EQ(setup.score(1000, 16, 4), (18 * 1000) >> 5);  // the correction counts too
+}
+
+TEST(FineRescore, AgreementRaisesTheScore) {
+  FineSetup exact(5);
+  const int same = exact.score(1000);
+  FineSetup shifted(5);
+  shifted.move(0, 30);
+  const int moved = shifted.score(1000);
+  EXPECT_GT(same, (64 * 1000 * 12) >> 10);  // more than the incoming score alone
+  EXPECT_GT(same, moved);
+  FineSetup other(5);
+  const auto b = testing::buildTemplate(testing::scatteredMinutiae(30, 6));
+  MatchView view{0, 0, 0, other.candidate.minutiae.data(), other.candidate.singularPoints.data()};
+  decodeView(view, b.data());
+  other.candidate.count = view.count;
+  EXPECT_GT(same, other.score(1000));
+}
+
+TEST(FineRescore, QualityOnlyWeighsAboveEighty) {
+  FineSetup low(9, 30, 50);
+  FineSetup even(9, 40, 40);
+  FineSetup high(9, 100, 100);
+  for (FineSetup* s : {&low, &even, &high}) s->move(4, 25);  // leaves unmatched minutiae
+  EXPECT_EQ(low.score(500), even.score(500));
+  EXPECT_LT(high.score(500), even.score(500));
+}
+
+TEST(FineRescore, SingularPointsPairOnlyWithTheirOwnType) {
+  const auto withSingular = [](uint8_t typeA, uint8_t typeB) {
+    FineSetup setup(11);
+    MatchSingularPoint point{};
+    point.y = setup.ctx.viewA.minutiae[10].y;
+    point.x = setup.ctx.viewA.minutiae[10].x;
+    point.angle = 50;
+    point.type = typeA;
+    setup.ctx.viewA.singularPoints[0] = point;
+    setup.ctx.viewA.singularCount = 1;
+    point.type = typeB;
+    setup.candidate.singularPoints[0] = point;
+    setup.candidate.singularCount = 1;
+    return setup.score(1000);
+  };
+  EXPECT_GT(withSingular(1, 1), withSingular(1, 0));
+  EXPECT_GT(withSingular(0, 0), withSingular(1, 0));
+}
+
+}  // namespace
+}  // namespace fx60::match

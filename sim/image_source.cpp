@@ -88,12 +88,13 @@ SensorImage synthesizePrint(uint32_t seed) {
     twist.turn = random.next() & 1 ? 1.0 : -1.0;
   }
 
+  const double cosTilt = std::cos(tilt), sinTilt = std::sin(tilt);
   SensorImage image(kSensorBytes);
   for (int y = 0; y < kSensorHeight; ++y) {
     for (int x = 0; x < kSensorWidth; ++x) {
       const double dx = x - coreX, dy = y - coreY;
-      const double rx = dx * std::cos(tilt) - dy * std::sin(tilt);
-      const double ry = dx * std::sin(tilt) + dy * std::cos(tilt);
+      const double rx = dx * cosTilt - dy * sinTilt;
+      const double ry = dx * sinTilt + dy * cosTilt;
       // Arches below the core, loops around it: ridge distance grows with an
       // elliptical radius plus a gentle bend.
       const double radius = std::sqrt(rx * rx * 1.1 + ry * ry * 0.8) + 0.0025 * rx * rx * (ry > 0 ? 1 : 0);
@@ -146,7 +147,12 @@ bool ImageSource::replace(const fs::path& file, std::string* error) {
 }
 
 SensorImage ImageSource::next() {
-  if (images_.empty()) return synthesizePrint(nextSeed_++);
+  if (images_.empty()) {
+    const size_t turn = nextGenerated_;
+    nextGenerated_ = (nextGenerated_ + 1) % kGeneratedPrints;
+    if (turn == generated_.size()) generated_.push_back(synthesizePrint(firstSeed_ + static_cast<uint32_t>(turn)));
+    return generated_[turn];
+  }
   SensorImage image = images_[nextIndex_];
   nextIndex_ = (nextIndex_ + 1) % images_.size();
   return image;

@@ -27,10 +27,14 @@ bool writePgm(const std::filesystem::path& file, const uint8_t* pixels, int widt
 // gives a different finger; the same seed always gives the same bytes.
 SensorImage synthesizePrint(uint32_t seed);
 
+// Number of generated prints served in turn when no files are given. They are
+// made once and kept, so that a capture costs the wire time only.
+inline constexpr size_t kGeneratedPrints = 8;
+
 class ImageSource {
  public:
-  // Built-in synthetic prints (seed, seed + 1, ... in turn).
-  explicit ImageSource(uint32_t seed = 1) : nextSeed_(seed) {}
+  // Built-in synthetic prints (seed, seed + 1, ... seed + 7, then seed again).
+  explicit ImageSource(uint32_t seed = 1) : firstSeed_(seed) {}
 
   // Adds a file, or every .pgm file of a folder in name order. False with a
   // message when a file cannot be used.
@@ -47,7 +51,9 @@ class ImageSource {
  private:
   std::vector<SensorImage> images_;
   size_t nextIndex_ = 0;
-  uint32_t nextSeed_;
+  uint32_t firstSeed_;
+  std::vector<SensorImage> generated_;  // made on first use
+  size_t nextGenerated_ = 0;
 };
 
 }  // namespace fx60::sim

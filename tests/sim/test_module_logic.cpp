@@ -98,6 +98,15 @@ TEST(SyntheticPrint, IsDeterministicPerSeedWithRidgeContrast) {
   EXPECT_GT(*high - *low, 100);
 }
 
+TEST(ImageSource, GeneratedPrintsComeInTurnAndStartOver) {
+  ImageSource source(50);
+  const SensorImage first = source.next();
+  EXPECT_EQ(first, synthesizePrint(50));
+  EXPECT_EQ(source.next(), synthesizePrint(51));
+  for (size_t i = 2; i < kGeneratedPrints; ++i) source.next();
+  EXPECT_EQ(source.next(), first);
+}
+
 TEST(ImageSource, ServesFilesInTurnAndRefusesUnusableOnes) {
   const auto dir = std::filesystem::temp_directory_path() / ("fx60-sim-images-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);

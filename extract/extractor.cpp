@@ -7,6 +7,7 @@
 #include "driver/feature_template.h"
 #include "extract/grid.h"
 #include "extract/minutiae.h"
+#include "extract/minutiae_stages.h"
 #include "extract/orientation.h"
 #include "extract/preconditioning.h"
 #include "extract/ridge_enhancement.h"
@@ -38,10 +39,10 @@ void showOrientation(StageObserver* observer, const OrientationMap& orientation,
 void showPeriods(StageObserver* observer, const PeriodMap& periods) {
   if (observer != nullptr) observer->onPeriods(periods);
 }
-[[maybe_unused]] void showCandidates(StageObserver* observer, const MinutiaCandidateList& candidates, bool afterJoin) {
+void showCandidates(StageObserver* observer, const MinutiaCandidateList& candidates, bool afterJoin) {
   if (observer != nullptr) observer->onCandidates(candidates, afterJoin);
 }
-[[maybe_unused]] void showMinutiae(StageObserver* observer, const MinutiaList& minutiae) {
+void showMinutiae(StageObserver* observer, const MinutiaList& minutiae) {
   if (observer != nullptr) observer->onMinutiae(minutiae);
 }
 
@@ -86,9 +87,25 @@ int runExtraction(uint8_t* image, uint8_t* packedMinutiae, int& quality, StageOb
   enhanceRidges(work.orientation, work.periods, image);
   show(observer, ImageStage::kEnhanced, image);
 
-  // The minutiae stages are not wired in yet: no template without them.
-  (void)packedMinutiae;
-  return -1;
+  binarizeImage(image, work.periods);
+  show(observer, ImageStage::kBinary, image);
+  fillSmallHoles(image);
+  show(observer, ImageStage::kHoleFilled, image);
+  thinRidges(image);
+  show(observer, ImageStage::kThinned, image);
+
+  detectMinutiae(image, work.orientation, work.candidates);
+  showCandidates(observer, work.candidates, false);
+  joinBrokenRidges(work.candidates, image);
+  showCandidates(observer, work.candidates, true);
+  show(observer, ImageStage::kJoined, image);
+  refineMinutiae(work.minutiae, work.candidates, image, work.orientation);
+  showMinutiae(observer, work.minutiae);
+
+  if (work.minutiae.count < kMinTemplateMinutiae) return -1;
+  packMinutiae(work.minutiae, work.packed);
+  std::memcpy(packedMinutiae, work.packed.bytes.data(), kPackedMinutiaeSize);
+  return 0;
 }
 
 uint8_t computeImageQuality(uint8_t* image) {

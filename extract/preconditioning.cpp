@@ -11,6 +11,26 @@ namespace fx60::extract {
 
 namespace {
 
+// Exact quotient n / d for n < 65536 and 1 <= d <= 255 by one multiplication:
+// with R = floor(2^32 / d) + 1 the error of n R / 2^32 stays below 2^-16, less
+// than the smallest distance 1 / d of n / d to the next integer.
+constexpr std::array<uint64_t, 256> buildReciprocals() {
+  std::array<uint64_t, 256> table{};
+  for (uint64_t d = 1; d < 256; ++d) table[d] = (uint64_t{1} << 32) / d + 1;
+  return table;
+}
+constexpr std::array<uint64_t, 256> kReciprocals = buildReciprocals();
+
+inline uint32_t divideSmall(uint32_t n, uint32_t d) { return static_cast<uint32_t>((n * kReciprocals[d]) >> 32); }
+
+constexpr bool divisionIsExact() {
+  for (uint32_t d = 1; d < 256; ++d)
+    for (uint32_t n = 0; n < 65536; n += 1 + n / 64)
+      if (((n * kReciprocals[d]) >> 32) != n / d) return false;
+  return true;
+}
+static_assert(divisionIsExact());
+
 // Feeds the clipped box means of radius R of a w x h image to `row(v, means)`,
 // one row at a time in order. Column sums of the rows inside the window are kept
 // up to date as the window slides down, then a running sum slides along the row.
@@ -37,7 +57,7 @@ void forEachBoxMeanRow(const uint8_t* src, int height, RowSink&& row) {
       if (u - R - 1 >= 0) sum -= columnSums[u - R - 1];
       const uint32_t columnsInside =
           static_cast<uint32_t>(std::min(W - 1, u + R) - std::max(0, u - R) + 1);
-      means[u] = static_cast<uint8_t>(sum / (rowsInside * columnsInside));
+      means[u] = static_cast<uint8_t>(divideSmall(sum, rowsInside * columnsInside));
     }
     row(v, means.data());
   }
@@ -58,12 +78,12 @@ void meanFilter3x3(uint8_t* image) {
       columnSums[x] = static_cast<uint16_t>(current[x] + (y > 0 ? previous[x] : 0) +
                                             (next != nullptr ? next[x] : 0));
     const int rows = 1 + (y > 0 ? 1 : 0) + (next != nullptr ? 1 : 0);
-    out[0] = static_cast<uint8_t>((columnSums[0] + columnSums[1]) / (2 * rows));
-    const int inner = 3 * rows;
+    const auto edge = static_cast<uint32_t>(2 * rows);
+    const auto inner = static_cast<uint32_t>(3 * rows);
+    out[0] = static_cast<uint8_t>(divideSmall(columnSums[0] + columnSums[1], edge));
     for (int x = 1; x < kWidth - 1; ++x)
-      out[x] = static_cast<uint8_t>((columnSums[x - 1] + columnSums[x] + columnSums[x + 1]) / inner);
-    out[kWidth - 1] =
-        static_cast<uint8_t>((columnSums[kWidth - 2] + columnSums[kWidth - 1]) / (2 * rows));
+      out[x] = static_cast<uint8_t>(divideSmall(columnSums[x - 1] + columnSums[x] + columnSums[x + 1], inner));
+    out[kWidth - 1] = static_cast<uint8_t>(divideSmall(columnSums[kWidth - 2] + columnSums[kWidth - 1], edge));
     previous = current;
   }
 }
@@ -102,7 +122,7 @@ void normalizeContrast(uint8_t* halfImage) {
           else if (p <= lo)
             pixels[u] = 0;
           else
-            pixels[u] = static_cast<uint8_t>((p - lo) * 255 / (hi - lo));
+            pixels[u] = static_cast<uint8_t>(divideSmall(static_cast<uint32_t>((p - lo) * 255), static_cast<uint32_t>(hi - lo)));
         }
       });
 }

@@ -99,6 +99,17 @@ constexpr bool kernelsHaveNoFlatResponse() {
 }
 static_assert(kernelsHaveNoFlatResponse(), "a flat area must come out as 127");
 
+// Interior form of the bank: index offsets of the taps.
+using KernelOffsets = std::array<std::array<std::array<int, 5>, kOrientationBuckets>, kPeriodClasses>;
+constexpr KernelOffsets buildOffsets() {
+  KernelOffsets table{};
+  for (int cls = 0; cls < kPeriodClasses; ++cls)
+    for (int b = 0; b < kOrientationBuckets; ++b)
+      for (int i = 0; i < 5; ++i) table[cls][b][i] = kBank[cls][b][i].dy * kWidth + kBank[cls][b][i].dx;
+  return table;
+}
+constexpr KernelOffsets kOffsets = buildOffsets();
+
 constexpr int kOutputBias = 32512;  // 127 x 256
 constexpr int kRingSlots = 3;
 using BlockRow = std::array<uint8_t, kCellSpacing * kWidth>;
@@ -106,47 +117,67 @@ using BlockRow = std::array<uint8_t, kCellSpacing * kWidth>;
 inline uint8_t clampToByte(int e) { return e < 0 ? 0 : (e >= 65536 ? 255 : static_cast<uint8_t>(e >> 8)); }
 inline bool insideImage(int x, int y) { return x >= 0 && x < kWidth && y >= 0 && y < kHeight; }
 
+void copyBlock(const uint8_t* image, int r, int c, BlockRow& out) {
+  for (int by = 0; by < kCellSpacing; ++by) {
+    const int y = kCellSpacing * r + 1 + by;
+    const int x = kCellSpacing * c + 1;
+    std::memcpy(out.data() + by * kWidth + x, image + y * kWidth + x, kCellSpacing);
+  }
+}
+
+// Cells at least two cells from the grid border: every tap lies inside the image.
+void enhanceInteriorBlock(const uint8_t* image, const EnhancementKernel& k, const std::array<int, 5>& offsets,
+                          int r, int c, BlockRow& out) {
+  for (int by = 0; by < kCellSpacing; ++by) {
+    const int y = kCellSpacing * r + 1 + by;
+    for (int bx = 0; bx < kCellSpacing; ++bx) {
+      const int x = kCellSpacing * c + 1 + bx;
+      const uint8_t* p = image + y * kWidth + x;
+      int e = 256 * p[0] + kOutputBias;
+      for (int i = 0; i < 5; ++i) e += k[i].weight * (p[offsets[i]] + p[-offsets[i]]);
+      out[by * kWidth + x] = clampToByte(e);
+    }
+  }
+}
+
+// Near the border only the samples inside the image count, and the centre pixel
+// balances exactly their weights.
+void enhanceBorderBlock(const uint8_t* image, const EnhancementKernel& k, int r, int c, BlockRow& out) {
+  for (int by = 0; by < kCellSpacing; ++by) {
+    const int y = kCellSpacing * r + 1 + by;
+    for (int bx = 0; bx < kCellSpacing; ++bx) {
+      const int x = kCellSpacing * c + 1 + bx;
+      int e = kOutputBias;
+      int weights = 0;
+      for (const EnhancementTap& t : k) {
+        if (insideImage(x + t.dx, y + t.dy)) {
+          e += t.weight * image[(y + t.dy) * kWidth + x + t.dx];
+          weights += t.weight;
+        }
+        if (insideImage(x - t.dx, y - t.dy)) {
+          e += t.weight * image[(y - t.dy) * kWidth + x - t.dx];
+          weights += t.weight;
+        }
+      }
+      out[by * kWidth + x] = clampToByte(e - image[y * kWidth + x] * weights);
+    }
+  }
+}
+
 void enhanceCellRow(const uint8_t* image, const OrientationMap& orientation, const PeriodMap& periods, int r,
                     BlockRow& out) {
   for (int c = 0; c < kGridColumns; ++c) {
     const int code = periods[cellIndex(r, c)];
-    const bool interior = r >= 2 && r <= 116 && c >= 2 && c <= 81;
-    const EnhancementKernel& k =
-        kBank[periodClass(code)][orientationBucket(orientationOf(orientation[cellIndex(r, c)]))];
-    for (int by = 0; by < kCellSpacing; ++by) {
-      const int y = kCellSpacing * r + 1 + by;
-      for (int bx = 0; bx < kCellSpacing; ++bx) {
-        const int x = kCellSpacing * c + 1 + bx;
-        const uint8_t* p = image + y * kWidth + x;
-        uint8_t& result = out[by * kWidth + x];
-        if (code == 0) {
-          result = p[0];
-        } else if (interior) {
-          int e = 256 * p[0] + kOutputBias;
-          for (const EnhancementTap& t : k) {
-            const int offset = t.dy * kWidth + t.dx;
-            e += t.weight * (p[offset] + p[-offset]);
-          }
-          result = clampToByte(e);
-        } else {
-          // Near the border only the samples inside the image count, and the
-          // centre pixel balances exactly their weights.
-          int e = kOutputBias;
-          int weights = 0;
-          for (const EnhancementTap& t : k) {
-            if (insideImage(x + t.dx, y + t.dy)) {
-              e += t.weight * image[(y + t.dy) * kWidth + x + t.dx];
-              weights += t.weight;
-            }
-            if (insideImage(x - t.dx, y - t.dy)) {
-              e += t.weight * image[(y - t.dy) * kWidth + x - t.dx];
-              weights += t.weight;
-            }
-          }
-          result = clampToByte(e - p[0] * weights);
-        }
-      }
+    if (code == 0) {
+      copyBlock(image, r, c, out);
+      continue;
     }
+    const int cls = periodClass(code);
+    const int bucket = orientationBucket(orientationOf(orientation[cellIndex(r, c)]));
+    if (r >= 2 && r <= 116 && c >= 2 && c <= 81)
+      enhanceInteriorBlock(image, kBank[cls][bucket], kOffsets[cls][bucket], r, c, out);
+    else
+      enhanceBorderBlock(image, kBank[cls][bucket], r, c, out);
   }
 }
 

@@ -1,6 +1,7 @@
 #include "extract/ridge_period.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace fx60::extract {
@@ -88,42 +89,56 @@ constexpr int kRawFirstRow = 4, kRawLastRow = 114, kRawFirstColumn = 4, kRawLast
 constexpr int kVoteFirstRow = 3, kVoteLastRow = 115, kVoteFirstColumn = 3, kVoteLastColumn = 80;
 constexpr int kVoteRadius = 3;  // 7 x 7 cells
 
+// Profile sample offsets as pixel index differences.
+constexpr std::array<std::array<int16_t, kProfileRadius>, kOrientationSteps> buildIndexOffsets() {
+  std::array<std::array<int16_t, kProfileRadius>, kOrientationSteps> table{};
+  for (int h = 0; h < kOrientationSteps; ++h)
+    for (int d = 0; d < kProfileRadius; ++d)
+      table[h][d] = static_cast<int16_t>(kProfileOffsets[h][d].dy * kWidth + kProfileOffsets[h][d].dx);
+  return table;
+}
+constexpr auto kProfileIndexOffsets = buildIndexOffsets();
+
 // Raw period code 1..9 of one cell, or 0 when fewer than three crossings were found.
 int rawPeriodCode(const uint8_t* image, int r, int c, int h) {
   const uint8_t* centre = image + cellCentreY(r) * kWidth + cellCentreX(c);
   int v[kProfileLength];
   v[kProfileRadius] = centre[0];
   for (int d = 1; d <= kProfileRadius; ++d) {
-    const ProfileOffset o = kProfileOffsets[h][d - 1];
-    const int offset = o.dy * kWidth + o.dx;
+    const int offset = kProfileIndexOffsets[h][d - 1];
     v[kProfileRadius + d] = centre[offset];
     v[kProfileRadius - d] = centre[-offset];
   }
-  int derivative[kDerivativeLength];
-  for (int i = 0; i < kDerivativeLength; ++i)
-    derivative[i] = 3 * (v[i + 4] - v[i]) + 5 * (v[i + 3] - v[i + 1]);
+  int d[kDerivativeLength];
+  for (int i = 0; i < kDerivativeLength; ++i) d[i] = 3 * (v[i + 4] - v[i]) + 5 * (v[i + 3] - v[i + 1]);
 
-  int state = 0, crossings = 0, first = 0, last = 0;
-  auto record = [&](int i) {
-    if (++crossings == 1)
-      first = i;
-    else
-      last = i;
-  };
-  const int* d = derivative;
+  // Bit i of `falling` / `rising` marks a crossing of that kind at position i.
+  // Falling crossings need d[i] > 0 and rising ones d[i] < 0, so before the first
+  // crossing either kind is accepted; after it the kinds must alternate. The last
+  // position has no look-ahead beyond d[20]: only a strict crossing counts there.
+  uint32_t falling = 0, rising = 0;
   for (int i = 0; i <= 18; ++i) {
-    if (state == -1 || (state == 0 && d[i] >= 0)) {
-      if (d[i] > 0 && (d[i + 1] < 0 || (d[i + 1] == 0 && d[i + 2] < 0))) {
-        record(i);
-        state = 1;
-      }
-    } else if (d[i] < 0 && (d[i + 1] > 0 || (d[i + 1] == 0 && d[i + 2] > 0))) {
-      record(i);
-      state = -1;
-    }
+    const bool fall = d[i] > 0 && (d[i + 1] < 0 || (d[i + 1] == 0 && d[i + 2] < 0));
+    const bool rise = d[i] < 0 && (d[i + 1] > 0 || (d[i + 1] == 0 && d[i + 2] > 0));
+    falling |= static_cast<uint32_t>(fall) << i;
+    rising |= static_cast<uint32_t>(rise) << i;
   }
-  // The last position has no look-ahead beyond d[20]: only a strict crossing counts.
-  if ((state == 1 && d[19] < 0 && d[20] > 0) || (state == -1 && d[19] > 0 && d[20] < 0)) record(19);
+  const uint32_t any = falling | rising;
+  if (any == 0) return 0;
+  falling |= static_cast<uint32_t>(d[19] > 0 && d[20] < 0) << 19;
+  rising |= static_cast<uint32_t>(d[19] < 0 && d[20] > 0) << 19;
+
+  const int first = std::countr_zero(any);
+  int last = first;
+  int crossings = 1;
+  bool lookForRising = (falling >> first) & 1u;
+  for (;;) {
+    const uint32_t candidates = (lookForRising ? rising : falling) & ~((2u << last) - 1u);
+    if (candidates == 0) break;
+    last = std::countr_zero(candidates);
+    ++crossings;
+    lookForRising = !lookForRising;
+  }
   if (crossings <= 2) return 0;
 
   const auto n = static_cast<unsigned>(crossings);

@@ -74,49 +74,78 @@ constexpr bool weightsSumTo256() {
 }
 static_assert(weightsSumTo256(), "every smoothing kernel must keep a flat area unchanged");
 
+// Interior form of each kernel: index offsets and weights, padded to 7 pairs
+// with zero weights so that the inner loop has a fixed length.
+struct InteriorKernel {
+  int centreWeight;
+  std::array<int, 7> offsets;
+  std::array<int, 7> weights;
+};
+constexpr std::array<InteriorKernel, kOrientationSteps> buildInteriorKernels() {
+  std::array<InteriorKernel, kOrientationSteps> table{};
+  for (int h = 0; h < kOrientationSteps; ++h) {
+    table[h].centreWeight = kKernels[h].centreWeight;
+    for (int i = 0; i < kKernels[h].tapCount; ++i) {
+      table[h].offsets[i] = kKernels[h].taps[i].dy * kWidth + kKernels[h].taps[i].dx;
+      table[h].weights[i] = kKernels[h].taps[i].weight;
+    }
+  }
+  return table;
+}
+constexpr std::array<InteriorKernel, kOrientationSteps> kInteriorKernels = buildInteriorKernels();
+
 constexpr int kBlockRows = kGridRows;  // one row of 3 x 3 blocks per cell row
 constexpr int kRingSlots = 3;
 using BlockRow = std::array<uint8_t, kCellSpacing * kWidth>;
 
 inline bool insideImage(int x, int y) { return x >= 0 && x < kWidth && y >= 0 && y < kHeight; }
 
+// Cells at least two cells from the grid border: every sample lies inside the image.
+void smoothInteriorBlock(const uint8_t* image, const InteriorKernel& k, int r, int c, BlockRow& out) {
+  for (int by = 0; by < kCellSpacing; ++by) {
+    const int y = kCellSpacing * r + 1 + by;
+    for (int bx = 0; bx < kCellSpacing; ++bx) {
+      const int x = kCellSpacing * c + 1 + bx;
+      const uint8_t* p = image + y * kWidth + x;
+      int acc = k.centreWeight * p[0];
+      for (int i = 0; i < 7; ++i) acc += k.weights[i] * (p[k.offsets[i]] + p[-k.offsets[i]]);
+      out[by * kWidth + x] = static_cast<uint8_t>(acc >> 8);
+    }
+  }
+}
+
+// Cells near the border use only the samples inside the image and divide by the
+// weights of those samples.
+void smoothBorderBlock(const uint8_t* image, const SmoothingKernel& k, int r, int c, BlockRow& out) {
+  for (int by = 0; by < kCellSpacing; ++by) {
+    const int y = kCellSpacing * r + 1 + by;
+    for (int bx = 0; bx < kCellSpacing; ++bx) {
+      const int x = kCellSpacing * c + 1 + bx;
+      int acc = k.centreWeight * image[y * kWidth + x];
+      int weights = k.centreWeight;
+      for (int i = 0; i < k.tapCount; ++i) {
+        const SmoothingTap& t = k.taps[i];
+        if (insideImage(x + t.dx, y + t.dy)) {
+          acc += t.weight * image[(y + t.dy) * kWidth + x + t.dx];
+          weights += t.weight;
+        }
+        if (insideImage(x - t.dx, y - t.dy)) {
+          acc += t.weight * image[(y - t.dy) * kWidth + x - t.dx];
+          weights += t.weight;
+        }
+      }
+      out[by * kWidth + x] = static_cast<uint8_t>(acc / weights);
+    }
+  }
+}
+
 void smoothCellRow(const uint8_t* image, const OrientationMap& orientation, int r, BlockRow& out) {
   for (int c = 0; c < kGridColumns; ++c) {
-    const SmoothingKernel& k = kKernels[orientationOf(orientation[cellIndex(r, c)])];
-    const bool interior = r >= 2 && r <= 116 && c >= 2 && c <= 81;
-    for (int by = 0; by < kCellSpacing; ++by) {
-      const int y = kCellSpacing * r + 1 + by;
-      for (int bx = 0; bx < kCellSpacing; ++bx) {
-        const int x = kCellSpacing * c + 1 + bx;
-        const uint8_t* p = image + y * kWidth + x;
-        int result;
-        if (interior) {
-          int acc = k.centreWeight * p[0];
-          for (int i = 0; i < k.tapCount; ++i) {
-            const SmoothingTap& t = k.taps[i];
-            const int offset = t.dy * kWidth + t.dx;
-            acc += t.weight * (p[offset] + p[-offset]);
-          }
-          result = acc >> 8;
-        } else {
-          int acc = k.centreWeight * p[0];
-          int weights = k.centreWeight;
-          for (int i = 0; i < k.tapCount; ++i) {
-            const SmoothingTap& t = k.taps[i];
-            if (insideImage(x + t.dx, y + t.dy)) {
-              acc += t.weight * image[(y + t.dy) * kWidth + x + t.dx];
-              weights += t.weight;
-            }
-            if (insideImage(x - t.dx, y - t.dy)) {
-              acc += t.weight * image[(y - t.dy) * kWidth + x - t.dx];
-              weights += t.weight;
-            }
-          }
-          result = acc / weights;
-        }
-        out[by * kWidth + x] = static_cast<uint8_t>(result);
-      }
-    }
+    const int h = orientationOf(orientation[cellIndex(r, c)]);
+    if (r >= 2 && r <= 116 && c >= 2 && c <= 81)
+      smoothInteriorBlock(image, kInteriorKernels[h], r, c, out);
+    else
+      smoothBorderBlock(image, kKernels[h], r, c, out);
   }
 }
 

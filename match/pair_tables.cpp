@@ -1,6 +1,11 @@
 #include "match/pair_tables.h"
 
 #include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "match/angles.h"
 #include "match/sqrt_tables.h"
@@ -10,7 +15,6 @@ namespace {
 
 constexpr int kMaxKeyedMinutiae = 128;  // pair keys hold 7-bit indexes
 constexpr uint32_t kVotingD2 = 1224;    // shorter pairs match but do not vote
-constexpr int kAngleWindow = 24;        // both lane residuals within -12..12
 
 // d2 of the pair at 1-based position `number`; an empty list reads as its end mark.
 uint32_t d2OfPairNumber(const MinutiaPair* pairs, int count, int number) {
@@ -28,6 +32,85 @@ uint32_t upperBoundOfPairNumber(const MinutiaPair* pairs, int count, int number)
 constexpr uint8_t laneWeight(uint32_t laneByte) {
   const int residual = static_cast<int>(laneByte) - 12;
   return static_cast<uint8_t>(20 - (residual < 0 ? -residual : residual));
+}
+
+// Both lane bytes of a guarded lane difference lie in 0..24 (end angles within 12
+// steps): adding 231 to each byte carries into bit 8 of its lane exactly when it is above 24.
+constexpr bool endAnglesAgree(uint32_t laneDifference) {
+  return (((laneDifference & 0x00FF00FFu) + 0x00E700E7u) & 0x01000100u) == 0;
+}
+
+constexpr int kScanBlock = 8;
+
+#if defined(__SSE2__)
+// Lanes of a block of four whose end angles agree straight or crossed, as all-ones words.
+inline __m128i agreeingLanes(__m128i rel, __m128i straight, __m128i crossed) {
+  const __m128i laneBytes = _mm_set1_epi32(0x00FF00FF);
+  const __m128i carryIn = _mm_set1_epi32(0x00E700E7);
+  const __m128i carryOut = _mm_set1_epi32(0x01000100);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i ds = _mm_and_si128(_mm_add_epi32(_mm_and_si128(_mm_sub_epi32(rel, straight), laneBytes), carryIn), carryOut);
+  const __m128i dc = _mm_and_si128(_mm_add_epi32(_mm_and_si128(_mm_sub_epi32(rel, crossed), laneBytes), carryIn), carryOut);
+  return _mm_or_si128(_mm_cmpeq_epi32(ds, zero), _mm_cmpeq_epi32(dc, zero));
+}
+
+// Bit k set when record k of the block of eight agrees straight or crossed.
+inline uint32_t blockHits(const uint32_t* rel, uint32_t straight, uint32_t crossed) {
+  const __m128i s = _mm_set1_epi32(static_cast<int>(straight));
+  const __m128i c = _mm_set1_epi32(static_cast<int>(crossed));
+  const __m128i low = agreeingLanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rel)), s, c);
+  const __m128i high = agreeingLanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rel + 4)), s, c);
+  return static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(low)) |
+                               (_mm_movemask_ps(_mm_castsi128_ps(high)) << 4));
+}
+#else
+inline uint32_t blockHits(const uint32_t* rel, uint32_t straight, uint32_t crossed) {
+  uint32_t hits = 0;
+  for (int k = 0; k < kScanBlock; ++k)
+    if (endAnglesAgree(rel[k] - straight) || endAnglesAgree(rel[k] - crossed)) hits |= 1u << k;
+  return hits;
+}
+#endif
+
+// Sorts pair keys ascending: three 11-bit counting passes, much cheaper than a
+// comparison sort for the few thousand keys of a side.
+void sortPairKeys(uint32_t* keys, int count) {
+  if (count < 64) {
+    std::sort(keys, keys + count);
+    return;
+  }
+  thread_local std::array<uint32_t, kMaxPairKeys> spare;
+  uint32_t* from = keys;
+  uint32_t* to = spare.data();
+  for (int shift = 0; shift < 33; shift += 11) {
+    std::array<uint32_t, 2048> offsets{};
+    for (int k = 0; k < count; ++k) ++offsets[(from[k] >> shift) & 0x7FF];
+    uint32_t total = 0;
+    for (uint32_t& offset : offsets) {
+      const uint32_t n = offset;
+      offset = total;
+      total += n;
+    }
+    for (int k = 0; k < count; ++k) to[offsets[(from[k] >> shift) & 0x7FF]++] = from[k];
+    std::swap(from, to);
+  }
+  if (from != keys) std::memcpy(keys, from, sizeof(uint32_t) * static_cast<size_t>(count));
+}
+
+PairMatch makeMatch(uint8_t bForAi, uint8_t bForAj, uint8_t dirB, uint8_t weightI, uint8_t weightJ,
+                    const MinutiaPair& inner, uint32_t pairRef) {
+  PairMatch m{};
+  m.bForAi = bForAi;
+  m.bForAj = bForAj;
+  m.weightI = weightI;
+  m.dirB = dirB;
+  m.aI = inner.i;
+  m.aJ = inner.j;
+  m.aRelAngleJ = inner.relAngleJ;
+  m.dirA = inner.dir;
+  m.weightJ = weightJ;
+  m.pairRef = pairRef;
+  return m;
 }
 
 }  // namespace
@@ -96,7 +179,7 @@ void preparePassTables(MatchContext& ctx) {
   // A's keys are built in B's key buffer, which pass 1 only fills afterwards.
   uint32_t* keys = ctx.buffers->pairKeysB.data();
   const int keyCount = buildPairKeys(a.minutiae, a.count, ctx.pairLimitA, keys, kMaxPairKeys);
-  std::sort(keys, keys + keyCount);
+  sortPairKeys(keys, keyCount);
   const int kept = std::min(keyCount, kMaxPairRecords);
   expandPairs(keys, 0, kept, ctx.pairsA);
   fillPairAngles(ctx.pairsA, kept, a.minutiae);
@@ -117,7 +200,7 @@ void buildPass1PairsB(MatchContext& ctx) {
   const uint32_t boundD2 = d2OfPairNumber(ctx.pairsA, ctx.pairCountA, f);
   const uint32_t bound = boundD2 >= (kPairListEnd >> 14) ? kPairListEnd : (boundD2 << 14) | 0x3FFFu;
   int taken = selectPairs(keys, keyCount, bound);
-  std::sort(keys, keys + taken);
+  sortPairKeys(keys, taken);
   int g = std::min(taken, kMaxPairRecords);
   const int gBeforeWidening = g;
 
@@ -129,7 +212,7 @@ void buildPass1PairsB(MatchContext& ctx) {
       const uint32_t widenedKey =
           widened >= (kPairListEnd >> 14) ? kPairListEnd : (widened << 14) | 0x3FFFu;
       const int added = selectPairs(keys + taken, keyCount - taken, widenedKey);
-      std::sort(keys + taken, keys + taken + added);
+      sortPairKeys(keys + taken, added);
       taken += added;
       g += added;
       if (g >= kPairsInUse) {
@@ -169,6 +252,9 @@ int matchPairs(MatchContext& ctx, int pass) {
   if (ctx.outerCount > 0) {
     const uint32_t limit = std::min(ctx.outerLimit, outer[ctx.outerCount - 1].d2);
     int innerStart = 0;
+    int innerEnd = 0;
+    uint32_t* innerRel = ctx.buffers->innerRelAngles.data();
+    for (int k = 0; k < ctx.innerCount && inner[k].d2 != kPairListEnd; ++k) innerRel[k] = inner[k].relAngles;
 
     for (int q = 0; outer[q].d2 <= limit; ++q) {
       MinutiaPair& pair = outer[q];
@@ -191,50 +277,41 @@ int matchPairs(MatchContext& ctx, int pass) {
       ++processed;
 
       const uint32_t upper = pair.d2 + tolerance.hi;
+      // The upper bound never falls from one outer record to the next (both d2 and its
+      // tolerance grow), so the window's end only moves forward too.
+      innerEnd = std::max(innerEnd, innerStart);
+      while (inner[innerEnd].d2 <= upper && inner[innerEnd].d2 != kPairListEnd) ++innerEnd;
+
       const uint32_t pairRefBase = static_cast<uint32_t>(q) << 20;
-      for (int r = innerStart; inner[r].d2 <= upper && inner[r].d2 != kPairListEnd; ++r) {
+      const uint8_t turnedDir = static_cast<uint8_t>(pair.dir + 128);
+      auto accept = [&](int r) {
         const MinutiaPair& candidate = inner[r];
         const uint32_t straightDiff = candidate.relAngles - straight;
-        if ((straightDiff & 0xFF) <= kAngleWindow && ((straightDiff >> 16) & 0xFF) <= kAngleWindow) {
+        const uint32_t crossedDiff = candidate.relAngles - crossed;
+        if (endAnglesAgree(straightDiff)) {
           const uint8_t wI = laneWeight(straightDiff & 0xFF);
           const uint8_t wJ = laneWeight((straightDiff >> 16) & 0xFF);
-          if (matchCount < kMaxPairRecords) {
-            PairMatch& m = matches[matchCount++];
-            m = PairMatch{};
-            m.bForAi = pair.i;
-            m.bForAj = pair.j;
-            m.weightI = wI;
-            m.dirB = pair.dir;
-            m.aI = candidate.i;
-            m.aJ = candidate.j;
-            m.aRelAngleJ = candidate.relAngleJ;
-            m.dirA = candidate.dir;
-            m.weightJ = wJ;
-            m.pairRef = pairRefBase + 16u * static_cast<uint32_t>(r);
-          }
+          if (matchCount < kMaxPairRecords)
+            matches[matchCount++] = makeMatch(pair.i, pair.j, pair.dir, wI, wJ, candidate, pairRefBase + 16u * r);
           if (votes_) votes[static_cast<uint8_t>(candidate.dir - pair.dir)] += wI + wJ - 14u;
         }
-        const uint32_t crossedDiff = candidate.relAngles - crossed;
-        if ((crossedDiff & 0xFF) <= kAngleWindow && ((crossedDiff >> 16) & 0xFF) <= kAngleWindow) {
+        if (endAnglesAgree(crossedDiff)) {
           const uint8_t wI = laneWeight(crossedDiff & 0xFF);
           const uint8_t wJ = laneWeight((crossedDiff >> 16) & 0xFF);
-          const uint8_t turnedDir = static_cast<uint8_t>(pair.dir + 128);
-          if (matchCount < kMaxPairRecords) {
-            PairMatch& m = matches[matchCount++];
-            m = PairMatch{};
-            m.bForAi = pair.j;
-            m.bForAj = pair.i;
-            m.weightI = wI;
-            m.dirB = turnedDir;
-            m.aI = candidate.i;
-            m.aJ = candidate.j;
-            m.aRelAngleJ = candidate.relAngleJ;
-            m.dirA = candidate.dir;
-            m.weightJ = wJ;
-            m.pairRef = pairRefBase + 16u * static_cast<uint32_t>(r);
-          }
+          if (matchCount < kMaxPairRecords)
+            matches[matchCount++] = makeMatch(pair.j, pair.i, turnedDir, wI, wJ, candidate, pairRefBase + 16u * r);
           if (votes_) votes[static_cast<uint8_t>(candidate.dir - turnedDir)] += wI + wJ - 14u;
         }
+      };
+      // Most candidates fail both tests: check eight at a time and look closer only at hits.
+      int r = innerStart;
+      for (; r + kScanBlock <= innerEnd; r += kScanBlock) {
+        const uint32_t hits = blockHits(innerRel + r, straight, crossed);
+        for (uint32_t mask = hits; mask != 0; mask &= mask - 1) accept(r + __builtin_ctz(mask));
+      }
+      for (; r < innerEnd; ++r) {
+        const uint32_t rel = innerRel[r];
+        if (endAnglesAgree(rel - straight) || endAnglesAgree(rel - crossed)) accept(r);
       }
     }
   }

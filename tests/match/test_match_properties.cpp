@@ -1,0 +1,148 @@
+// Properties of whole comparisons: determinism across threads, and on real prints a
+// template matches itself and its own turned and shifted minutiae, while different
+// fingers rarely pass the default level.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+#include <vector>
+
+#include "driver/feature_template.h"
+#include "extract/extractor.h"
+#include "match/matcher.h"
+#include "template_builder.h"
+#include "tests/support/test_data.h"
+
+namespace fx60::match {
+namespace {
+
+using testing::Template;
+
+constexpr float kLevel5 = 0.61f;
+constexpr float kLevel3 = 0.34f;
+
+// A template with every minutia turned about the image centre and moved; minutiae that
+// leave the image are dropped.
+Template turnedAndMoved(const Template& source, double degrees, int dx, int dy) {
+  std::vector<testing::TestMinutia> moved;
+  const double rad = degrees * M_PI / 180.0;
+  for (int i = 0; i < source[kTemplateCountByte]; ++i) {
+    const uint8_t* r = source.data() + kTemplateFirstMinutia + 4 * i;
+    const double x = r[0] - 128.0;
+    const double y = r[1] + 256 * (r[3] & 1) - 180.0;
+    const int angle = r[2] + 256 * ((r[3] >> 1) & 1);
+    // Anticlockwise on the screen (y grows downwards).
+    const int nx = static_cast<int>(std::lround(128.0 + x * std::cos(rad) + y * std::sin(rad))) + dx;
+    const int ny = static_cast<int>(std::lround(180.0 - x * std::sin(rad) + y * std::cos(rad))) + dy;
+    if (nx < 0 || nx > 255 || ny < 0 || ny > 359) continue;
+    moved.push_back({nx, ny, ((angle + static_cast<int>(std::lround(degrees))) % 360 + 360) % 360});
+  }
+  Template out = testing::buildTemplate(moved, source[kTemplateQualityByte]);
+  return out;
+}
+
+float compare(const Template& a, const Template& b) {
+  float score = 0;
+  EXPECT_EQ(matchTemplates(a.data(), b.data(), &score), 1);
+  return score;
+}
+
+TEST(MatchProperties, ConcurrentComparisonsEqualSerialOnes) {
+  std::vector<Template> templates;
+  for (uint32_t seed = 1; seed <= 6; ++seed) {
+    const Template base = testing::buildTemplate(testing::scatteredMinutiae(35, seed));
+    templates.push_back(base);
+    templates.push_back(turnedAndMoved(base, 8.0 * seed - 20.0, 3 * static_cast<int>(seed), -5));
+  }
+  std::vector<float> serial;
+  for (const Template& a : templates)
+    for (const Template& b : templates) serial.push_back(compare(a, b));
+
+  constexpr int kThreads = 4;
+  std::vector<std::vector<float>> results(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 3; ++round) {
+        std::vector<float> scores;
+        for (const Template& a : templates)
+          for (const Template& b : templates) {
+            float score = 0;
+            matchTemplates(a.data(), b.data(), &score);
+            scores.push_back(score);
+          }
+        results[t] = scores;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(results[t], serial) << "thread " << t;
+}
+
+struct RealTemplates {
+  std::vector<Template> templates;
+  std::vector<std::string> fingers;
+};
+
+// Extracted templates of the first `impressions` impressions of the first `fingers`
+// fingers of every set (images are sorted by finger, then impression).
+RealTemplates realTemplates(int fingers, int impressions) {
+  RealTemplates out;
+  for (const auto& set : fx60::testing::fingerprintSets()) {
+    std::string finger;
+    int fingerCount = 0;
+    int impressionCount = 0;
+    for (const auto& file : fx60::testing::imagesOfSet(set)) {
+      const std::string stem = file.stem().string();
+      const std::string thisFinger = stem.substr(0, stem.rfind('_'));
+      if (thisFinger != finger) {
+        finger = thisFinger;
+        impressionCount = 0;
+        if (++fingerCount > fingers) break;
+      }
+      if (impressionCount++ >= impressions) continue;
+      std::vector<uint8_t> image = fx60::testing::readPgm(file);
+      if (image.empty()) continue;
+      Template t{};
+      extract::extractUnsealedTemplate(image.data(), t.data());
+      if (t[kTemplateQualityByte] < 20) continue;
+      out.templates.push_back(t);
+      out.fingers.push_back(set.filename().string() + "/" + stem);
+    }
+  }
+  return out;
+}
+
+TEST(MatchProperties, RealTemplatesMatchThemselvesTurnedAndMoved) {
+  FX60_REQUIRE_SHARED_DATA();
+  const RealTemplates real = realTemplates(2, 1);
+  ASSERT_FALSE(real.templates.empty());
+  const struct {
+    double degrees;
+    int dx, dy;
+  } moves[] = {{0, 0, 0}, {20, 0, 0}, {-20, 0, 0}, {0, 30, 0}, {0, 0, -30}, {12, -20, 20}, {-17, 25, 10}};
+  for (size_t i = 0; i < real.templates.size(); ++i) {
+    for (const auto& move : moves) {
+      const Template moved = turnedAndMoved(real.templates[i], move.degrees, move.dx, move.dy);
+      EXPECT_GE(compare(real.templates[i], moved), kLevel5)
+          << real.fingers[i] << " turned " << move.degrees << " moved " << move.dx << "," << move.dy;
+    }
+  }
+}
+
+TEST(MatchProperties, DifferentFingersRarelyPassLevel3) {
+  FX60_REQUIRE_SHARED_DATA();
+  const RealTemplates real = realTemplates(6, 1);
+  int comparisons = 0;
+  int passes = 0;
+  for (size_t i = 0; i < real.templates.size(); ++i)
+    for (size_t j = i + 1; j < real.templates.size(); ++j) {
+      ++comparisons;
+      if (compare(real.templates[i], real.templates[j]) >= kLevel3) ++passes;
+    }
+  ASSERT_GT(comparisons, 100);
+  EXPECT_LE(passes * 100, comparisons) << passes << " of " << comparisons << " impostor comparisons passed";
+}
+
+}  // namespace
+}  // namespace fx60::match

@@ -1,0 +1,120 @@
+// Comparison time of genuine and impostor template pairs of the shared image sets
+// (the verification-competition protocol pairs), one core.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "driver/feature_template.h"
+#include "extract/extractor.h"
+#include "match/matcher.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Template = std::array<uint8_t, fx60::kTemplateSize>;
+
+struct PairSet {
+  std::vector<Template> templates;
+  std::vector<std::pair<int, int>> genuine;
+  std::vector<std::pair<int, int>> impostor;
+};
+
+fs::path dataDir() {
+  if (const char* env = std::getenv("FX60_DATA")) return env;
+  return fs::path(FX60_SOURCE_DIR) / ".." / "shared" / "data";
+}
+
+// Binary 256 x 360 PGM; empty on any problem.
+std::vector<uint8_t> readPgm(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::string magic;
+  int width = 0, height = 0, maxValue = 0;
+  in >> magic >> width >> height >> maxValue;
+  in.get();
+  if (magic != "P5" || width != fx60::kImageWidth || height != fx60::kImageHeight || maxValue != 255) return {};
+  std::vector<uint8_t> pixels(fx60::kImageSize);
+  in.read(reinterpret_cast<char*>(pixels.data()), fx60::kImageSize);
+  return in ? pixels : std::vector<uint8_t>{};
+}
+
+const PairSet& pairSet() {
+  static const PairSet set = [] {
+    PairSet s;
+    std::error_code error;
+    std::vector<fs::path> sets;
+    for (const auto& entry : fs::directory_iterator(dataDir() / "fp", error))
+      if (entry.is_directory()) sets.push_back(entry.path());
+    std::sort(sets.begin(), sets.end());
+    for (const fs::path& folder : sets) {
+      std::vector<fs::path> files;
+      for (const auto& entry : fs::directory_iterator(folder, error))
+        if (entry.path().extension() == ".pgm") files.push_back(entry.path());
+      std::sort(files.begin(), files.end());
+      if (files.size() > 80) files.resize(80);  // ten fingers of the larger sets
+      const int base = static_cast<int>(s.templates.size());
+      std::vector<std::string> fingers;
+      for (const fs::path& file : files) {
+        std::vector<uint8_t> image = readPgm(file);
+        if (image.empty()) continue;
+        Template t{};
+        fx60::extract::extractUnsealedTemplate(image.data(), t.data());
+        s.templates.push_back(t);
+        const std::string stem = file.stem().string();
+        fingers.push_back(stem.substr(0, stem.rfind('_')));
+      }
+      for (size_t i = 0; i < fingers.size(); ++i)
+        for (size_t j = i + 1; j < fingers.size(); ++j) {
+          const bool firstI = i == 0 || fingers[i - 1] != fingers[i];
+          const bool firstJ = fingers[j - 1] != fingers[j];
+          if (fingers[i] == fingers[j])
+            s.genuine.emplace_back(base + i, base + j);
+          else if (firstI && firstJ)
+            s.impostor.emplace_back(base + i, base + j);
+        }
+    }
+    return s;
+  }();
+  return set;
+}
+
+void comparePairs(benchmark::State& state, const std::vector<std::pair<int, int>>& pairs) {
+  const PairSet& set = pairSet();
+  if (pairs.empty()) {
+    state.SkipWithError("shared fingerprint data not found (set FX60_DATA)");
+    return;
+  }
+  size_t next = 0;
+  for (auto _ : state) {
+    const auto& [a, b] = pairs[next];
+    float score = 0;
+    fx60::match::matchTemplates(set.templates[a].data(), set.templates[b].data(), &score);
+    benchmark::DoNotOptimize(score);
+    next = next + 1 == pairs.size() ? 0 : next + 1;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_GenuineComparison(benchmark::State& state) { comparePairs(state, pairSet().genuine); }
+void BM_ImpostorComparison(benchmark::State& state) { comparePairs(state, pairSet().impostor); }
+void BM_ProtocolComparison(benchmark::State& state) {
+  static const std::vector<std::pair<int, int>> all = [] {
+    std::vector<std::pair<int, int>> pairs = pairSet().genuine;
+    pairs.insert(pairs.end(), pairSet().impostor.begin(), pairSet().impostor.end());
+    return pairs;
+  }();
+  comparePairs(state, all);
+}
+
+BENCHMARK(BM_GenuineComparison)->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ImpostorComparison)->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ProtocolComparison)->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -409,3 +409,50 @@ TEST_F(HidModule, VersionTextIsCutToOneResponsePacket) {
 
 }  // namespace
 }  // namespace fx60::sim
+
+namespace fx60::sim {
+namespace {
+
+using namespace fx60::sim::testing;
+
+// Mangled and random requests: the module answers each with a well-formed reply
+// (or hangs up after an injected unplug) and never reads outside a request.
+TEST(ModuleRobustness, SurvivesMangledRequestsOnBothPresentations) {
+  for (WireMode mode : {WireMode::Storage, WireMode::Hid}) {
+    ModuleConfig config;
+    config.mode = mode;
+    SimulatedModule module(config, ImageSource(), FingerTimeline::constant(FingerState::Present));
+    module.addFault(*parseFaultRule("short-read:*", mode));
+    const int link = module.openLink();
+    const std::vector<std::vector<uint8_t>> seeds{
+        write10(commandBlock(0xE011)), write10(commandBlock(0xE013, {0})), read10(46084),
+        scsiRequest({0x12, 0, 0, 0, 0x24, 0}, true, 36, 10), hidWrite(hidPacket(0x45)),
+        hidWrite(hidPacket(2, {1, 1})), hidRead(0), {kOpDescribe}};
+    uint64_t state = 12345;
+    auto random = [&] {
+      state = state * 6364136223846793005ull + 1442695040888963407ull;
+      return static_cast<uint32_t>(state >> 33);
+    };
+    for (int round = 0; round < 4000; ++round) {
+      std::vector<uint8_t> request = seeds[random() % seeds.size()];
+      switch (random() % 4) {
+        case 0: request.resize(random() % (request.size() + 1)); break;          // cut short
+        case 1: request[random() % request.size()] = static_cast<uint8_t>(random()); break;
+        case 2: request.push_back(static_cast<uint8_t>(random())); break;      // one byte too many
+        default: break;
+      }
+      const Reply reply = module.handle(link, request, round);
+      ASSERT_FALSE(reply.hangUp);
+      ASSERT_GE(reply.delayMs, 0);
+      if (!request.empty() && request[0] == kOpScsi) {
+        // Result, count, and exactly that many data bytes for a transfer from the device.
+        ASSERT_GE(reply.message.size(), 5u);
+        const bool dataIn = request.size() > 18 && request[18] == 1;
+        ASSERT_EQ(reply.message.size(), 5 + (dataIn ? readU32(reply.message, 1) : 0u));
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace fx60::sim

@@ -121,8 +121,9 @@ bool CableServer::start(std::string* error) {
   return true;
 }
 
-void CableServer::run() {
+void CableServer::run(const std::function<bool()>& keepRunning) {
   for (;;) {
+    if (keepRunning && !keepRunning()) return;
     pollfd watched[3] = {{stopPipe_[0], POLLIN, 0}, {cableListener_, POLLIN, 0}, {controlListener_, POLLIN, 0}};
     const int count = controlListener_ >= 0 ? 3 : 2;
     if (::poll(watched, count, 500) < 0 && errno != EINTR) return;

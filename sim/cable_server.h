@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,8 +23,9 @@ class CableServer {
   // Binds the sockets; false with a message on failure.
   bool start(std::string* error);
 
-  // Serves until stop() is called (from a signal handler through stopFd()).
-  void run();
+  // Serves until a byte arrives on stopFd() (from a signal handler), or until
+  // keepRunning, asked twice a second, says no.
+  void run(const std::function<bool()>& keepRunning = {});
 
   // Write one byte here to stop run(); safe from a signal handler.
   int stopFd() const { return stopPipe_[1]; }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -42,7 +43,8 @@ constexpr const char* kUsage =
     "  --control PATH         accept live commands on this socket, one per line:\n"
     "                         place, lift, image FILE, script SCRIPT, fault SPEC,\n"
     "                         unplug, plug, status\n"
-    "  --log[=FILE]           log every request (to stderr, or to FILE)\n";
+    "  --log[=FILE]           log every request (to stderr, or to FILE)\n"
+    "  --exit-with-parent     stop when the starting process has gone (for tests)\n";
 
 int stopFd = -1;
 
@@ -77,6 +79,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> faultSpecs;
   std::string socketPath, controlPath, logPath;
   bool logging = false;
+  bool exitWithParent = false;
 
   std::vector<std::string> args(argv + 1, argv + argc);
   for (size_t i = 0; i < args.size(); ++i) {
@@ -143,6 +146,8 @@ int main(int argc, char** argv) {
       config.inputReportLength = config.outputReportLength = static_cast<uint16_t>(length);
     } else if (arg == "--control") {
       value(controlPath);
+    } else if (arg == "--exit-with-parent") {
+      exitWithParent = true;
     } else if (arg == "--log") {
       logging = true;
     } else if (arg.starts_with("--log=")) {
@@ -216,7 +221,8 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
-    server.run();
+    const pid_t parent = ::getppid();
+    server.run([&] { return !exitWithParent || ::getppid() == parent; });
     stopFd = -1;
   }
   if (logFile != nullptr && logFile != stderr) std::fclose(logFile);

@@ -78,7 +78,7 @@ class SimulatorProcess {
   std::filesystem::path logPath() const { return dir_ / (name_ + ".log"); }
 
   bool start(const std::vector<std::string>& options) {
-    std::vector<std::string> args{FX60_SIM_PROGRAM, "--control", controlPath(), "--log=" + logPath().string()};
+    std::vector<std::string> args{FX60_SIM_PROGRAM, "--exit-with-parent", "--control", controlPath(), "--log=" + logPath().string()};
     args.insert(args.end(), options.begin(), options.end());
     args.push_back(cablePath());
     pid_ = spawnProgram(args);

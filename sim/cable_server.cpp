@@ -6,9 +6,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <span>
 #include <sstream>
 
 #include "sim/byte_order.h"
@@ -19,17 +21,6 @@ namespace {
 
 // Larger requests are not part of the protocol; a peer sending one is dropped.
 constexpr uint32_t kMaxMessageBytes = 1u << 20;
-
-bool readExactly(int fd, uint8_t* data, size_t length) {
-  while (length > 0) {
-    const ssize_t got = ::recv(fd, data, length, 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    data += got;
-    length -= static_cast<size_t>(got);
-  }
-  return true;
-}
 
 bool writeExactly(int fd, const uint8_t* data, size_t length) {
   while (length > 0) {
@@ -173,17 +164,54 @@ void CableServer::reapFinished() {
   }
 }
 
+namespace {
+
+// Reads whole messages from a stream, taking whatever the socket has at once so
+// that a request costs one system call when it arrived in one piece.
+class MessageReader {
+ public:
+  explicit MessageReader(int fd) : fd_(fd) {}
+
+  // The next message body; false when the peer has gone or sent an oversized one.
+  bool next(std::vector<uint8_t>& message) {
+    if (!fill(4)) return false;
+    const uint32_t length = readU32(std::span<const uint8_t>(buffer_).subspan(start_), 0);
+    if (length > kMaxMessageBytes || !fill(4 + static_cast<size_t>(length))) return false;
+    message.assign(buffer_.begin() + static_cast<std::ptrdiff_t>(start_ + 4),
+                   buffer_.begin() + static_cast<std::ptrdiff_t>(start_ + 4 + length));
+    start_ += 4 + length;
+    return true;
+  }
+
+ private:
+  bool fill(size_t wanted) {
+    if (start_ > 0 && buffer_.size() - start_ < wanted) {  // keep the unread bytes at the front
+      buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start_));
+      start_ = 0;
+    }
+    while (buffer_.size() - start_ < wanted) {
+      const size_t have = buffer_.size();
+      buffer_.resize(std::max(have + 65536, start_ + wanted));
+      const ssize_t got = ::recv(fd_, buffer_.data() + have, buffer_.size() - have, 0);
+      buffer_.resize(have + static_cast<size_t>(std::max<ssize_t>(got, 0)));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return false;
+    }
+    return true;
+  }
+
+  int fd_;
+  std::vector<uint8_t> buffer_;
+  size_t start_ = 0;
+};
+
+}  // namespace
+
 void CableServer::serveCable(int fd) {
   const int link = module_.openLink();
+  MessageReader reader(fd);
   std::vector<uint8_t> request;
-  for (;;) {
-    uint8_t prefix[4];
-    if (!readExactly(fd, prefix, sizeof prefix)) break;
-    const uint32_t length = readU32(prefix, 0);
-    if (length > kMaxMessageBytes) break;
-    request.resize(length);
-    if (!readExactly(fd, request.data(), length)) break;
-
+  while (reader.next(request)) {
     long generation;
     {
       std::lock_guard lock(mutex_);

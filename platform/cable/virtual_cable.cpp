@@ -211,6 +211,8 @@ Connection::~Connection() { drop(); }
 void Connection::drop() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  received_.clear();
+  consumed_ = 0;
 }
 
 bool Connection::sendAll(const uint8_t* bytes, size_t count) {
@@ -224,19 +226,38 @@ bool Connection::sendAll(const uint8_t* bytes, size_t count) {
   return true;
 }
 
-bool Connection::receiveAll(uint8_t* bytes, size_t count, int64_t deadlineMs) {
-  while (count > 0) {
+bool Connection::receiveSome(int64_t deadlineMs) {
+  received_.resize(kReceiveChunk);
+  consumed_ = 0;
+  for (;;) {
+    // Most answers are already there: try first, wait only when nothing is.
+    const ssize_t got = ::recv(fd_, received_.data(), received_.size(), MSG_DONTWAIT);
+    if (got > 0) {
+      received_.resize(static_cast<size_t>(got));
+      return true;
+    }
+    if (got == 0) break;  // closed by the simulator: unplugged
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) break;
     const int64_t left = deadlineMs - monotonicMs();
-    if (left < 0) return false;
+    if (left < 0) break;
     pollfd entry{fd_, POLLIN, 0};
     const int ready = ::poll(&entry, 1, static_cast<int>(std::min<int64_t>(left, 1 << 30)));
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return false;
-    const ssize_t got = ::recv(fd_, bytes, count, 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;  // closed by the simulator: unplugged
-    bytes += got;
-    count -= static_cast<size_t>(got);
+    if (ready <= 0) break;
+  }
+  received_.clear();
+  return false;
+}
+
+bool Connection::receiveAll(uint8_t* bytes, size_t count, int64_t deadlineMs) {
+  while (count > 0) {
+    if (consumed_ == received_.size() && !receiveSome(deadlineMs)) return false;
+    const size_t take = std::min(count, received_.size() - consumed_);
+    std::copy_n(received_.begin() + static_cast<std::ptrdiff_t>(consumed_), take, bytes);
+    consumed_ += take;
+    bytes += take;
+    count -= take;
   }
   return true;
 }
@@ -244,14 +265,16 @@ bool Connection::receiveAll(uint8_t* bytes, size_t count, int64_t deadlineMs) {
 std::optional<std::vector<uint8_t>> Connection::exchange(std::span<const uint8_t> request,
                                                          int responseWaitMs) {
   if (fd_ < 0 || request.size() > kMaxMessageBytes) return std::nullopt;
-  uint8_t header[4];
+  std::vector<uint8_t> framed(4 + request.size());
   const uint32_t size = static_cast<uint32_t>(request.size());
-  for (int i = 0; i < 4; ++i) header[i] = static_cast<uint8_t>(size >> (8 * i));
-  if (!sendAll(header, 4) || !sendAll(request.data(), request.size())) {
+  for (int i = 0; i < 4; ++i) framed[i] = static_cast<uint8_t>(size >> (8 * i));
+  std::copy(request.begin(), request.end(), framed.begin() + 4);
+  if (!sendAll(framed.data(), framed.size())) {
     drop();
     return std::nullopt;
   }
   const int64_t deadline = monotonicMs() + std::max(responseWaitMs, 0);
+  uint8_t header[4];
   if (!receiveAll(header, 4, deadline)) {
     drop();
     return std::nullopt;

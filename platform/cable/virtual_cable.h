@@ -68,11 +68,16 @@ class Connection {
 
  private:
   explicit Connection(int fd) : fd_(fd) {}
+  static constexpr size_t kReceiveChunk = 1 << 16;
   void drop();
   bool sendAll(const uint8_t* bytes, size_t count);
   bool receiveAll(uint8_t* bytes, size_t count, int64_t deadlineMs);
+  // Reads whatever has arrived (waiting until deadlineMs for something) into received_.
+  bool receiveSome(int64_t deadlineMs);
 
   int fd_;
+  std::vector<uint8_t> received_;  // arrived but not yet consumed: received_[consumed_..]
+  size_t consumed_ = 0;
 };
 
 // The socket paths of FX60_SIMULATOR, in order; empty entries are skipped.

@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -108,7 +109,11 @@ int main(int argc, char** argv) {
       imagePaths.push_back(text);
     } else if (arg == "--seed") {
       value(text);
-      seed = static_cast<uint32_t>(std::stoul(text));
+      const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seed);
+      if (ec != std::errc() || end != text.data() + text.size()) {
+        std::cerr << "fx60-sim: bad seed '" << text << "'\n";
+        return 2;
+      }
     } else if (arg == "--finger") {
       value(fingerScript);
     } else if (arg == "--finger-file") {
@@ -138,8 +143,9 @@ int main(int argc, char** argv) {
       config.inquiryRevision = text.substr(24, 4);
     } else if (arg == "--report-length") {
       value(text);
-      const int length = std::atoi(text.c_str());
-      if (length < 10 || length > 4096) {
+      int length = 0;
+      const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), length);
+      if (ec != std::errc() || end != text.data() + text.size() || length < 10 || length > 4096) {
         std::cerr << "fx60-sim: report length must be 10..4096\n";
         return 2;
       }

@@ -152,13 +152,16 @@ HistogramPeaks histogramPeaks(const TranslationHistogram& histogram) {
     return sum;
   };
 
-  std::array<uint32_t, kTranslationBins> smoothed{};
+  // Only first..last of the smoothed values are written or read.
+  std::array<uint32_t, kTranslationBins> smoothed;
   uint32_t total = 0;
   uint32_t top = 0;
   int topAt = first;
+  uint32_t sum = 0;  // running 11-bin sum
+  for (int j = first; j <= std::min(first + kSmoothingReach - 1, last); ++j) sum += histogram[j];
   for (int k = first; k <= last; ++k) {
-    uint32_t sum = 0;
-    for (int j = k - kSmoothingReach; j <= k + kSmoothingReach; ++j) sum += bin(j);
+    sum += bin(k + kSmoothingReach);
+    sum -= bin(k - kSmoothingReach - 1);
     smoothed[k] = sum;
     total += histogram[k];
     if (sum > top) {
@@ -166,6 +169,10 @@ HistogramPeaks histogramPeaks(const TranslationHistogram& histogram) {
       topAt = k;
     }
   }
+
+  // The centroid reads up to ten bins beyond the trimmed range, where the smoothed values are 0.
+  std::fill(smoothed.begin() + std::max(0, first - kPeakReach), smoothed.begin() + first, 0u);
+  std::fill(smoothed.begin() + last + 1, smoothed.begin() + std::min(kTranslationBins, last + 1 + kPeakReach), 0u);
 
   const int peak = topAt + centroidShift(smoothed, topAt, 2 * top / 3);
   const uint32_t peakMass = mass(peak);

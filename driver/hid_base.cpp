@@ -188,6 +188,8 @@ int HidReadImage(DeviceHandle& handle, uint8_t* image, int& total, int& width, i
   int payloadLength = kTransactBufferSize;
   uint8_t status = 0xFF;
   if (HidReceivePacket(handle, payload.data(), payloadLength, status) != 0) return -9;
+  // A payload too long for the buffer was not copied; its size cannot be trusted.
+  if (payloadLength > kTransactBufferSize) return -9;
   const auto size = hid::parseImageSize(std::span<const uint8_t>(payload.data(), payloadLength));
   // The caller's buffer holds exactly one 256 x 360 image; any other size is refused.
   if (!size || size->width != hid::kImageWidth || size->height != hid::kImageHeight) return -9;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <utility>
 
 namespace fx60::extract {
 
@@ -74,22 +75,38 @@ struct PairSums {
   int absoluteSum = 0;
 };
 
-inline PairSums sumPairs(const uint8_t* block, const PairSet& pairs) {
+// The 5 x 5 block of a cell, copied once so that every pair reads registers or
+// the stack rather than the image.
+using Block = std::array<int, 25>;
+
+template <const PairSet& Pairs, size_t... I>
+inline PairSums sumPairs(const Block& b, std::index_sequence<I...>) {
   PairSums sums;
-  for (const BlockPair& p : pairs) {
-    const int diff = std::abs(block[p.ay * kWidth + p.ax] - block[p.by * kWidth + p.bx]);
-    sums.signedSum += p.weight * diff;
-    sums.absoluteSum += std::abs(p.weight) * diff;
-  }
+  (
+      [&] {
+        constexpr BlockPair p = Pairs[I];
+        const int diff = std::abs(b[p.ay * 5 + p.ax] - b[p.by * 5 + p.bx]);
+        sums.signedSum += p.weight * diff;
+        sums.absoluteSum += (p.weight < 0 ? -p.weight : p.weight) * diff;
+      }(),
+      ...);
   return sums;
 }
 
+template <const PairSet& Pairs>
+inline PairSums sumPairs(const Block& b) {
+  return sumPairs<Pairs>(b, std::make_index_sequence<12>{});
+}
+
 CellMeasures measureCell(const uint8_t* image, int r, int c) {
-  const uint8_t* block = image + kCellSpacing * r * kWidth + kCellSpacing * c;
-  const PairSums s0 = sumPairs(block, kPairsD0);
-  const PairSums s1 = sumPairs(block, kPairsD1);
-  const PairSums s2 = sumPairs(block, kPairsD2);
-  const PairSums s3 = sumPairs(block, kPairsD3);
+  const uint8_t* origin = image + kCellSpacing * r * kWidth + kCellSpacing * c;
+  Block b;
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 5; ++x) b[y * 5 + x] = origin[y * kWidth + x];
+  const PairSums s0 = sumPairs<kPairsD0>(b);
+  const PairSums s1 = sumPairs<kPairsD1>(b);
+  const PairSums s2 = sumPairs<kPairsD2>(b);
+  const PairSums s3 = sumPairs<kPairsD3>(b);
   CellMeasures m{};
   m.d[0] = static_cast<int16_t>(scaled(s0.signedSum, kScaleD0));
   m.d[1] = static_cast<int16_t>(scaled(s1.signedSum, kScaleD1));

@@ -112,21 +112,23 @@ int rawPeriodCode(const uint8_t* image, int r, int c, int h) {
   int d[kDerivativeLength];
   for (int i = 0; i < kDerivativeLength; ++i) d[i] = 3 * (v[i + 4] - v[i]) + 5 * (v[i + 3] - v[i + 1]);
 
-  // Bit i of `falling` / `rising` marks a crossing of that kind at position i.
-  // Falling crossings need d[i] > 0 and rising ones d[i] < 0, so before the first
-  // crossing either kind is accepted; after it the kinds must alternate. The last
-  // position has no look-ahead beyond d[20]: only a strict crossing counts there.
-  uint32_t falling = 0, rising = 0;
-  for (int i = 0; i <= 18; ++i) {
-    const bool fall = d[i] > 0 && (d[i + 1] < 0 || (d[i + 1] == 0 && d[i + 2] < 0));
-    const bool rise = d[i] < 0 && (d[i + 1] > 0 || (d[i + 1] == 0 && d[i + 2] > 0));
-    falling |= static_cast<uint32_t>(fall) << i;
-    rising |= static_cast<uint32_t>(rise) << i;
+  // Sign masks of the derivative: bit i set when d[i] > 0, < 0 or == 0.
+  uint32_t positive = 0, negative = 0, zero = 0;
+  for (int i = 0; i < kDerivativeLength; ++i) {
+    positive |= static_cast<uint32_t>(d[i] > 0) << i;
+    negative |= static_cast<uint32_t>(d[i] < 0) << i;
+    zero |= static_cast<uint32_t>(d[i] == 0) << i;
   }
-  const uint32_t any = falling | rising;
+  // Bit i of `falling` / `rising` marks a crossing of that kind at position i:
+  // the next value has the other sign, or is zero and the one after it has. At
+  // position 19 only the strict form can hold (there is no d[21]), which is the
+  // rule for the last position. Falling crossings need d[i] > 0 and rising ones
+  // d[i] < 0, so before the first crossing either kind is accepted; after it the
+  // kinds must alternate. The first crossing is looked for before position 19.
+  const uint32_t falling = positive & ((negative >> 1) | ((zero >> 1) & (negative >> 2)));
+  const uint32_t rising = negative & ((positive >> 1) | ((zero >> 1) & (positive >> 2)));
+  const uint32_t any = (falling | rising) & ((1u << 19) - 1u);
   if (any == 0) return 0;
-  falling |= static_cast<uint32_t>(d[19] > 0 && d[20] < 0) << 19;
-  rising |= static_cast<uint32_t>(d[19] < 0 && d[20] > 0) << 19;
 
   const int first = std::countr_zero(any);
   int last = first;

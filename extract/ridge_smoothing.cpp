@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "extract/pixel_lanes.h"
+
 namespace fx60::extract {
 
 namespace {
@@ -100,17 +102,17 @@ using BlockRow = std::array<uint8_t, kCellSpacing * kWidth>;
 
 inline bool insideImage(int x, int y) { return x >= 0 && x < kWidth && y >= 0 && y < kHeight; }
 
-// Cells at least two cells from the grid border: every sample lies inside the image.
+// Cells at least two cells from the grid border: every sample lies inside the
+// image, and the three pixels of a block row are filtered together.
 void smoothInteriorBlock(const uint8_t* image, const InteriorKernel& k, int r, int c, BlockRow& out) {
+  const int x = kCellSpacing * c + 1;
   for (int by = 0; by < kCellSpacing; ++by) {
     const int y = kCellSpacing * r + 1 + by;
-    for (int bx = 0; bx < kCellSpacing; ++bx) {
-      const int x = kCellSpacing * c + 1 + bx;
-      const uint8_t* p = image + y * kWidth + x;
-      int acc = k.centreWeight * p[0];
-      for (int i = 0; i < 7; ++i) acc += k.weights[i] * (p[k.offsets[i]] + p[-k.offsets[i]]);
-      out[by * kWidth + x] = static_cast<uint8_t>(acc >> 8);
-    }
+    const uint8_t* p = image + y * kWidth + x;
+    PixelLanes acc = static_cast<uint16_t>(k.centreWeight) * loadPixelLanes(p);
+    for (int i = 0; i < 7; ++i)
+      acc += static_cast<uint16_t>(k.weights[i]) * (loadPixelLanes(p + k.offsets[i]) + loadPixelLanes(p - k.offsets[i]));
+    storeThreePixels(out.data() + by * kWidth + x, acc >> 8);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 namespace fx60::extract {
@@ -70,50 +71,70 @@ constexpr int scaled(int sum, int k) {
   return product >= 0 ? (product + 16) >> 5 : (product + 15) >> 5;
 }
 
-struct PairSums {
-  int signedSum = 0;
-  int absoluteSum = 0;
-};
+// The measures are computed for every pixel column of a band of five image rows,
+// eight columns at a time, and then sampled at the cell origins (every third
+// column). The band rows are copied with zero padding so that the pairs may
+// read past the last column; those columns are never sampled.
+using Lanes = int16_t __attribute__((vector_size(16)));
+constexpr int kBandRows = 5;
+constexpr int kLaneCount = 8;
+constexpr int kPaddedWidth = kWidth + 2 * kLaneCount;
+using Band = std::array<std::array<uint8_t, kPaddedWidth>, kBandRows>;
 
-// The 5 x 5 block of a cell, copied once so that every pair reads registers or
-// the stack rather than the image.
-using Block = std::array<int, 25>;
+inline Lanes loadLanes(const uint8_t* p) {
+  using Bytes = uint8_t __attribute__((vector_size(8)));
+  Bytes bytes;
+  std::memcpy(&bytes, p, sizeof bytes);
+  return __builtin_convertvector(bytes, Lanes);
+}
 
-template <const PairSet& Pairs, size_t... I>
-inline PairSums sumPairs(const Block& b, std::index_sequence<I...>) {
-  PairSums sums;
+// Adds the weighted absolute differences of one measure's pairs at columns
+// x..x+7 to `sum`, and with all weights made positive to `absolute` when asked.
+template <const PairSet& Pairs, bool kWithAbsolute, size_t... I>
+inline void addPairs(const Band& band, int x, Lanes& sum, Lanes& absolute, std::index_sequence<I...>) {
   (
       [&] {
         constexpr BlockPair p = Pairs[I];
-        const int diff = std::abs(b[p.ay * 5 + p.ax] - b[p.by * 5 + p.bx]);
-        sums.signedSum += p.weight * diff;
-        sums.absoluteSum += (p.weight < 0 ? -p.weight : p.weight) * diff;
+        Lanes diff = loadLanes(band[p.ay].data() + x + p.ax) - loadLanes(band[p.by].data() + x + p.bx);
+        diff = diff < 0 ? -diff : diff;
+        sum += static_cast<int16_t>(p.weight) * diff;
+        if constexpr (kWithAbsolute) absolute += static_cast<int16_t>(p.weight < 0 ? -p.weight : p.weight) * diff;
       }(),
       ...);
-  return sums;
 }
 
-template <const PairSet& Pairs>
-inline PairSums sumPairs(const Block& b) {
-  return sumPairs<Pairs>(b, std::make_index_sequence<12>{});
+template <const PairSet& Pairs, bool kWithAbsolute>
+inline void addPairs(const Band& band, int x, Lanes& sum, Lanes& absolute) {
+  addPairs<Pairs, kWithAbsolute>(band, x, sum, absolute, std::make_index_sequence<12>{});
 }
 
-CellMeasures measureCell(const uint8_t* image, int r, int c) {
-  const uint8_t* origin = image + kCellSpacing * r * kWidth + kCellSpacing * c;
-  Block b;
-  for (int y = 0; y < 5; ++y)
-    for (int x = 0; x < 5; ++x) b[y * 5 + x] = origin[y * kWidth + x];
-  const PairSums s0 = sumPairs<kPairsD0>(b);
-  const PairSums s1 = sumPairs<kPairsD1>(b);
-  const PairSums s2 = sumPairs<kPairsD2>(b);
-  const PairSums s3 = sumPairs<kPairsD3>(b);
-  CellMeasures m{};
-  m.d[0] = static_cast<int16_t>(scaled(s0.signedSum, kScaleD0));
-  m.d[1] = static_cast<int16_t>(scaled(s1.signedSum, kScaleD1));
-  m.d[2] = static_cast<int16_t>(scaled(s2.signedSum, kScaleD2));
-  m.d[3] = static_cast<int16_t>(scaled(s3.signedSum, kScaleD3));
-  m.activity = static_cast<int16_t>((s1.absoluteSum + s3.absoluteSum + 2) >> 2);
-  return m;
+// Measures of every cell of grid row r.
+void measureCellRow(const uint8_t* image, int r, std::array<CellMeasures, kGridColumns>& out) {
+  Band band{};
+  for (int y = 0; y < kBandRows; ++y) std::memcpy(band[y].data(), image + (kCellSpacing * r + y) * kWidth, kWidth);
+  alignas(16) std::array<std::array<int16_t, kWidth>, 6> sums;  // D0..D3, then U1 and U3
+  for (int x = 0; x < kWidth; x += kLaneCount) {
+    Lanes d0{}, d1{}, d2{}, d3{}, u1{}, u3{}, unused{};
+    addPairs<kPairsD0, false>(band, x, d0, unused);
+    addPairs<kPairsD1, true>(band, x, d1, u1);
+    addPairs<kPairsD2, false>(band, x, d2, unused);
+    addPairs<kPairsD3, true>(band, x, d3, u3);
+    std::memcpy(&sums[0][x], &d0, sizeof d0);
+    std::memcpy(&sums[1][x], &d1, sizeof d1);
+    std::memcpy(&sums[2][x], &d2, sizeof d2);
+    std::memcpy(&sums[3][x], &d3, sizeof d3);
+    std::memcpy(&sums[4][x], &u1, sizeof u1);
+    std::memcpy(&sums[5][x], &u3, sizeof u3);
+  }
+  for (int c = 0; c < kGridColumns; ++c) {
+    const int x = kCellSpacing * c;
+    CellMeasures& m = out[c];
+    m.d[0] = static_cast<int16_t>(scaled(sums[0][x], kScaleD0));
+    m.d[1] = static_cast<int16_t>(scaled(sums[1][x], kScaleD1));
+    m.d[2] = static_cast<int16_t>(scaled(sums[2][x], kScaleD2));
+    m.d[3] = static_cast<int16_t>(scaled(sums[3][x], kScaleD3));
+    m.activity = static_cast<int16_t>((sums[4][x] + sums[5][x] + 2) >> 2);
+  }
 }
 
 struct WindowSums {
@@ -217,7 +238,7 @@ int estimateOrientation(const uint8_t* image, OrientationMap& orientation) {
     }
   };
   for (int r = 0; r < kWindowRadius && r < kGridRows; ++r) {
-    for (int c = 0; c < kGridColumns; ++c) ring[r % kWindowSpan][c] = measureCell(image, r, c);
+    measureCellRow(image, r, ring[r % kWindowSpan]);
     addRow(r, 1);
   }
 
@@ -228,8 +249,7 @@ int estimateOrientation(const uint8_t* image, OrientationMap& orientation) {
     if (leaving >= 0) addRow(leaving, -1);
     const int entering = r + kWindowRadius;
     if (entering < kGridRows) {
-      for (int c = 0; c < kGridColumns; ++c)
-        ring[entering % kWindowSpan][c] = measureCell(image, entering, c);
+      measureCellRow(image, entering, ring[entering % kWindowSpan]);
       addRow(entering, 1);
     }
     const int rowsInside = std::min(kGridRows - 1, r + kWindowRadius) - std::max(0, r - kWindowRadius) + 1;

@@ -134,6 +134,7 @@ void enhanceInteriorBlock(const uint8_t* image, const EnhancementKernel& k, cons
       const int x = kCellSpacing * c + 1 + bx;
       const uint8_t* p = image + y * kWidth + x;
       int e = 256 * p[0] + kOutputBias;
+#pragma GCC unroll 5
       for (int i = 0; i < 5; ++i) e += k[i].weight * (p[offsets[i]] + p[-offsets[i]]);
       out[by * kWidth + x] = clampToByte(e);
     }

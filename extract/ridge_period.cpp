@@ -113,12 +113,12 @@ int rawPeriodCode(const uint8_t* image, int r, int c, int h) {
   for (int i = 0; i < kDerivativeLength; ++i) d[i] = 3 * (v[i + 4] - v[i]) + 5 * (v[i + 3] - v[i + 1]);
 
   // Sign masks of the derivative: bit i set when d[i] > 0, < 0 or == 0.
-  uint32_t positive = 0, negative = 0, zero = 0;
+  uint32_t positive = 0, negative = 0;
   for (int i = 0; i < kDerivativeLength; ++i) {
-    positive |= static_cast<uint32_t>(d[i] > 0) << i;
-    negative |= static_cast<uint32_t>(d[i] < 0) << i;
-    zero |= static_cast<uint32_t>(d[i] == 0) << i;
+    positive |= (static_cast<uint32_t>(-d[i]) >> 31) << i;
+    negative |= (static_cast<uint32_t>(d[i]) >> 31) << i;
   }
+  const uint32_t zero = ~(positive | negative) & ((1u << kDerivativeLength) - 1u);
   // Bit i of `falling` / `rising` marks a crossing of that kind at position i:
   // the next value has the other sign, or is zero and the one after it has. At
   // position 19 only the strict form can hold (there is no d[21]), which is the

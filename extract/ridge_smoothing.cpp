@@ -110,6 +110,7 @@ void smoothInteriorBlock(const uint8_t* image, const InteriorKernel& k, int r, i
     const int y = kCellSpacing * r + 1 + by;
     const uint8_t* p = image + y * kWidth + x;
     PixelLanes acc = static_cast<uint16_t>(k.centreWeight) * loadPixelLanes(p);
+#pragma GCC unroll 7
     for (int i = 0; i < 7; ++i)
       acc += static_cast<uint16_t>(k.weights[i]) * (loadPixelLanes(p + k.offsets[i]) + loadPixelLanes(p - k.offsets[i]));
     storeThreePixels(out.data() + by * kWidth + x, acc >> 8);

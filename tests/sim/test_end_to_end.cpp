@@ -394,6 +394,23 @@ TEST_F(EndToEnd, ModuleUnpluggedMidImageFailsTheCaptureAndIsGone) {
   EXPECT_EQ(capture(5000), 0);  // the busy byte was not left set
 }
 
+TEST_F(EndToEnd, ModuleUnpluggedDuringTheFingerWait) {
+  auto& module = startSimulator({"--finger", "absent"});
+  auto running = std::async(std::launch::async, [&] { return capture(600); });
+  ASSERT_TRUE(waitForPolls(2));
+  EXPECT_EQ(module.control("unplug"), "ok");
+  // A finger poll that fails counts as no finger: the wait runs into its limit.
+  ASSERT_EQ(running.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_EQ(running.get(), -3);
+  EXPECT_EQ(zzDetectFingerprint(0), 0);
+  EXPECT_EQ(module.status()["plugged"], "0");
+
+  module.control("plug");
+  module.control("place");
+  EXPECT_EQ(zzDetectFingerprint(0), 1);
+  EXPECT_EQ(capture(2000), 0);
+}
+
 TEST_F(EndToEnd, AnotherAnnouncedImageSizeIsRefused) {
   startSimulator({"--finger", "present", "--image-size", "320x400"});
   EXPECT_EQ(capture(2000), kImageReadFailed);

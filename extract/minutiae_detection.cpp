@@ -1,3 +1,5 @@
+#include <array>
+
 #include "extract/minutiae_stages.h"
 #include "extract/ridge_geometry.h"
 #include "extract/ridge_tracing.h"
@@ -11,14 +13,6 @@ constexpr int kForkMinSteps = 4;
 constexpr int kForkMaxSteps = 10;
 // Length byte of a walk that ran its full course without ending freely.
 constexpr int kNotFreeFlag = 64;
-
-// A cell is searched only when it and its 8 neighbours are print area.
-bool surroundedByForeground(const OrientationMap& orientation, int r, int c) {
-  for (int dr = -1; dr <= 1; ++dr)
-    for (int dc = -1; dc <= 1; ++dc)
-      if (isBackground(orientation[cellIndex(r + dr, c + dc)])) return false;
-  return true;
-}
 
 void append(MinutiaCandidateList& candidates, int x, int y, uint8_t kind, int direction) {
   MinutiaCandidate& candidate = candidates.entries[candidates.count++];
@@ -72,10 +66,19 @@ bool classifyFork(uint8_t* image, int x, int y, uint8_t& kind, int& direction) {
 void detectMinutiae(uint8_t* image, const OrientationMap& orientation,
                     MinutiaCandidateList& candidates) {
   for (int r = 1; r <= kGridRows - 2; ++r) {
+    // Cells whose column of three (rows r - 1..r + 1) is all foreground; a
+    // cell is searched when it and its left and right columns are.
+    std::array<bool, kGridColumns> columnForeground{};
+    for (int c = 0; c < kGridColumns; ++c)
+      columnForeground[c] = !isBackground(orientation[cellIndex(r - 1, c)]) &&
+                            !isBackground(orientation[cellIndex(r, c)]) &&
+                            !isBackground(orientation[cellIndex(r + 1, c)]);
     for (int c = 1; c <= kGridColumns - 2; ++c) {
       if (candidates.count >= kMaxCandidates) return;
-      if (!surroundedByForeground(orientation, r, c)) continue;
+      if (!(columnForeground[c - 1] && columnForeground[c] && columnForeground[c + 1])) continue;
       for (int y = kCellSpacing * r + 1; y <= kCellSpacing * r + 3; ++y) {
+        const uint8_t* row = image + y * kWidth + kCellSpacing * c + 1;
+        if ((row[0] != 0) & (row[1] != 0) & (row[2] != 0)) continue;  // no ridge here
         for (int x = kCellSpacing * c + 1; x <= kCellSpacing * c + 3; ++x) {
           if (image[y * kWidth + x] != 0) continue;
           const int cls = kNeighbourClass[neighbourCode(image, x, y)];

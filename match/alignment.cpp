@@ -40,6 +40,12 @@ struct AlignmentWork {
   std::array<Association, 2 * kMaxPairRecords> associations{};
   std::array<int16_t, kMaxViewMinutiae> chainHead{};
   std::array<int16_t, kMaxViewMinutiae> chainTail{};
+  // Flagged records whose angles allow a score, and that score.
+  struct Scorable {
+    uint16_t index;
+    uint8_t score;
+  };
+  std::array<Scorable, kMaxPairRecords> scorable{};
 };
 
 AlignmentWork& alignmentWork() {
@@ -258,57 +264,88 @@ TranslationCandidates translationCandidates(MatchContext& ctx, uint8_t rotation,
   return result;
 }
 
-int alignmentScore(MatchContext& ctx, const MatchMinutia* turnedB) {
-  const MatchMinutia* minutiaeA = ctx.viewA.minutiae;
-  int sum = 0;
+namespace {
+
+// The score a flagged record earns once both of its ends lie within reach. Angles do
+// not change with the translation, so everything but the distance test is computed
+// once per rotation.
+int scoreIfClose(const MatchContext& ctx, const PairMatch& m, const MatchMinutia* turnedB) {
+  const MatchMinutia& ai = ctx.viewA.minutiae[m.aI];
+  const MatchMinutia& aj = ctx.viewA.minutiae[m.aJ];
+  const int turnI = signedByte(ai.angle() - turnedB[m.bForAi].angle());
+  const int turnJ = signedByte(aj.angle() - turnedB[m.bForAj].angle());
+  if (absInt(turnI) > kMaxEndAngleGap || absInt(turnJ) > kMaxEndAngleGap) return 0;
+
+  const MinutiaPair& a = ctx.innerPairs[m.innerPairIndex()];
+  const MinutiaPair& b = ctx.outerPairs[m.outerPairIndex()];
+  // Length mismatch relative to the tolerance of the shorter pair.
+  const int shorterLength = a.d2 < b.d2 ? a.length : b.length;
+  const uint32_t d2Gap = a.d2 > b.d2 ? a.d2 - b.d2 : b.d2 - a.d2;
+  const int d = std::min(shorterLength, kLengthScaleSize - 1);
+  const uint32_t hi = std::max<uint32_t>(toleranceOf(d).hi, 1);
+  // Pair lengths stay below 380, so the products fit 32 bits.
+  const int p = d2Gap >= hi ? 128 : static_cast<int>(std::min<uint32_t>(d2Gap * 128u / hi, 128u));
+
+  // Angle residuals of both ends relative to the pair direction, and of the turn.
+  const int aLo = static_cast<uint8_t>(a.relAngles);
+  const int aHi = static_cast<uint8_t>(a.relAngles >> 16);
+  const int bLo = static_cast<uint8_t>(b.relAngles);
+  const int bHi = static_cast<uint8_t>(b.relAngles >> 16);
+  const bool straight = m.bForAi < m.bForAj;
+  const int e1 = signedByte(aLo - (straight ? bLo : bHi));
+  const int e2 = signedByte(aHi - (straight ? bHi : bLo));
+  const int e3 = signedByte(turnI - turnJ);
+  const int e = e1 * e1 + e2 * e2 + e3 * e3;
+  const int t = e < kResidualWeightSize ? ResidualWeight[e] : 469 - e;
+  if (t <= 0) return 0;
+
+  const uint32_t o1 = (static_cast<uint32_t>(LengthMismatchWeight[p]) * static_cast<uint32_t>(t) * 2925u) >> 9;
+  const int32_t lengthTerm = ((d * 13844 + 991043) * (64 - p) + 901775360) >> 21;
+  const uint32_t q = static_cast<uint32_t>(LengthScale[d] * lengthTerm) + o1;
+  return static_cast<int>(std::min<uint32_t>(o1 * 258u / q, 255u));
+}
+
+bool endsClose(const MatchContext& ctx, const PairMatch& m, const MatchMinutia* turnedB) {
+  const MatchMinutia& ai = ctx.viewA.minutiae[m.aI];
+  const MatchMinutia& aj = ctx.viewA.minutiae[m.aJ];
+  const MatchMinutia& bi = turnedB[m.bForAi];
+  const MatchMinutia& bj = turnedB[m.bForAj];
+  const int dxi = ai.x - bi.x;
+  const int dyi = ai.y - bi.y;
+  const int dxj = aj.x - bj.x;
+  const int dyj = aj.y - bj.y;
+  return dxi * dxi + dyi * dyi <= kMaxEndDistance2 && dxj * dxj + dyj * dyj <= kMaxEndDistance2;
+}
+
+// Flagged records that can score under some translation, with their scores.
+int collectScorable(const MatchContext& ctx, const MatchMinutia* turnedB, AlignmentWork& work) {
+  int count = 0;
   for (int k = 0; k < ctx.matchCount; ++k) {
-    PairMatch& m = ctx.matches[k];
-    m.alignScore = 0;
+    const PairMatch& m = ctx.matches[k];
     if (m.rotationFlag != 1) continue;
+    const int score = scoreIfClose(ctx, m, turnedB);
+    if (score > 0) work.scorable[count++] = {static_cast<uint16_t>(k), static_cast<uint8_t>(score)};
+  }
+  return count;
+}
 
-    const MatchMinutia& ai = minutiaeA[m.aI];
-    const MatchMinutia& aj = minutiaeA[m.aJ];
-    const MatchMinutia& bi = turnedB[m.bForAi];
-    const MatchMinutia& bj = turnedB[m.bForAj];
-    const int turnI = signedByte(ai.angle() - bi.angle());
-    const int turnJ = signedByte(aj.angle() - bj.angle());
-    if (absInt(turnI) > kMaxEndAngleGap || absInt(turnJ) > kMaxEndAngleGap) continue;
-    const int dxi = ai.x - bi.x;
-    const int dyi = ai.y - bi.y;
-    const int dxj = aj.x - bj.x;
-    const int dyj = aj.y - bj.y;
-    if (dxi * dxi + dyi * dyi > kMaxEndDistance2 || dxj * dxj + dyj * dyj > kMaxEndDistance2) continue;
-
-    const MinutiaPair& a = ctx.innerPairs[m.innerPairIndex()];
-    const MinutiaPair& b = ctx.outerPairs[m.outerPairIndex()];
-    // Length mismatch relative to the tolerance of the shorter pair.
-    const int shorterLength = a.d2 < b.d2 ? a.length : b.length;
-    const uint32_t d2Gap = a.d2 > b.d2 ? a.d2 - b.d2 : b.d2 - a.d2;
-    const int d = std::min(shorterLength, kLengthScaleSize - 1);
-    const uint32_t hi = std::max<uint32_t>(toleranceOf(d).hi, 1);
-    const int p = static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(d2Gap) * 128 / hi, 128));
-
-    // Angle residuals of both ends relative to the pair direction, and of the turn.
-    const int aLo = static_cast<uint8_t>(a.relAngles);
-    const int aHi = static_cast<uint8_t>(a.relAngles >> 16);
-    const int bLo = static_cast<uint8_t>(b.relAngles);
-    const int bHi = static_cast<uint8_t>(b.relAngles >> 16);
-    const bool straight = m.bForAi < m.bForAj;
-    const int e1 = signedByte(aLo - (straight ? bLo : bHi));
-    const int e2 = signedByte(aHi - (straight ? bHi : bLo));
-    const int e3 = signedByte(turnI - turnJ);
-    const int e = e1 * e1 + e2 * e2 + e3 * e3;
-    const int t = e < kResidualWeightSize ? ResidualWeight[e] : 469 - e;
-    if (t <= 0) continue;
-
-    const uint32_t o1 = (static_cast<uint32_t>(LengthMismatchWeight[p]) * static_cast<uint32_t>(t) * 2925u) >> 9;
-    const int64_t lengthTerm = ((static_cast<int64_t>(d) * 13844 + 991043) * (64 - p) + 901775360) >> 21;
-    const int64_t q = static_cast<int64_t>(LengthScale[d]) * lengthTerm + o1;
-    const int score = q > 0 ? static_cast<int>(static_cast<int64_t>(o1) * 258 / q) : 0;
-    m.alignScore = static_cast<uint8_t>(std::min(score, 255));
+// Scores the collected records under the current placement of the turned copy.
+int placedScore(MatchContext& ctx, const MatchMinutia* turnedB, const AlignmentWork& work, int count) {
+  int sum = 0;
+  for (int k = 0; k < count; ++k) {
+    PairMatch& m = ctx.matches[work.scorable[k].index];
+    m.alignScore = endsClose(ctx, m, turnedB) ? work.scorable[k].score : 0;
     sum += m.alignScore;
   }
   return sum;
+}
+
+}  // namespace
+
+int alignmentScore(MatchContext& ctx, const MatchMinutia* turnedB) {
+  for (int k = 0; k < ctx.matchCount; ++k) ctx.matches[k].alignScore = 0;
+  AlignmentWork& work = alignmentWork();
+  return placedScore(ctx, turnedB, work, collectScorable(ctx, turnedB, work));
 }
 
 AssignmentResult assignmentScore(const MatchContext& ctx, CandidateAlignment& candidate) {
@@ -427,11 +464,14 @@ bool alignCandidate(MatchContext& ctx, uint8_t rotation, CandidateAlignment& can
     placedY = t.ty;
     placedX = t.tx;
   };
+  // Every record's score byte starts cleared; only the scorable ones are rewritten.
+  for (int k = 0; k < ctx.matchCount; ++k) ctx.matches[k].alignScore = 0;
+  const int scorable = collectScorable(ctx, turnedB, work);
   int best = -1;
   int bestIndex = 0;
   for (int k = 0; k < translations.count; ++k) {
     placeAt(translations.candidates[k]);
-    const int score = alignmentScore(ctx, turnedB);
+    const int score = placedScore(ctx, turnedB, work, scorable);
     if (score > best) {
       best = score;
       bestIndex = k;
@@ -443,7 +483,7 @@ bool alignCandidate(MatchContext& ctx, uint8_t rotation, CandidateAlignment& can
   candidate.translationX = placedX;
   if (best < kMinTranslationScore) return false;
   // The record scores must belong to the chosen translation.
-  if (bestIndex != translations.count - 1) alignmentScore(ctx, turnedB);
+  if (bestIndex != translations.count - 1) placedScore(ctx, turnedB, work, scorable);
 
   candidate.score = assignmentScore(ctx, candidate).score;
   return true;

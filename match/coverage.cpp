@@ -33,23 +33,18 @@ bool paintable(int y, int x) {
 }
 
 void addCone(CoarseGrid& grid, const ConeKernel& cone, int y, int x) {
-  const int row = y >> 3;
-  const int column = x >> 3;
-  for (int dr = -kConeReach; dr <= kConeReach; ++dr)
-    for (int dc = -kConeReach; dc <= kConeReach; ++dc) {
-      uint16_t& cell = grid.at(row + dr, column + dc);
-      cell = static_cast<uint16_t>(cell + cone[dr + kConeReach][dc + kConeReach]);
-    }
+  constexpr int stride = CoarseGrid::kSide;
+  uint16_t* corner = &grid.at((y >> 3) - kConeReach, (x >> 3) - kConeReach);
+  for (int dr = 0; dr <= 2 * kConeReach; ++dr, corner += stride)
+    for (int dc = 0; dc <= 2 * kConeReach; ++dc) corner[dc] = static_cast<uint16_t>(corner[dc] + cone[dr][dc]);
 }
 
 void addBump(FineGrid& grid, int y, int x, int sign) {
-  const int row = y >> 4;
-  const int column = x >> 4;
-  for (int dr = -kBumpReach; dr <= kBumpReach; ++dr)
-    for (int dc = -kBumpReach; dc <= kBumpReach; ++dc) {
-      uint16_t& cell = grid.at(row + dr, column + dc);
-      cell = static_cast<uint16_t>(cell + sign * Bump[dr + kBumpReach][dc + kBumpReach]);
-    }
+  constexpr int stride = FineGrid::kSide;
+  uint16_t* corner = &grid.at((y >> 4) - kBumpReach, (x >> 4) - kBumpReach);
+  for (int dr = 0; dr <= 2 * kBumpReach; ++dr, corner += stride)
+    for (int dc = 0; dc <= 2 * kBumpReach; ++dc)
+      corner[dc] = static_cast<uint16_t>(corner[dc] + sign * Bump[dr][dc]);
 }
 
 template <typename Grid>
@@ -95,30 +90,37 @@ void lowerHullFill(uint8_t* values, int n) {
 }
 
 int regionEnvelope(CoarseGrid& grid, CoverageBox& box) {
-  const auto marked = [&](int r, int c) { return highByte(grid.at(box.top + r, box.left + c)) >= kMarkedByte; };
+  // First and last marked column of every row of the box.
+  const int boxRows = std::min(box.height + 1, kMaxRows);
+  std::array<uint8_t, kMaxRows> rowFirst;
+  std::array<uint8_t, kMaxRows> rowLast;
   int firstRow = -1;
-  for (int r = 0; r <= box.height && firstRow < 0; ++r)
-    for (int c = 0; c <= box.width; ++c)
-      if (marked(r, c)) {
-        firstRow = r;
-        break;
-      }
+  int lastRow = 0;
+  for (int r = 0; r < boxRows; ++r) {
+    const uint16_t* row = &grid.at(box.top + r, box.left);
+    int c = 0;
+    while (c <= box.width && row[c] < 0x8000) ++c;
+    if (c > box.width) {
+      rowFirst[r] = rowLast[r] = kMissing;
+      continue;
+    }
+    rowFirst[r] = static_cast<uint8_t>(c);
+    int e = box.width;
+    while (row[e] < 0x8000) --e;
+    rowLast[r] = static_cast<uint8_t>(e);
+    if (firstRow < 0) firstRow = r;
+    lastRow = r;
+  }
   if (firstRow < 0 || firstRow == box.height) return -1;
 
-  // First and last marked column of every row from the first marked one on.
+  // From here rows count from the first marked one.
   box.top += firstRow;
-  const int rows = std::min(box.height - firstRow + 1, kMaxRows);
+  lastRow -= firstRow;
   std::array<uint8_t, kMaxRows> first;
   std::array<uint8_t, kMaxRows> last;
-  int lastRow = 0;
-  for (int r = 0; r < rows; ++r) {
-    first[r] = last[r] = kMissing;
-    for (int c = 0; c <= box.width; ++c)
-      if (marked(r, c)) {
-        if (first[r] == kMissing) first[r] = static_cast<uint8_t>(c);
-        last[r] = static_cast<uint8_t>(c);
-      }
-    if (first[r] != kMissing) lastRow = r;
+  for (int r = 0; r <= lastRow; ++r) {
+    first[r] = rowFirst[r + firstRow];
+    last[r] = rowLast[r + firstRow];
   }
 
   int minLeft = kMaxRows, firstMinRow = 0, lastMinRow = 0;
@@ -179,47 +181,40 @@ int regionEnvelope(CoarseGrid& grid, CoverageBox& box) {
 }
 
 void labelComponent(CoarseGrid& grid, int label, const CoverageBox& box, int seedRow, int seedColumn) {
-  const auto cell = [&](int r, int c) -> uint16_t& { return grid.at(box.top + r, box.left + c); };
-  const auto setLabel = [&](int r, int c) {
-    cell(r, c) = static_cast<uint16_t>((label << 8) | (cell(r, c) & 0xFF));
-  };
   if (seedRow < 0 || seedRow > box.height || seedColumn < 0 || seedColumn > box.width) return;
-  if (highByte(cell(seedRow, seedColumn)) != kMarkedByte) return;
-  for (int c = seedColumn; c <= box.width && highByte(cell(seedRow, c)) == kMarkedByte; ++c) setLabel(seedRow, c);
+  constexpr int stride = CoarseGrid::kSide;
+  uint16_t* const base = &grid.at(box.top, box.left);
+  const auto isMarked = [&](int r, int c) { return highByte(base[r * stride + c]) == kMarkedByte; };
+  if (!isMarked(seedRow, seedColumn)) return;
+  const uint16_t labelBits = static_cast<uint16_t>(label << 8);
 
-  // Alternate downward and upward sweeps: a run of marked cells touching the label
-  // in the row before takes the label, until nothing changes.
-  const auto sweepRow = [&](int r, int neighbourRow) {
-    bool changed = false;
-    int c = 0;
-    while (c <= box.width) {
-      const int h = highByte(cell(r, c));
-      if (h != kMarkedByte && h != label) {
-        ++c;
-        continue;
-      }
-      const int start = c;
-      bool touches = false;
-      bool unlabelled = false;
-      while (c <= box.width) {
-        const int hc = highByte(cell(r, c));
-        if (hc != kMarkedByte && hc != label) break;
-        touches = touches || highByte(cell(neighbourRow, c)) == label;
-        unlabelled = unlabelled || hc == kMarkedByte;
-        ++c;
-      }
-      if (touches && unlabelled) {
-        for (int k = start; k < c; ++k) setLabel(r, k);
-        changed = true;
+  // Scanline flood fill: each popped cell grows into its whole run of marked cells,
+  // and every run touching it in the rows above and below is pushed once per visit.
+  thread_local std::array<uint16_t, 2 * stride * stride + 2> pendingCells;
+  uint16_t* const stack = pendingCells.data();  // thread-local address taken once
+  int size = 0;
+  stack[size++] = static_cast<uint16_t>(seedRow * stride + seedColumn);
+  while (size > 0) {
+    const int packed = stack[--size];
+    const int r = packed / stride;
+    const int c = packed % stride;
+    if (!isMarked(r, c)) continue;
+    int first = c;
+    while (first > 0 && isMarked(r, first - 1)) --first;
+    int last = c;
+    while (last < box.width && isMarked(r, last + 1)) ++last;
+    uint16_t* row = base + r * stride;
+    for (int k = first; k <= last; ++k) row[k] = static_cast<uint16_t>(labelBits | (row[k] & 0xFF));
+    for (const int next : {r - 1, r + 1}) {
+      if (next < 0 || next > box.height) continue;
+      bool inRun = false;
+      for (int k = first; k <= last; ++k) {
+        const bool marked = isMarked(next, k);
+        if (marked && !inRun && size < static_cast<int>(pendingCells.size()))
+          stack[size++] = static_cast<uint16_t>(next * stride + k);
+        inRun = marked;
       }
     }
-    return changed;
-  };
-  bool changed = true;
-  while (changed) {
-    changed = false;
-    for (int r = 1; r <= box.height; ++r) changed = sweepRow(r, r - 1) || changed;
-    for (int r = box.height - 1; r >= 0; --r) changed = sweepRow(r, r + 1) || changed;
   }
 }
 

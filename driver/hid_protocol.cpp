@@ -1,5 +1,7 @@
 #include "driver/hid_protocol.h"
 
+#include <algorithm>
+
 namespace fx60::hid {
 namespace {
 
@@ -17,12 +19,16 @@ uint16_t getU16(std::span<const uint8_t> bytes, size_t at) {
 
 std::vector<uint8_t> buildRequest(uint8_t command, std::span<const uint8_t> payload) {
   const auto length = static_cast<uint16_t>(payload.size() + 1);
-  std::vector<uint8_t> packet{kRequestHeader, 0, 0, static_cast<uint8_t>(length),
-                              static_cast<uint8_t>(length >> 8), command};
-  packet.insert(packet.end(), payload.begin(), payload.end());
-  const uint16_t sum = checksum(std::span<const uint8_t>(packet).subspan(3));
-  packet.push_back(static_cast<uint8_t>(sum));
-  packet.push_back(static_cast<uint8_t>(sum >> 8));
+  std::vector<uint8_t> packet(payload.size() + kRequestOverhead, 0);
+  packet[0] = kRequestHeader;
+  packet[3] = static_cast<uint8_t>(length);
+  packet[4] = static_cast<uint8_t>(length >> 8);
+  packet[5] = command;
+  std::copy(payload.begin(), payload.end(), packet.begin() + 6);
+  const size_t checksumAt = 6 + payload.size();
+  const uint16_t sum = checksum(std::span<const uint8_t>(packet).subspan(3, checksumAt - 3));
+  packet[checksumAt] = static_cast<uint8_t>(sum);
+  packet[checksumAt + 1] = static_cast<uint8_t>(sum >> 8);
   return packet;
 }
 

@@ -16,6 +16,14 @@ namespace fx60 {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+// head followed by tail, built in one allocation.
+Bytes joined(const Bytes& head, const Bytes& tail) {
+  Bytes out(head.size() + tail.size());
+  std::copy(head.begin(), head.end(), out.begin());
+  std::copy(tail.begin(), tail.end(), out.begin() + static_cast<std::ptrdiff_t>(head.size()));
+  return out;
+}
 using testing::FakeCableServer;
 using testing::PrivateCaptureFlags;
 using testing::ScopedEnvironment;
@@ -32,7 +40,7 @@ TEST(HidPackets, SetIndicatorRequestBytes) {
 Bytes responsePacket(uint8_t status, const Bytes& payload, int checksumError = 0) {
   const uint16_t m = static_cast<uint16_t>(payload.size() + 1);
   Bytes packet = {0xAA, 0, 0, static_cast<uint8_t>(m), static_cast<uint8_t>(m >> 8), status};
-  packet.insert(packet.end(), payload.begin(), payload.end());
+  packet = joined(packet, payload);
   uint32_t sum = 0;
   for (size_t i = 3; i < packet.size(); ++i) sum += packet[i];
   sum += checksumError;
@@ -104,7 +112,7 @@ class FakeHidModule {
       default: {
         if (queue_.empty()) return Bytes{3};
         Bytes out = {0, 0};
-        out.insert(out.end(), queue_.front().begin(), queue_.front().end());
+        out = joined(out, queue_.front());
         queue_.pop_front();
         out.resize(1 + reportLength, 0);
         return out;

@@ -16,6 +16,14 @@ namespace fx60 {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+// head followed by tail, built in one allocation.
+Bytes joined(const Bytes& head, const Bytes& tail) {
+  Bytes out(head.size() + tail.size());
+  std::copy(head.begin(), head.end(), out.begin());
+  std::copy(tail.begin(), tail.end(), out.begin() + static_cast<std::ptrdiff_t>(head.size()));
+  return out;
+}
 using testing::FakeCableServer;
 using testing::ScopedEnvironment;
 using testing::PrivateCaptureFlags;
@@ -112,14 +120,14 @@ class FakeStorageModule {
   static Bytes done(const Bytes& data) {
     Bytes out = {0, static_cast<uint8_t>(data.size()), static_cast<uint8_t>(data.size() >> 8),
                  static_cast<uint8_t>(data.size() >> 16), 0};
-    out.insert(out.end(), data.begin(), data.end());
+    out = joined(out, data);
     return out;
   }
 
   static Bytes response(uint16_t status, const Bytes& data, size_t dataLength) {
     Bytes out = {static_cast<uint8_t>(status), static_cast<uint8_t>(status >> 8),
                  static_cast<uint8_t>(dataLength), static_cast<uint8_t>(dataLength >> 8)};
-    out.insert(out.end(), data.begin(), data.end());
+    out = joined(out, data);
     return out;
   }
 

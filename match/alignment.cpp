@@ -65,17 +65,17 @@ uint32_t voteWeight(uint8_t angleWeight) {
   return VoteWeight[index];
 }
 
-// Clears every bin a vote can have reached: the searched bins hold non-zero values
-// only between the trimmed ends, and the few bins outside the search are cleared whole.
-void clearHistogram(TranslationHistogram& histogram) {
-  std::fill(histogram.begin(), histogram.begin() + kHistogramSearchFirst, 0u);
-  int first = kHistogramSearchFirst;
-  while (first <= kHistogramSearchLast && histogram[first] == 0) ++first;
-  int last = kHistogramSearchLast;
-  while (last >= first && histogram[last] == 0) --last;
-  if (first <= last) std::fill(histogram.begin() + first, histogram.begin() + last + 1, 0u);
-  std::fill(histogram.begin() + kHistogramSearchLast + 1, histogram.end(), 0u);
-}
+// Bins [low, high] of a histogram that may hold votes.
+struct VotedRange {
+  int low = kTranslationBins;
+  int high = -1;
+  void add(int bin) {
+    low = std::min(low, bin);
+    high = std::max(high, bin);
+  }
+};
+
+HistogramPeaks peaksWithin(const TranslationHistogram& histogram, VotedRange range);
 
 void moveMinutiae(MatchMinutia* minutiae, int count, int dy, int dx) {
   for (int k = 0; k < count; ++k) {
@@ -143,11 +143,19 @@ int centroidShift(std::span<const uint32_t> smoothed, int p, uint32_t threshold)
 }
 
 HistogramPeaks histogramPeaks(const TranslationHistogram& histogram) {
+  return peaksWithin(histogram, {0, kTranslationBins - 1});
+}
+
+namespace {
+
+// Peaks of a histogram whose non-zero bins all lie in the range.
+HistogramPeaks peaksWithin(const TranslationHistogram& histogram, VotedRange range) {
   HistogramPeaks result;
-  int first = kHistogramSearchFirst;
-  while (first <= kHistogramSearchLast && histogram[first] == 0) ++first;
-  if (first > kHistogramSearchLast) return result;
-  int last = kHistogramSearchLast;
+  int first = std::max(kHistogramSearchFirst, range.low);
+  const int searchLast = std::min(kHistogramSearchLast, range.high);
+  while (first <= searchLast && histogram[first] == 0) ++first;
+  if (first > searchLast) return result;
+  int last = searchLast;
   while (histogram[last] == 0) --last;
 
   // Bins outside the trimmed range read as 0, raw and smoothed alike.
@@ -214,11 +222,15 @@ HistogramPeaks histogramPeaks(const TranslationHistogram& histogram) {
   return result;
 }
 
+}  // namespace
+
 TranslationCandidates translationCandidates(MatchContext& ctx, uint8_t rotation, const MatchMinutia* turnedB,
                                             TurnOffset offset, const SingularPairs& singular,
                                             TranslationHistogram& histX, TranslationHistogram& histY) {
   const MatchMinutia* minutiaeA = ctx.viewA.minutiae;
   const int tolerance = ctx.translationTolerance;
+  VotedRange votedX;
+  VotedRange votedY;
   for (int k = 0; k < ctx.matchCount; ++k) {
     PairMatch& m = ctx.matches[k];
     const int turn = signedByte(m.rotation() - rotation);
@@ -234,23 +246,32 @@ TranslationCandidates translationCandidates(MatchContext& ctx, uint8_t rotation,
     const int dyj = aj.y - bj.y;
     if (absInt(dxi - dxj) > tolerance || absInt(dyi - dyj) > tolerance) continue;
     const uint32_t vote = voteWeight(m.weightI) + voteWeight(m.weightJ);
-    histX[histogramBin((dxi + dxj) / 2, offset.x)] += vote;
-    histY[histogramBin((dyi + dyj) / 2, offset.y)] += vote;
+    const int binX = histogramBin((dxi + dxj) / 2, offset.x);
+    const int binY = histogramBin((dyi + dyj) / 2, offset.y);
+    histX[binX] += vote;
+    histY[binY] += vote;
+    votedX.add(binX);
+    votedY.add(binY);
   }
   for (const SingularPairs::Pair& pair : singular.slots) {
     if (!pair.used) continue;
     const int dx = pair.a.x - pair.b.x;
     const int dy = pair.a.y - pair.b.y;
     for (int k = -kPeakReach; k <= kPeakReach; ++k) {
-      histX[histogramBin(dx + k, offset.x)] += kSingularVote;
-      histY[histogramBin(dy + k, offset.y)] += kSingularVote;
+      const int binX = histogramBin(dx + k, offset.x);
+      const int binY = histogramBin(dy + k, offset.y);
+      histX[binX] += kSingularVote;
+      histY[binY] += kSingularVote;
+      votedX.add(binX);
+      votedY.add(binY);
     }
   }
 
-  HistogramPeaks peaksX = histogramPeaks(histX);
-  HistogramPeaks peaksY = histogramPeaks(histY);
-  clearHistogram(histX);
-  clearHistogram(histY);
+  HistogramPeaks peaksX = peaksWithin(histX, votedX);
+  HistogramPeaks peaksY = peaksWithin(histY, votedY);
+  // Leave the histograms all zero for the next candidate.
+  if (votedX.high >= 0) std::fill(histX.begin() + votedX.low, histX.begin() + votedX.high + 1, 0u);
+  if (votedY.high >= 0) std::fill(histY.begin() + votedY.low, histY.begin() + votedY.high + 1, 0u);
 
   TranslationCandidates result;
   if (peaksX.count == 0 || peaksY.count == 0) return result;
@@ -268,14 +289,13 @@ namespace {
 
 // The score a flagged record earns once both of its ends lie within reach. Angles do
 // not change with the translation, so everything but the distance test is computed
-// once per rotation.
-int scoreIfClose(const MatchContext& ctx, const PairMatch& m, const MatchMinutia* turnedB) {
-  const MatchMinutia& ai = ctx.viewA.minutiae[m.aI];
-  const MatchMinutia& aj = ctx.viewA.minutiae[m.aJ];
-  const int turnI = signedByte(ai.angle() - turnedB[m.bForAi].angle());
-  const int turnJ = signedByte(aj.angle() - turnedB[m.bForAj].angle());
-  if (absInt(turnI) > kMaxEndAngleGap || absInt(turnJ) > kMaxEndAngleGap) return 0;
+// once per rotation; and the end-angle residual e3 does not change with the rotation
+// either, so the score itself is computed once per match list (see collectScorable).
+int endTurn(const MatchContext& ctx, int a, const MatchMinutia* turnedB, int b) {
+  return signedByte(ctx.viewA.minutiae[a].angle() - turnedB[b].angle());
+}
 
+int recordScore(const MatchContext& ctx, const PairMatch& m, int turnI, int turnJ) {
   const MinutiaPair& a = ctx.innerPairs[m.innerPairIndex()];
   const MinutiaPair& b = ctx.outerPairs[m.outerPairIndex()];
   // Length mismatch relative to the tolerance of the shorter pair.
@@ -318,13 +338,18 @@ bool endsClose(const MatchContext& ctx, const PairMatch& m, const MatchMinutia* 
 }
 
 // Flagged records that can score under some translation, with their scores.
-int collectScorable(const MatchContext& ctx, const MatchMinutia* turnedB, AlignmentWork& work) {
+// The spare byte of each record caches its score plus one (0: not yet known); every
+// record starts with it cleared when the match list is built.
+int collectScorable(MatchContext& ctx, const MatchMinutia* turnedB, AlignmentWork& work) {
   int count = 0;
   for (int k = 0; k < ctx.matchCount; ++k) {
-    const PairMatch& m = ctx.matches[k];
+    PairMatch& m = ctx.matches[k];
     if (m.rotationFlag != 1) continue;
-    const int score = scoreIfClose(ctx, m, turnedB);
-    if (score > 0) work.scorable[count++] = {static_cast<uint16_t>(k), static_cast<uint8_t>(score)};
+    const int turnI = endTurn(ctx, m.aI, turnedB, m.bForAi);
+    const int turnJ = endTurn(ctx, m.aJ, turnedB, m.bForAj);
+    if (absInt(turnI) > kMaxEndAngleGap || absInt(turnJ) > kMaxEndAngleGap) continue;
+    if (m.spare == 0) m.spare = static_cast<uint8_t>(recordScore(ctx, m, turnI, turnJ) + 1);
+    if (m.spare > 1) work.scorable[count++] = {static_cast<uint16_t>(k), static_cast<uint8_t>(m.spare - 1)};
   }
   return count;
 }
@@ -343,7 +368,11 @@ int placedScore(MatchContext& ctx, const MatchMinutia* turnedB, const AlignmentW
 }  // namespace
 
 int alignmentScore(MatchContext& ctx, const MatchMinutia* turnedB) {
-  for (int k = 0; k < ctx.matchCount; ++k) ctx.matches[k].alignScore = 0;
+  // Standalone use: the copy may not be a plain turn of B, so no cached score holds.
+  for (int k = 0; k < ctx.matchCount; ++k) {
+    ctx.matches[k].alignScore = 0;
+    ctx.matches[k].spare = 0;
+  }
   AlignmentWork& work = alignmentWork();
   return placedScore(ctx, turnedB, work, collectScorable(ctx, turnedB, work));
 }

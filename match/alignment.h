@@ -105,7 +105,7 @@ struct TranslationCandidates {
 };
 
 // Flags the matches consistent with the rotation and votes for translations of the
-// turned copy; histograms are work space (cleared on return).
+// turned copy. The histograms are work space: all zero on entry, and left so.
 TranslationCandidates translationCandidates(MatchContext& ctx, uint8_t rotation, const MatchMinutia* turnedB,
                                             TurnOffset offset, const SingularPairs& singular,
                                             TranslationHistogram& histX, TranslationHistogram& histY);

@@ -36,15 +36,17 @@ void addCone(CoarseGrid& grid, const ConeKernel& cone, int y, int x) {
   constexpr int stride = CoarseGrid::kSide;
   uint16_t* corner = &grid.at((y >> 3) - kConeReach, (x >> 3) - kConeReach);
   for (int dr = 0; dr <= 2 * kConeReach; ++dr, corner += stride)
-    for (int dc = 0; dc <= 2 * kConeReach; ++dc) corner[dc] = static_cast<uint16_t>(corner[dc] + cone[dr][dc]);
+    for (int dc = 0; dc < kKernelRow; ++dc) corner[dc] = static_cast<uint16_t>(corner[dc] + cone[dr][dc]);
 }
 
-void addBump(FineGrid& grid, int y, int x, int sign) {
+// Adds the bump for a pair, subtracts it for an unpartnered minutia.
+template <bool Add>
+void paintBump(FineGrid& grid, int y, int x) {
   constexpr int stride = FineGrid::kSide;
   uint16_t* corner = &grid.at((y >> 4) - kBumpReach, (x >> 4) - kBumpReach);
   for (int dr = 0; dr <= 2 * kBumpReach; ++dr, corner += stride)
-    for (int dc = 0; dc <= 2 * kBumpReach; ++dc)
-      corner[dc] = static_cast<uint16_t>(corner[dc] + sign * Bump[dr][dc]);
+    for (int dc = 0; dc < kKernelRow; ++dc)
+      corner[dc] = static_cast<uint16_t>(Add ? corner[dc] + Bump[dr][dc] : corner[dc] - Bump[dr][dc]);
 }
 
 template <typename Grid>
@@ -262,7 +264,7 @@ CoverageResult coverageAnalysis(const CoverageInput& input) {
   for (const OverlapRecordB& record : input.recordsB) {
     if (record.inside == 0 || !paintable(record.y, record.x)) continue;
     addCone(unpaired, SmallCone, record.y, record.x);
-    addBump(fine, record.y, record.x, -1);
+    paintBump<false>(fine, record.y, record.x);
   }
   const int countA = std::min<int>(static_cast<int>(input.recordsA.size()), kMaxAOverlap);
   std::array<int32_t, kMaxAOverlap> posY;
@@ -274,7 +276,7 @@ CoverageResult coverageAnalysis(const CoverageInput& input) {
     if (record.mark == 0) {
       if (record.partner != 0 && paintable(record.y, record.x)) {
         addCone(unpaired, SmallCone, record.y, record.x);
-        addBump(fine, record.y, record.x, -1);
+        paintBump<false>(fine, record.y, record.x);
       }
     } else if (record.mark >= 2 && record.partner < input.recordsB.size()) {
       const OverlapRecordB& partner = input.recordsB[record.partner];
@@ -282,7 +284,7 @@ CoverageResult coverageAnalysis(const CoverageInput& input) {
       posX[k] = (record.x + partner.x) >> 1;
       if (paintable(posY[k], posX[k])) {
         addCone(paired, record.mark <= 9 ? SmallCone : LargeCone, posY[k], posX[k]);
-        addBump(fine, posY[k], posX[k], +1);
+        paintBump<true>(fine, posY[k], posX[k]);
       }
     }
   }

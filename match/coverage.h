@@ -26,8 +26,9 @@ struct CoverageGrid {
     return row >= kMin && row <= kMax && column >= kMin && column <= kMax;
   }
 };
-using CoarseGrid = CoverageGrid<64, 8>;  // 1/8 scale
-using FineGrid = CoverageGrid<32, 6>;    // 1/16 scale
+// Margins also leave room for kernel rows padded to 16 cells.
+using CoarseGrid = CoverageGrid<64, 10>;  // 1/8 scale
+using FineGrid = CoverageGrid<32, 11>;    // 1/16 scale
 
 inline constexpr uint16_t kBalanced = 0x7FFF;
 inline constexpr int kMarkedByte = 0x80;  // high byte of a marked, not yet labelled cell
@@ -102,10 +103,12 @@ void lowerHullFill(uint8_t* values, int n);
 void labelComponent(CoarseGrid& grid, int label, const CoverageBox& box, int seedRow, int seedColumn);
 
 // Kernels: cones at 1/8 scale (offsets up to 6 cells), bump at 1/16 scale (up to 5).
+// Rows are padded with zeros to 16 cells so that painting works on whole rows.
 inline constexpr int kConeReach = 6;
 inline constexpr int kBumpReach = 5;
-using ConeKernel = std::array<std::array<uint8_t, 2 * kConeReach + 1>, 2 * kConeReach + 1>;
-using BumpKernel = std::array<std::array<uint16_t, 2 * kBumpReach + 1>, 2 * kBumpReach + 1>;
+inline constexpr int kKernelRow = 16;
+using ConeKernel = std::array<std::array<uint16_t, kKernelRow>, 2 * kConeReach + 1>;
+using BumpKernel = std::array<std::array<uint16_t, kKernelRow>, 2 * kBumpReach + 1>;
 
 // round(centre - slope * d) within d^2 <= 41 cells, 0 beyond.
 constexpr ConeKernel makeCone(int centre, int slope) {
@@ -118,7 +121,7 @@ constexpr ConeKernel makeCone(int centre, int slope) {
       const int target = 4 * slope * slope * d2;
       int n = 0;
       while ((2 * n + 1) * (2 * n + 1) < target) ++n;
-      cone[dr + kConeReach][dc + kConeReach] = static_cast<uint8_t>(centre - n);
+      cone[dr + kConeReach][dc + kConeReach] = static_cast<uint16_t>(centre - n);
     }
   return cone;
 }

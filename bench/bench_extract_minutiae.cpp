@@ -152,7 +152,7 @@ void runOnImages(benchmark::State& state, Select select, Stage stage) {
 #define FX60_MINUTIAE_BENCHMARK(name, input, ...)                                          \
   void name(benchmark::State& state) {                                                     \
     runOnImages(state, [](const StageInputs& in) -> const Image& { return in.input; },    \
-                [](const StageInputs& in, uint8_t* image) { (void)in; __VA_ARGS__; });       \
+                [](const StageInputs& in, uint8_t* image) { (void)in; (void)image; __VA_ARGS__; }); \
   }                                                                                        \
   BENCHMARK(name)->Repetitions(5)->ReportAggregatesOnly(true)->Unit(benchmark::kMicrosecond)
 

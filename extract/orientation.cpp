@@ -145,22 +145,19 @@ struct WindowSums {
 // Orientation 0..119 from the four window sums of directional measures.
 int orientationFromSums(const int s[4]) {
   const std::array<int, 8> v = {s[0], s[1], s[2], s[3], -s[0], -s[1], -s[2], -s[3]};
+  const std::array<int, 8> scores = {s[0] + s[1], s[1] + s[2], s[2] + s[3], s[3] - s[0],
+                                     -s[0] - s[1], -s[1] - s[2], -s[2] - s[3], s[0] - s[3]};
   int sector = 0;
-  int best = v[0] + v[1];
-  for (int k = 1; k < 8; ++k) {
-    const int score = v[k] + v[(k + 1) % 8];
-    if (score > best) {
-      best = score;
-      sector = k;
-    }
-  }
-  const int o = v[(sector + 1) % 8];
-  const int u = v[(sector + 7) % 8];
-  const int p = v[sector] + o - v[(sector + 2) % 8] - u;
+  for (int k = 1; k < 8; ++k)
+    if (scores[k] > scores[sector]) sector = k;
+  const int o = v[(sector + 1) & 7];
+  const int u = v[(sector + 7) & 7];
+  const int p = scores[sector] - v[(sector + 2) & 7] - u;
   if (p == 0) return kSectorFallback[sector];
-  const int64_t q = (static_cast<int64_t>(o - u) * kSectorGap[sector] + (p >> 1)) / p +
-                    kSectorStart[sector] + 2;
-  const int orientation = static_cast<int>(q >> 2);
+  // o - u and p are never negative for the best sector.
+  const int q = static_cast<int>((static_cast<int64_t>(o - u) * kSectorGap[sector] + (p >> 1)) / p) +
+                kSectorStart[sector] + 2;
+  const int orientation = q >> 2;
   return orientation < kOrientationSteps ? orientation : 0;
 }
 

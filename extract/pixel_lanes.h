@@ -18,11 +18,4 @@ inline PixelLanes loadPixelLanes(const uint8_t* p) {
   return __builtin_convertvector(bytes, PixelLanes);
 }
 
-// Stores lanes 0..2 as bytes; each lane already lies in 0..255.
-inline void storeThreePixels(uint8_t* out, PixelLanes lanes) {
-  out[0] = static_cast<uint8_t>(lanes[0]);
-  out[1] = static_cast<uint8_t>(lanes[1]);
-  out[2] = static_cast<uint8_t>(lanes[2]);
-}
-
 }  // namespace fx60::extract

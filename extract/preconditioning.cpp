@@ -50,20 +50,38 @@ void forEachBoxMeanRow(const uint8_t* src, int height, RowSink&& row) {
       for (int x = 0; x < W; ++x) columnSums[x] -= src[leaving * W + x];
     const uint32_t rowsInside =
         static_cast<uint32_t>(std::min(height - 1, v + R) - std::max(0, v - R) + 1);
+    // Running sum along the row: the window is clipped for the first and last R
+    // columns only, so the divisor is constant in between.
     uint32_t sum = 0;
     for (int x = 0; x < R; ++x) sum += columnSums[x];
-    for (int u = 0; u < W; ++u) {
-      if (u + R < W) sum += columnSums[u + R];
-      if (u - R - 1 >= 0) sum -= columnSums[u - R - 1];
-      const uint32_t columnsInside =
-          static_cast<uint32_t>(std::min(W - 1, u + R) - std::max(0, u - R) + 1);
-      means[u] = static_cast<uint8_t>(divideSmall(sum, rowsInside * columnsInside));
+    for (int u = 0; u <= R; ++u) {
+      sum += columnSums[u + R];
+      means[u] = static_cast<uint8_t>(divideSmall(sum, rowsInside * static_cast<uint32_t>(u + R + 1)));
+    }
+    const uint64_t reciprocal = kReciprocals[rowsInside * (2 * R + 1)];
+    for (int u = R + 1; u < W - R; ++u) {
+      sum += columnSums[u + R] - columnSums[u - R - 1];
+      means[u] = static_cast<uint8_t>((sum * reciprocal) >> 32);
+    }
+    for (int u = W - R; u < W; ++u) {
+      sum -= columnSums[u - R - 1];
+      means[u] = static_cast<uint8_t>(divideSmall(sum, rowsInside * static_cast<uint32_t>(W - u + R)));
     }
     row(v, means.data());
   }
 }
 
 }  // namespace
+
+// Sums of 4, 6 or 9 pixels divided by multiplying with ceil(65536 / n): exact for
+// every sum that n pixels can reach, and cheap enough to vectorise.
+constexpr uint32_t meanMultiplier(uint32_t n) { return (65536 + n - 1) / n; }
+constexpr bool meanMultiplierIsExact(uint32_t n) {
+  for (uint32_t sum = 0; sum <= 255 * n; ++sum)
+    if (((sum * meanMultiplier(n)) >> 16) != sum / n) return false;
+  return true;
+}
+static_assert(meanMultiplierIsExact(4) && meanMultiplierIsExact(6) && meanMultiplierIsExact(9));
 
 void meanFilter3x3(uint8_t* image) {
   // Input rows y - 1 and y are kept aside because the output overwrites them.
@@ -77,13 +95,14 @@ void meanFilter3x3(uint8_t* image) {
     for (int x = 0; x < kWidth; ++x)
       columnSums[x] = static_cast<uint16_t>(current[x] + (y > 0 ? previous[x] : 0) +
                                             (next != nullptr ? next[x] : 0));
-    const int rows = 1 + (y > 0 ? 1 : 0) + (next != nullptr ? 1 : 0);
-    const auto edge = static_cast<uint32_t>(2 * rows);
-    const auto inner = static_cast<uint32_t>(3 * rows);
-    out[0] = static_cast<uint8_t>(divideSmall(columnSums[0] + columnSums[1], edge));
+    const uint32_t rows = 1 + (y > 0 ? 1 : 0) + (next != nullptr ? 1 : 0);
+    const uint32_t edge = meanMultiplier(2 * rows);
+    const uint32_t inner = meanMultiplier(3 * rows);
+    out[0] = static_cast<uint8_t>(((columnSums[0] + columnSums[1]) * edge) >> 16);
     for (int x = 1; x < kWidth - 1; ++x)
-      out[x] = static_cast<uint8_t>(divideSmall(columnSums[x - 1] + columnSums[x] + columnSums[x + 1], inner));
-    out[kWidth - 1] = static_cast<uint8_t>(divideSmall(columnSums[kWidth - 2] + columnSums[kWidth - 1], edge));
+      out[x] = static_cast<uint8_t>(
+          (static_cast<uint32_t>(columnSums[x - 1] + columnSums[x] + columnSums[x + 1]) * inner) >> 16);
+    out[kWidth - 1] = static_cast<uint8_t>(((columnSums[kWidth - 2] + columnSums[kWidth - 1]) * edge) >> 16);
     previous = current;
   }
 }

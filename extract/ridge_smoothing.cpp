@@ -103,8 +103,9 @@ using BlockRow = std::array<uint8_t, kCellSpacing * kWidth>;
 inline bool insideImage(int x, int y) { return x >= 0 && x < kWidth && y >= 0 && y < kHeight; }
 
 // Cells at least two cells from the grid border: every sample lies inside the
-// image, and the three pixels of a block row are filtered together.
-void smoothInteriorBlock(const uint8_t* image, const InteriorKernel& k, int r, int c, BlockRow& out) {
+// image. The pixels of a block row are filtered together, for one cell or for
+// two neighbouring cells that share the orientation (6 of the 8 lanes).
+void smoothInteriorBlocks(const uint8_t* image, const InteriorKernel& k, int r, int c, int cells, BlockRow& out) {
   const int x = kCellSpacing * c + 1;
   for (int by = 0; by < kCellSpacing; ++by) {
     const int y = kCellSpacing * r + 1 + by;
@@ -113,7 +114,9 @@ void smoothInteriorBlock(const uint8_t* image, const InteriorKernel& k, int r, i
 #pragma GCC unroll 7
     for (int i = 0; i < 7; ++i)
       acc += static_cast<uint16_t>(k.weights[i]) * (loadPixelLanes(p + k.offsets[i]) + loadPixelLanes(p - k.offsets[i]));
-    storeThreePixels(out.data() + by * kWidth + x, acc >> 8);
+    acc >>= 8;
+    uint8_t* row = out.data() + by * kWidth + x;
+    for (int i = 0; i < kCellSpacing * cells; ++i) row[i] = static_cast<uint8_t>(acc[i]);
   }
 }
 
@@ -143,12 +146,16 @@ void smoothBorderBlock(const uint8_t* image, const SmoothingKernel& k, int r, in
 }
 
 void smoothCellRow(const uint8_t* image, const OrientationMap& orientation, int r, BlockRow& out) {
-  for (int c = 0; c < kGridColumns; ++c) {
+  for (int c = 0; c < kGridColumns;) {
     const int h = orientationOf(orientation[cellIndex(r, c)]);
-    if (r >= 2 && r <= 116 && c >= 2 && c <= 81)
-      smoothInteriorBlock(image, kInteriorKernels[h], r, c, out);
-    else
+    if (r >= 2 && r <= 116 && c >= 2 && c <= 81) {
+      const bool pair = c + 1 <= 81 && orientationOf(orientation[cellIndex(r, c + 1)]) == h;
+      smoothInteriorBlocks(image, kInteriorKernels[h], r, c, pair ? 2 : 1, out);
+      c += pair ? 2 : 1;
+    } else {
       smoothBorderBlock(image, kKernels[h], r, c, out);
+      ++c;
+    }
   }
 }
 

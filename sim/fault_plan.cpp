@@ -85,9 +85,9 @@ std::optional<int> commandCode(std::string_view name, WireMode mode) {
   return std::nullopt;
 }
 
-std::optional<FaultRule> parseFaultRule(std::string_view spec, WireMode mode, std::string* error) {
+std::optional<FaultRule> parseFaultRule(std::string_view text, WireMode mode, std::string* error) {
   FaultRule rule;
-  std::string_view rest = spec;
+  std::string_view rest = text;
 
   if (size_t colon = rest.find(':'); colon != std::string_view::npos) {
     const std::string_view count = rest.substr(colon + 1);
@@ -96,19 +96,19 @@ std::optional<FaultRule> parseFaultRule(std::string_view spec, WireMode mode, st
     } else if (auto value = parseNumber(count)) {
       rule.count = *value;
     } else {
-      return fail(error, "bad fault count in '" + std::string(spec) + "'");
+      return fail(error, "bad fault count in '" + std::string(text) + "'");
     }
     rest = rest.substr(0, colon);
   }
   if (size_t plus = rest.find('+'); plus != std::string_view::npos) {
     auto value = parseNumber(rest.substr(plus + 1));
-    if (!value) return fail(error, "bad fault skip in '" + std::string(spec) + "'");
+    if (!value) return fail(error, "bad fault skip in '" + std::string(text) + "'");
     rule.skip = *value;
     rest = rest.substr(0, plus);
   }
   if (size_t at = rest.find('@'); at != std::string_view::npos) {
     auto code = commandCode(rest.substr(at + 1), mode);
-    if (!code) return fail(error, "unknown command in '" + std::string(spec) + "'");
+    if (!code) return fail(error, "unknown command in '" + std::string(text) + "'");
     rule.command = *code;
     rest = rest.substr(0, at);
   }

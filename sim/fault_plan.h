@@ -39,7 +39,7 @@ struct FaultRule {
   long count = 1;  // negative: unlimited
 };
 
-std::optional<FaultRule> parseFaultRule(std::string_view spec, WireMode mode, std::string* error = nullptr);
+std::optional<FaultRule> parseFaultRule(std::string_view text, WireMode mode, std::string* error = nullptr);
 
 std::string_view faultKindName(FaultKind kind);
 

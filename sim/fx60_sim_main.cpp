@@ -31,7 +31,7 @@ constexpr const char* kUsage =
     "                         steps last N polls (:N) or milliseconds (:Nms), the\n"
     "                         last for ever (default \"present\")\n"
     "  --finger-file FILE     the timeline script from a file\n"
-    "  --fault SPEC           KIND[@COMMAND][+SKIP][:COUNT|:*], repeatable. Kinds: crc,\n"
+    "  --fault RULE           KIND[@COMMAND][+SKIP][:COUNT|:*], repeatable. Kinds: crc,\n"
     "                         write-fail, read-fail, short-read, stall, bad-status,\n"
     "                         bad-checksum, bad-header, unplug. Commands: indicator,\n"
     "                         version, detect, start-image, image-half (storage);\n"
@@ -42,7 +42,7 @@ constexpr const char* kUsage =
     "  --inquiry TEXT         the 28-character SCSI identity (vendor, product, revision)\n"
     "  --report-length N      HID input and output report length (default 65)\n"
     "  --control PATH         accept live commands on this socket, one per line:\n"
-    "                         place, lift, image FILE, script SCRIPT, fault SPEC,\n"
+    "                         place, lift, image FILE, script SCRIPT, fault RULE,\n"
     "                         unplug, plug, status\n"
     "  --log[=FILE]           log every request (to stderr, or to FILE)\n"
     "  --exit-with-parent     stop when the starting process has gone (for tests)\n";
@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> imagePaths;
   uint32_t seed = 1;
   std::string fingerScript = "present";
-  std::vector<std::string> faultSpecs;
+  std::vector<std::string> faultRules;
   std::string socketPath, controlPath, logPath;
   bool logging = false;
   bool exitWithParent = false;
@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
       }
     } else if (arg == "--fault") {
       value(text);
-      faultSpecs.push_back(text);
+      faultRules.push_back(text);
     } else if (arg == "--image-size") {
       value(text);
       if (!parseSize(text, config.imageWidth, config.imageHeight)) {
@@ -188,8 +188,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   FaultPlan faults;
-  for (const auto& spec : faultSpecs) {
-    auto rule = parseFaultRule(spec, config.mode, &error);
+  for (const auto& ruleText : faultRules) {
+    auto rule = parseFaultRule(ruleText, config.mode, &error);
     if (!rule) {
       std::cerr << "fx60-sim: " << error << "\n";
       return 2;

@@ -158,11 +158,17 @@ HistogramPeaks peaksWithin(const TranslationHistogram& histogram, VotedRange ran
   int last = searchLast;
   while (histogram[last] == 0) --last;
 
-  // Bins outside the trimmed range read as 0, raw and smoothed alike.
-  const auto bin = [&](int k) -> uint32_t { return (k >= first && k <= last) ? histogram[k] : 0u; };
+  // Bins outside the trimmed range read as 0, raw and smoothed alike: a padded copy
+  // of the trimmed range serves every read of raw bins.
+  constexpr int kPad = 24;
+  std::array<uint32_t, kTranslationBins + 2 * kPad> padded;
+  std::fill(padded.begin() + first, padded.begin() + first + kPad, 0u);
+  std::copy(histogram.begin() + first, histogram.begin() + last + 1, padded.begin() + first + kPad);
+  std::fill(padded.begin() + last + 1 + kPad, padded.begin() + last + 1 + 2 * kPad, 0u);
+  const uint32_t* const bins = padded.data() + kPad;  // bins[k] for k in first - kPad .. last + kPad
   const auto mass = [&](int centre) {
     uint32_t sum = 0;
-    for (int k = centre - kPeakReach; k <= centre + kPeakReach; ++k) sum += bin(k);
+    for (int k = centre - kPeakReach; k <= centre + kPeakReach; ++k) sum += bins[k];
     return sum;
   };
 
@@ -172,12 +178,11 @@ HistogramPeaks peaksWithin(const TranslationHistogram& histogram, VotedRange ran
   uint32_t top = 0;
   int topAt = first;
   uint32_t sum = 0;  // running 11-bin sum
-  for (int j = first; j <= std::min(first + kSmoothingReach - 1, last); ++j) sum += histogram[j];
+  for (int j = first - kSmoothingReach - 1; j < first + kSmoothingReach; ++j) sum += bins[j];
   for (int k = first; k <= last; ++k) {
-    sum += bin(k + kSmoothingReach);
-    sum -= bin(k - kSmoothingReach - 1);
+    sum += bins[k + kSmoothingReach] - bins[k - kSmoothingReach - 1];
     smoothed[k] = sum;
-    total += histogram[k];
+    total += bins[k];
     if (sum > top) {
       top = sum;
       topAt = k;
@@ -200,8 +205,8 @@ HistogramPeaks peaksWithin(const TranslationHistogram& histogram, VotedRange ran
   uint32_t second = 0;
   int secondAt = -1;
   const auto scan = [&](int from, int to) {
-    for (int k = from; k <= to; ++k)
-      if (k >= first && k <= last && (secondAt < 0 || smoothed[k] > second)) {
+    for (int k = std::max(from, first); k <= std::min(to, last); ++k)
+      if (secondAt < 0 || smoothed[k] > second) {
         second = smoothed[k];
         secondAt = k;
       }
@@ -377,8 +382,12 @@ int alignmentScore(MatchContext& ctx, const MatchMinutia* turnedB) {
   return placedScore(ctx, turnedB, work, collectScorable(ctx, turnedB, work));
 }
 
-AssignmentResult assignmentScore(const MatchContext& ctx, CandidateAlignment& candidate) {
-  AlignmentWork& work = alignmentWork();
+namespace {
+
+// Partner assignment over the records listed (in record order); records with a zero
+// score may be listed and are skipped.
+AssignmentResult assignFromRecords(const MatchContext& ctx, CandidateAlignment& candidate, AlignmentWork& work,
+                                   int listed) {
   const int countA = std::clamp(ctx.countA, 0, kMaxViewMinutiae);
   const int countB = std::clamp(candidate.count, 0, kMaxViewMinutiae);
   work.chainHead.fill(-1);
@@ -402,8 +411,8 @@ AssignmentResult assignmentScore(const MatchContext& ctx, CandidateAlignment& ca
       work.associations[work.chainTail[a]].next = fresh;
     work.chainTail[a] = fresh;
   };
-  for (int k = 0; k < ctx.matchCount; ++k) {
-    const PairMatch& m = ctx.matches[k];
+  for (int k = 0; k < listed; ++k) {
+    const PairMatch& m = ctx.matches[work.scorable[k].index];
     if (m.alignScore == 0) continue;
     associate(m.aI, m.bForAi, m.alignScore);
     associate(m.aJ, m.bForAj, m.alignScore);
@@ -433,8 +442,8 @@ AssignmentResult assignmentScore(const MatchContext& ctx, CandidateAlignment& ca
   weight.fill(0);
   AssignmentResult result;
   bool firstPartDone = false;
-  for (int k = 0; k < ctx.matchCount; ++k) {
-    const PairMatch& m = ctx.matches[k];
+  for (int k = 0; k < listed; ++k) {
+    const PairMatch& m = ctx.matches[work.scorable[k].index];
     if (m.alignScore == 0) continue;
     if (!firstPartDone && m.outerPairIndex() >= ctx.counts.nB0) {
       result.firstPart = result.total;
@@ -454,6 +463,16 @@ AssignmentResult assignmentScore(const MatchContext& ctx, CandidateAlignment& ca
   const auto norm = [](int64_t value, int n) { return n > 64 ? static_cast<int>(64 * value / n) : static_cast<int>(value); };
   result.score = norm(result.firstPart, ctx.counts.nB) + norm(result.total, ctx.counts.nA);
   return result;
+}
+
+}  // namespace
+
+AssignmentResult assignmentScore(const MatchContext& ctx, CandidateAlignment& candidate) {
+  AlignmentWork& work = alignmentWork();
+  int listed = 0;
+  for (int k = 0; k < ctx.matchCount; ++k)
+    if (ctx.matches[k].alignScore != 0) work.scorable[listed++] = {static_cast<uint16_t>(k), ctx.matches[k].alignScore};
+  return assignFromRecords(ctx, candidate, work, listed);
 }
 
 bool alignCandidate(MatchContext& ctx, uint8_t rotation, CandidateAlignment& candidate) {
@@ -514,7 +533,7 @@ bool alignCandidate(MatchContext& ctx, uint8_t rotation, CandidateAlignment& can
   // The record scores must belong to the chosen translation.
   if (bestIndex != translations.count - 1) placedScore(ctx, turnedB, work, scorable);
 
-  candidate.score = assignmentScore(ctx, candidate).score;
+  candidate.score = assignFromRecords(ctx, candidate, work, scorable).score;
   return true;
 }
 

@@ -290,12 +290,16 @@ CoverageResult coverageAnalysis(const CoverageInput& input) {
   }
 
   // Balance of pairs against unpaired minutiae; count the cells where the latter win.
-  for (int r = r0; r <= r1; ++r)
-    for (int c = c0; c <= c1; ++c) {
-      uint16_t& cell = paired.at(r, c);
-      cell = static_cast<uint16_t>(cell - unpaired.at(r, c));
-      if (cell < kBalanced) ++result.v;
+  for (int r = r0; r <= r1; ++r) {
+    uint16_t* balance = &paired.at(r, c0);
+    const uint16_t* against = &unpaired.at(r, c0);
+    int negative = 0;
+    for (int c = 0; c <= c1 - c0; ++c) {
+      balance[c] = static_cast<uint16_t>(balance[c] - against[c]);
+      negative += balance[c] < kBalanced ? 1 : 0;
     }
+    result.v += negative;
+  }
 
   CoverageBox box{r0, c0, c1 - c0, r1 - r0};
   const int seed = regionEnvelope(paired, box);
@@ -340,9 +344,12 @@ CoverageResult coverageAnalysis(const CoverageInput& input) {
     if (sums[label] > 0 && (best < 0 || sums[label] > sums[best])) best = label;
   if (best < 0) return result;
 
-  for (int r = 0; r <= box.height; ++r)
-    for (int c = 0; c <= box.width; ++c)
-      if (highByte(paired.at(box.top + r, box.left + c)) == best) ++result.k;
+  for (int r = 0; r <= box.height; ++r) {
+    const uint16_t* row = &paired.at(box.top + r, box.left);
+    int cells = 0;
+    for (int c = 0; c <= box.width; ++c) cells += (row[c] >> 8) == best ? 1 : 0;
+    result.k += cells;
+  }
 
   result.j = sums[best];
   for (int k = 0; k < countA; ++k) {

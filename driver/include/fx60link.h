@@ -60,9 +60,9 @@ enum {
  * Returns 0 (-1 for a null buffer). */
 FX60LINK_API int zzGetDriverVersion(char* buffer);
 
-/* Asks the module for its version text and copies it into buffer (no terminator is
- * added beyond what the module sends; supply at least 64 bytes). The buffer is left
- * as it was when no module answers. Returns 0 (-1 for a null buffer). */
+/* Asks the module for its version text and copies it, terminated, into buffer: at
+ * most 63 characters plus the terminator, so 64 bytes always suffice. The buffer is
+ * left as it was when no module answers. Returns 0 (-1 for a null buffer). */
 FX60LINK_API int zzGetDeviceVersion(int deviceIndex, char* buffer);
 
 /* Returns 1 when a finger lies on the sensor, 0 when none does or no module is

@@ -254,7 +254,8 @@ int matchPairs(MatchContext& ctx, int pass) {
     int innerStart = 0;
     int innerEnd = 0;
     uint32_t* innerRel = ctx.buffers->innerRelAngles.data();
-    for (int k = 0; k < ctx.innerCount && inner[k].d2 != kPairListEnd; ++k) innerRel[k] = inner[k].relAngles;
+    // Everything up to the inner list's end mark can fall inside a window.
+    for (int k = 0; k < kMaxPairRecords && inner[k].d2 != kPairListEnd; ++k) innerRel[k] = inner[k].relAngles;
 
     for (int q = 0; outer[q].d2 <= limit; ++q) {
       MinutiaPair& pair = outer[q];
@@ -272,15 +273,15 @@ int matchPairs(MatchContext& ctx, int pass) {
         const uint32_t lower = pair.d2 - tolerance.lo;
         while (inner[innerStart].d2 < lower) ++innerStart;
       }
-      const bool votes_ = pair.d2 > kVotingD2;
-      if (votes_ && inner[innerStart].d2 == kPairListEnd) break;
+      const bool castsVotes = pair.d2 > kVotingD2;
+      if (castsVotes && inner[innerStart].d2 == kPairListEnd) break;
       ++processed;
 
       const uint32_t upper = pair.d2 + tolerance.hi;
-      // The upper bound never falls from one outer record to the next (both d2 and its
-      // tolerance grow), so the window's end only moves forward too.
+      // The upper bound grows with d2, so the window's end normally only moves forward.
       innerEnd = std::max(innerEnd, innerStart);
       while (inner[innerEnd].d2 <= upper && inner[innerEnd].d2 != kPairListEnd) ++innerEnd;
+      while (innerEnd > innerStart && inner[innerEnd - 1].d2 > upper) --innerEnd;
 
       const uint32_t pairRefBase = static_cast<uint32_t>(q) << 20;
       const uint8_t turnedDir = static_cast<uint8_t>(pair.dir + 128);
@@ -293,14 +294,14 @@ int matchPairs(MatchContext& ctx, int pass) {
           const uint8_t wJ = laneWeight((straightDiff >> 16) & 0xFF);
           if (matchCount < kMaxPairRecords)
             matches[matchCount++] = makeMatch(pair.i, pair.j, pair.dir, wI, wJ, candidate, pairRefBase + 16u * r);
-          if (votes_) votes[static_cast<uint8_t>(candidate.dir - pair.dir)] += wI + wJ - 14u;
+          if (castsVotes) votes[static_cast<uint8_t>(candidate.dir - pair.dir)] += wI + wJ - 14u;
         }
         if (endAnglesAgree(crossedDiff)) {
           const uint8_t wI = laneWeight(crossedDiff & 0xFF);
           const uint8_t wJ = laneWeight((crossedDiff >> 16) & 0xFF);
           if (matchCount < kMaxPairRecords)
             matches[matchCount++] = makeMatch(pair.j, pair.i, turnedDir, wI, wJ, candidate, pairRefBase + 16u * r);
-          if (votes_) votes[static_cast<uint8_t>(candidate.dir - turnedDir)] += wI + wJ - 14u;
+          if (castsVotes) votes[static_cast<uint8_t>(candidate.dir - turnedDir)] += wI + wJ - 14u;
         }
       };
       // Most candidates fail both tests: check eight at a time and look closer only at hits.

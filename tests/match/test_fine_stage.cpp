@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "match/fine_stage.h"
+#include "match/matcher.h"
 #include "match/pair_tables.h"
 #include "match/view.h"
 #include "template_builder.h"
@@ -97,6 +98,66 @@ TEST(FineRescore, SingularPointsPairOnlyWithTheirOwnType) {
   };
   EXPECT_GT(withSingular(1, 1), withSingular(1, 0));
   EXPECT_GT(withSingular(0, 0), withSingular(1, 0));
+}
+
+}  // namespace
+}  // namespace fx60::match
+
+namespace fx60::match {
+namespace {
+
+TEST(FineRescore, CoordinatesFarOutsideTheImage) {
+  // Aligned copies can land anywhere; nothing outside the grids may be touched.
+  for (const int offset : {-3000, -600, -40, 300, 520, 4000}) {
+    FineSetup setup(13);
+    for (int k = 0; k < setup.candidate.count; k += 2) {
+      setup.candidate.minutiae[k].y += offset;
+      setup.candidate.minutiae[k].x -= offset / 2;
+    }
+    MatchSingularPoint far{};
+    far.y = offset;
+    far.x = -offset;
+    setup.candidate.singularPoints[0] = far;
+    setup.candidate.singularCount = 1;
+    setup.ctx.viewA.singularPoints[0] = far;
+    setup.ctx.viewA.singularCount = 1;
+    EXPECT_GE(setup.score(2000, 3, -1), 0) << offset;
+  }
+}
+
+TEST(AlignedStages, ArbitraryTemplatesGiveAScore) {
+  // Random records, counts up to 255, coordinates out of range, any singular slots:
+  // every comparison runs through alignment, refinement and the fine stage safely.
+  uint32_t state = 12345;
+  const auto next = [&state]() {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<uint8_t>(state >> 24);
+  };
+  const auto randomTemplate = [&](bool native) {
+    testing::Template t{};
+    for (uint8_t& byte : t) byte = next();
+    t[kTemplateMagicByte] = kTemplateMagic;
+    if (native) {
+      t[1] = 1;
+      t[2] = 18;
+      t[3] = 14;
+      t[4] = 1;
+    }
+    updateCheckByte(t.data());
+    return t;
+  };
+  // A real-looking template against its own near copy keeps the later stages busy.
+  const testing::Template base = testing::buildTemplate(testing::scatteredMinutiae(60, 21));
+  for (int round = 0; round < 60; ++round) {
+    testing::Template a = randomTemplate(round % 2 == 0);
+    testing::Template b = round % 3 == 0 ? base : randomTemplate(round % 4 == 1);
+    if (round % 5 == 0) a = base;
+    float score = -1;
+    const int status = matchTemplates(a.data(), b.data(), &score);
+    EXPECT_TRUE(status == 1 || status == -1);
+    EXPECT_GE(score, 0.0f);
+    EXPECT_LE(score, 1.0f);
+  }
 }
 
 }  // namespace

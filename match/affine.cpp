@@ -48,21 +48,6 @@ int64_t toFixed(long double value) {
 
 }  // namespace
 
-// Each byte angle as a vector in the byteAngleOf convention (-x is 0, +y is 64),
-// scaled so that its larger component has magnitude 50.
-const std::array<DirectionVector, 256> AngleDirectionTable = [] {
-  std::array<DirectionVector, 256> table{};
-  for (int a = 0; a < 256; ++a) {
-    const long double theta = 2 * detail::kPi * a / 256;
-    const long double cx = -detail::sineOf(theta + detail::kPi / 2);
-    const long double sy = detail::sineOf(theta);
-    const long double larger = std::max(cx < 0 ? -cx : cx, sy < 0 ? -sy : sy);
-    table[a] = {static_cast<int8_t>(detail::roundHalfAway(50 * cx / larger)),
-                static_cast<int8_t>(detail::roundHalfAway(50 * sy / larger))};
-  }
-  return table;
-}();
-
 int affineRefine(MatchContext& ctx, CandidateAlignment& candidate) {
   candidate.affine = AffineParams{};
   int n = candidate.matchedCount;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "match/alignment.h"
+#include "match/angles.h"
 #include "match/match_context.h"
 
 namespace fx60::match {
@@ -22,12 +23,26 @@ int affineRefine(MatchContext& ctx, CandidateAlignment& candidate);
 // nB = min(outerCount, 350), nB0 = outerCountBeforeWidening.
 void preparePass2(MatchContext& ctx);
 
-// Direction vectors of the byte angles (larger component of magnitude 50), used to
-// carry minutia angles through the affine map.
+// Direction vectors of the byte angles in the byteAngleOf convention (-x is 0, +y is
+// 64), the larger component of magnitude 50, used to carry minutia angles through the
+// affine map. Computed at compile time.
 struct DirectionVector {
   int8_t dx;
   int8_t dy;
 };
-extern const std::array<DirectionVector, 256> AngleDirectionTable;
+inline constexpr std::array<DirectionVector, 256> AngleDirectionTable = [] {
+  std::array<DirectionVector, 256> table{};
+  for (int a = 0; a < 256; ++a) {
+    const long double theta = 2 * detail::kPi * a / 256;
+    const long double dx = -detail::sineOf(theta + detail::kPi / 2);
+    const long double dy = detail::sineOf(theta);
+    const long double ax = dx < 0 ? -dx : dx;
+    const long double ay = dy < 0 ? -dy : dy;
+    const long double larger = ax > ay ? ax : ay;
+    table[a] = {static_cast<int8_t>(detail::roundHalfAway(50 * dx / larger)),
+                static_cast<int8_t>(detail::roundHalfAway(50 * dy / larger))};
+  }
+  return table;
+}();
 
 }  // namespace fx60::match

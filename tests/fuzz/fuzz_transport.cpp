@@ -43,6 +43,12 @@ ByteReader* module = nullptr;
 bool controlledWrites = false;
 std::optional<HidReportLengths> reportLengthsOfModule;
 int64_t virtualNowMs = 0;
+// FX60_FUZZ_TRACE set: print each scenario's outcome (for checking seeds by hand).
+bool tracing = false;
+
+void trace(const char* what, int status) {
+  if (tracing) std::fprintf(stderr, "%s: %d\n", what, status);
+}
 
 constexpr char kHidPath[] = "fuzz-hid";
 constexpr char kScsiPath[] = "fuzz-scsi";
@@ -113,13 +119,16 @@ void runHid(ByteReader& in, uint8_t scenario, uint8_t options) {
     std::vector<uint8_t> image(fx60::kImageSize);
     const int status = fx60::HidCaptureImage(index, image.data(), kTimeouts[(options >> 4) & 3],
                                              (options >> 6) & 1, 1);
+    trace("hid capture", status);
     FX60_FUZZ_CHECK(status == 0 || status == -1 || status == -2 || status == -3 || status == -5);
     checkCaptureEnded(fx60::TransportKind::Hid, index);
   } else {
     std::vector<char> text(64, '\x7f');
     const int status = fx60::HidGetVersionNow(text.data());
+    trace("hid version", status);
     if (status == 0) FX60_FUZZ_CHECK(std::memchr(text.data(), 0, text.size()) != nullptr);
     const int finger = fx60::HidDetectFingerNow();
+    trace("hid finger", finger);
     FX60_FUZZ_CHECK(finger == 1 || finger == 0 || finger == -1);
   }
 }
@@ -130,13 +139,16 @@ void runStorage(uint8_t scenario, uint8_t options) {
     std::vector<uint8_t> image(fx60::kImageSize);
     const int status = fx60::StorageCaptureImage(index, image.data(), kTimeouts[(options >> 4) & 3],
                                                  (options >> 6) & 1, 1);
+    trace("hid capture", status);
     FX60_FUZZ_CHECK(status == 0 || status == -1 || status == -2 || status == -3 || status == -4);
     checkCaptureEnded(fx60::TransportKind::Storage, index);
   } else {
     std::vector<char> text(21, '\x7f');  // what the caller's contract asks for
     const int status = fx60::StorageGetVersionAt(0, text.data());
+    trace("storage version", status);
     if (status == 0) FX60_FUZZ_CHECK(std::memchr(text.data(), 0, text.size()) != nullptr);
     const int finger = fx60::StorageDetectFingerAt(0);
+    trace("storage finger", finger);
     FX60_FUZZ_CHECK(finger == 1 || finger == 0 || finger == -1);
   }
 }
@@ -201,6 +213,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   flagsName = "/fx60-fuzz-transport-" + std::to_string(::getpid());
   ::setenv("FX60_SHARED_FLAGS_NAME", flagsName.c_str(), 1);
   std::atexit(removeFlags);
+  tracing = std::getenv("FX60_FUZZ_TRACE") != nullptr;
   return 0;
 }
 

@@ -220,8 +220,8 @@ int main(int argc, char** argv) {
   templateOps.add(Bytes(empty.begin(), empty.end()));
 
   const Bytes& print = images.back();
-  transport.add(hidCapture(print, 0x20));
-  transport.add(hidCapture(print, 0x60));  // waits for the lift
+  transport.add(hidCapture(print, 0x30));
+  transport.add(hidCapture(print, 0x70));  // waits for the lift
   transport.add(hidVersionAndDetect());
   transport.add(storageCapture(print, 0x20));
   transport.add(storageVersionAndDetect());

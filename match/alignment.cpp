@@ -46,6 +46,9 @@ struct AlignmentWork {
     uint8_t score;
   };
   std::array<Scorable, kMaxPairRecords> scorable{};
+  // Records flagged for the current rotation, in record order.
+  std::array<uint16_t, kMaxPairRecords> flagged{};
+  int flaggedCount = 0;
 };
 
 AlignmentWork& alignmentWork() {
@@ -236,11 +239,14 @@ TranslationCandidates translationCandidates(MatchContext& ctx, uint8_t rotation,
   const int tolerance = ctx.translationTolerance;
   VotedRange votedX;
   VotedRange votedY;
+  AlignmentWork& work = alignmentWork();
+  work.flaggedCount = 0;
   for (int k = 0; k < ctx.matchCount; ++k) {
     PairMatch& m = ctx.matches[k];
     const int turn = signedByte(m.rotation() - rotation);
     m.rotationFlag = (turn >= -kRotationFlagReach && turn <= kRotationFlagReach) ? 1 : 0;
     if (m.rotationFlag == 0) continue;
+    work.flagged[work.flaggedCount++] = static_cast<uint16_t>(k);
     const MatchMinutia& ai = minutiaeA[m.aI];
     const MatchMinutia& aj = minutiaeA[m.aJ];
     const MatchMinutia& bi = turnedB[m.bForAi];
@@ -345,11 +351,12 @@ bool endsClose(const MatchContext& ctx, const PairMatch& m, const MatchMinutia* 
 // Flagged records that can score under some translation, with their scores.
 // The spare byte of each record caches its score plus one (0: not yet known); every
 // record starts with it cleared when the match list is built.
+// Visits the flagged records listed by translationCandidates, in record order.
 int collectScorable(MatchContext& ctx, const MatchMinutia* turnedB, AlignmentWork& work) {
   int count = 0;
-  for (int k = 0; k < ctx.matchCount; ++k) {
+  for (int f = 0; f < work.flaggedCount; ++f) {
+    const int k = work.flagged[f];
     PairMatch& m = ctx.matches[k];
-    if (m.rotationFlag != 1) continue;
     const int turnI = endTurn(ctx, m.aI, turnedB, m.bForAi);
     const int turnJ = endTurn(ctx, m.aJ, turnedB, m.bForAj);
     if (absInt(turnI) > kMaxEndAngleGap || absInt(turnJ) > kMaxEndAngleGap) continue;
@@ -379,6 +386,9 @@ int alignmentScore(MatchContext& ctx, const MatchMinutia* turnedB) {
     ctx.matches[k].spare = 0;
   }
   AlignmentWork& work = alignmentWork();
+  work.flaggedCount = 0;
+  for (int k = 0; k < ctx.matchCount; ++k)
+    if (ctx.matches[k].rotationFlag == 1) work.flagged[work.flaggedCount++] = static_cast<uint16_t>(k);
   return placedScore(ctx, turnedB, work, collectScorable(ctx, turnedB, work));
 }
 

@@ -21,6 +21,8 @@ struct CoverageWork {
   CoarseGrid unpaired;  // UnpairedCoverage
   CoarseGrid paired;    // PairedBalance, later the labels
   FineGrid fine;        // FineBalance
+  // Cells waiting in the flood fill of labelComponent.
+  std::array<uint16_t, 2 * CoarseGrid::kSide * CoarseGrid::kSide + 2> pendingCells;
 };
 
 CoverageWork& coverageWork() {
@@ -192,8 +194,8 @@ void labelComponent(CoarseGrid& grid, int label, const CoverageBox& box, int see
 
   // Scanline flood fill: each popped cell grows into its whole run of marked cells,
   // and every run touching it in the rows above and below is pushed once per visit.
-  thread_local std::array<uint16_t, 2 * stride * stride + 2> pendingCells;
-  uint16_t* const stack = pendingCells.data();  // thread-local address taken once
+  auto& pendingCells = coverageWork().pendingCells;
+  uint16_t* const stack = pendingCells.data();
   int size = 0;
   stack[size++] = static_cast<uint16_t>(seedRow * stride + seedColumn);
   while (size > 0) {

@@ -199,6 +199,7 @@ TEST(RealImages, TranslationByWholeCellsMovesTheMinutiae) {
       });
     }
   }
+  std::printf("%d of %d interior minutiae moved with the image\n", found, compared);
   ASSERT_GT(compared, 50);
   // Selection near the print's edge may differ; the interior must follow exactly.
   EXPECT_GE(found * 10, compared * 9) << found << " of " << compared;

@@ -5,6 +5,8 @@
 set -euo pipefail
 fuzzer=$1 seeds=$2 work=$3 seconds=${FX60_FUZZ_SECONDS:-$4}
 
+# The corpus grows from run to run; findings are those of this run only.
+rm -rf "$work/findings"
 mkdir -p "$work/corpus" "$work/findings"
 # New inputs go to the run's own corpus; the seeds are only read.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <thread>
 
 #include "driver/feature_template.h"
@@ -10,6 +13,24 @@
 #include "extract/stage_observer.h"
 #include "synthetic_images.h"
 #include "tests/support/test_data.h"
+
+// Every allocation through operator new in this program is counted, so that a
+// test can check that the pipeline takes none.
+namespace {
+std::atomic<long> allocationCount{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  ++allocationCount;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+// The replacements pair with the operator new above; the compiler cannot see that.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace fx60::extract {
 namespace {
@@ -52,6 +73,18 @@ TEST(ExtractUnsealedTemplate, BadImagesScoreLowAndGiveTheEmptyTemplate) {
     EXPECT_LT(quality(image), 20) << name;
     EXPECT_EQ(extract(image), emptyTemplate()) << name;
   }
+}
+
+TEST(RunExtraction, TakesNoHeapMemory) {
+  Image image = testing::stripeImage(
+      30.0, 8.0, [](int x, int y) { return (x - 128) * (x - 128) + (y - 180) * (y - 180) < 120 * 120; });
+  Image copy = image;
+  Template tpl{};
+  const long before = allocationCount.load();
+  computeImageQuality(copy.data());
+  extractUnsealedTemplate(image.data(), tpl.data());
+  const long allocations = allocationCount.load() - before;
+  EXPECT_EQ(allocations, 0);
 }
 
 TEST(RunExtraction, ReportsTheQualityEvenWhenItFails) {

@@ -166,18 +166,51 @@ float publishedScore(float x1, float x2) {
   return published;
 }
 
-float templateSimilarity(const uint8_t* templateA, const uint8_t* templateB, SimilarityTrace* trace) {
-  if (trace != nullptr) *trace = SimilarityTrace{};
-  if (templateA[kTemplateCountByte] == 0 || templateB[kTemplateCountByte] == 0) return 0.0f;
+namespace {
 
-  MatchWorkBuffers& buffers = threadWorkBuffers();
-  MatchContext ctx;
-  resetContext(ctx, buffers);
+// Starts a comparison: decodes side A and builds its pair list. False when A has no
+// minutiae, which makes every similarity with it 0.
+bool prepareSideA(MatchContext& ctx, const uint8_t* templateA) {
+  resetContext(ctx, threadWorkBuffers());
+  if (templateA[kTemplateCountByte] == 0) return false;
   decodeView(ctx.viewA, templateA);
+  preparePassTables(ctx);
+  return true;
+}
+
+// Starts a further comparison with the same side A (the half-turn retry changes only
+// side B): everything else starts afresh, A's view and pair list are kept. A second
+// pass rewrote the angle words of A's pairs for use as the scanned list; they are
+// rebuilt so the list reads as freshly prepared.
+void reuseSideA(MatchContext& ctx) {
+  const MatchView viewA = ctx.viewA;
+  const auto minutiaeA = ctx.minutiaStorage[0];
+  const auto singularA = ctx.singularStorage[0];
+  const int32_t pairCountA = ctx.pairCountA;
+  const uint32_t pairLimitB = ctx.pairLimitB;
+  const SideExtent extentA = ctx.extentA;
+  const bool secondPassRan = ctx.pass2Ready != 0;
+
+  resetContext(ctx, *ctx.buffers);
+  ctx.minutiaStorage[0] = minutiaeA;
+  ctx.singularStorage[0] = singularA;
+  ctx.viewA.count = viewA.count;
+  ctx.viewA.singularCount = viewA.singularCount;
+  ctx.viewA.quality = viewA.quality;
+  ctx.pairCountA = pairCountA;
+  ctx.pairLimitB = pairLimitB;
+  ctx.extentA = extentA;
+  ctx.countA = viewA.count;
+  if (secondPassRan) fillPairAngles(ctx.pairsA, pairCountA, ctx.viewA.minutiae);
+}
+
+// Similarity of the side A prepared in the context with template B.
+float similarityWithSideA(MatchContext& ctx, const uint8_t* templateB, SimilarityTrace* trace) {
+  if (trace != nullptr) *trace = SimilarityTrace{};
+  if (templateB[kTemplateCountByte] == 0) return 0.0f;
   decodeView(ctx.viewB, templateB);
   if (ctx.viewB.count < 3) return 0.0f;
 
-  preparePassTables(ctx);
   uint32_t score = runMatchPass(ctx, 1, trace != nullptr ? &trace->passes[0] : nullptr);
   if (trace != nullptr) trace->passCount = 1;
   if (ctx.pass2Ready != 0) {
@@ -191,6 +224,17 @@ float templateSimilarity(const uint8_t* templateA, const uint8_t* templateB, Sim
   return static_cast<float>(score) / kSimilarityUnit;
 }
 
+}  // namespace
+
+float templateSimilarity(const uint8_t* templateA, const uint8_t* templateB, SimilarityTrace* trace) {
+  MatchContext ctx;
+  if (!prepareSideA(ctx, templateA)) {
+    if (trace != nullptr) *trace = SimilarityTrace{};
+    return 0.0f;
+  }
+  return similarityWithSideA(ctx, templateB, trace);
+}
+
 int matchTemplates(const uint8_t* firstTemplate, const uint8_t* secondTemplate, float* score,
                    MatchDetails* details) {
   if (score != nullptr) *score = 0.0f;
@@ -202,12 +246,23 @@ int matchTemplates(const uint8_t* firstTemplate, const uint8_t* secondTemplate, 
   if (first[0] != kTemplateMagic || second[0] != kTemplateMagic) return -1;
   if (!prepareTemplate(first.data()) || !prepareTemplate(second.data())) return -1;
 
-  const float x1 = templateSimilarity(first.data(), second.data(), details ? details->firstTrace : nullptr);
+  SimilarityTrace* const firstTrace = details != nullptr ? details->firstTrace : nullptr;
+  SimilarityTrace* const secondTrace = details != nullptr ? details->secondTrace : nullptr;
+  // Side A is decoded and paired once; the half-turn retry only changes side B.
+  MatchContext ctx;
+  const bool sideAHasMinutiae = prepareSideA(ctx, first.data());
+  const auto similarity = [&](SimilarityTrace* trace) {
+    if (sideAHasMinutiae) return similarityWithSideA(ctx, second.data(), trace);
+    if (trace != nullptr) *trace = SimilarityTrace{};
+    return 0.0f;
+  };
+  const float x1 = similarity(firstTrace);
   float x2 = 0.0f;
   if (details != nullptr) details->firstSimilarity = x1;
   if (needsHalfTurnRetry(x1)) {
     rotateTemplate180(second.data());
-    x2 = templateSimilarity(first.data(), second.data(), details ? details->secondTrace : nullptr);
+    if (sideAHasMinutiae) reuseSideA(ctx);
+    x2 = similarity(secondTrace);
     if (details != nullptr) {
       details->secondSimilarity = x2;
       details->halfTurnRetried = true;

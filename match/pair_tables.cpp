@@ -15,6 +15,7 @@ namespace {
 
 constexpr int kMaxKeyedMinutiae = 128;  // pair keys hold 7-bit indexes
 constexpr uint32_t kVotingD2 = 1224;    // shorter pairs match but do not vote
+constexpr int kPairKeyLengthShift = 14;  // the squared length sits above the two indexes
 
 // d2 of the pair at 1-based position `number`; an empty list reads as its end mark.
 uint32_t d2OfPairNumber(const MinutiaPair* pairs, int count, int number) {
@@ -72,26 +73,37 @@ inline uint32_t blockHits(const uint32_t* rel, uint32_t straight, uint32_t cross
 }
 #endif
 
-// Sorts pair keys ascending: three 11-bit counting passes, much cheaper than a
-// comparison sort for the few thousand keys of a side.
+// Spare room for a side's pair keys, used while sorting and selecting them.
+std::array<uint32_t, kMaxPairKeys>& spareKeys() {
+  thread_local std::array<uint32_t, kMaxPairKeys> spare;
+  return spare;
+}
+
+// Sorts pair keys ascending. Keys of equal length arrive in ascending order of their
+// minutia indexes (buildPairKeys writes them so and selectPairs keeps that order), so a
+// stable counting sort on the squared length alone orders whole keys: two 9-bit passes
+// cover every squared length below 2^18.
 void sortPairKeys(uint32_t* keys, int count) {
   if (count < 64) {
     std::sort(keys, keys + count);
     return;
   }
-  thread_local std::array<uint32_t, kMaxPairKeys> spare;
+  uint32_t allBits = 0;
+  for (int k = 0; k < count; ++k) allBits |= keys[k];
   uint32_t* from = keys;
-  uint32_t* to = spare.data();
-  for (int shift = 0; shift < 33; shift += 11) {
-    std::array<uint32_t, 2048> offsets{};
-    for (int k = 0; k < count; ++k) ++offsets[(from[k] >> shift) & 0x7FF];
+  uint32_t* to = spareKeys().data();
+  constexpr int kDigitBits = 9;
+  constexpr uint32_t kDigitMask = (1u << kDigitBits) - 1;
+  for (int shift = kPairKeyLengthShift; shift < 32 && (allBits >> shift) != 0; shift += kDigitBits) {
+    std::array<uint32_t, 1u << kDigitBits> offsets{};
+    for (int k = 0; k < count; ++k) ++offsets[(from[k] >> shift) & kDigitMask];
     uint32_t total = 0;
     for (uint32_t& offset : offsets) {
       const uint32_t n = offset;
       offset = total;
       total += n;
     }
-    for (int k = 0; k < count; ++k) to[offsets[(from[k] >> shift) & 0x7FF]++] = from[k];
+    for (int k = 0; k < count; ++k) to[offsets[(from[k] >> shift) & kDigitMask]++] = from[k];
     std::swap(from, to);
   }
   if (from != keys) std::memcpy(keys, from, sizeof(uint32_t) * static_cast<size_t>(count));
@@ -131,8 +143,22 @@ int buildPairKeys(const MatchMinutia* minutiae, int n, uint32_t limit, uint32_t*
 }
 
 int selectPairs(uint32_t* keys, int count, uint32_t bound) {
-  uint32_t* middle = std::partition(keys, keys + count, [bound](uint32_t key) { return key <= bound; });
-  return static_cast<int>(middle - keys);
+  // Stable on both sides: the sort relies on keys of equal length staying in build order.
+  if (count > kMaxPairKeys)
+    return static_cast<int>(std::stable_partition(keys, keys + count, [bound](uint32_t key) { return key <= bound; }) - keys);
+  uint32_t* rest = spareKeys().data();
+  int kept = 0;
+  int others = 0;
+  for (int k = 0; k < count; ++k) {
+    const uint32_t key = keys[k];
+    const bool keep = key <= bound;
+    keys[kept] = key;
+    rest[others] = key;
+    kept += keep ? 1 : 0;
+    others += keep ? 0 : 1;
+  }
+  std::copy_n(rest, others, keys + kept);
+  return kept;
 }
 
 void expandPairs(const uint32_t* keys, int from, int to, MinutiaPair* pairs) {
@@ -153,7 +179,8 @@ void fillPairAngles(MinutiaPair* pairs, int count, const MatchMinutia* minutiae)
     MinutiaPair& pair = pairs[k];
     const MatchMinutia& first = minutiae[pair.i];
     const MatchMinutia& second = minutiae[pair.j];
-    pair.length = static_cast<uint16_t>(std::max(2, ceilSqrtExact(pair.d2)));
+    // The length was set when the record was expanded; side-A lists use at least 2.
+    pair.length = std::max<uint16_t>(2, pair.length);
     pair.dir = byteAngleOf(second.x - first.x, second.y - first.y);
     pair.relAngleJ = static_cast<uint8_t>(second.angle() - pair.dir - 116);
     pair.relAngles = static_cast<uint32_t>((first.angle() - pair.dir + 12) & 0xFF) | 0x0F000F00u |

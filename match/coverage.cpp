@@ -1,6 +1,7 @@
 #include "match/coverage.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "match/sqrt_tables.h"
@@ -58,6 +59,26 @@ void fillWindow(Grid& grid, int r0, int r1, int c0, int c1, uint16_t value) {
 
 int highByte(uint16_t cell) { return cell >> 8; }
 
+// Scans skip whole groups of four cells, read as one 64-bit word, where none can match.
+constexpr uint64_t kLaneHighBits = 0x8000800080008000ull;
+constexpr uint64_t kLaneHighBytes = 0xFF00FF00FF00FF00ull;
+constexpr uint64_t kLaneOnes = 0x0001000100010001ull;
+
+uint64_t fourCells(const uint16_t* cells) {
+  uint64_t word;
+  std::memcpy(&word, cells, sizeof word);
+  return word;
+}
+
+// Four copies of a high byte, one per cell.
+constexpr uint64_t laneHighByte(int value) { return kLaneOnes * (static_cast<uint64_t>(value & 0xFF) << 8); }
+
+// True when one of the four cells has the given high byte.
+bool anyWithHighByte(uint64_t word, uint64_t lanes) {
+  const uint64_t v = (word & kLaneHighBytes) ^ lanes;
+  return ((v - kLaneOnes) & ~v & kLaneHighBits) != 0;
+}
+
 }  // namespace
 
 void lowerHullFill(uint8_t* values, int n) {
@@ -103,6 +124,7 @@ int regionEnvelope(CoarseGrid& grid, CoverageBox& box) {
   for (int r = 0; r < boxRows; ++r) {
     const uint16_t* row = &grid.at(box.top + r, box.left);
     int c = 0;
+    while (c + 3 <= box.width && (fourCells(row + c) & kLaneHighBits) == 0) c += 4;
     while (c <= box.width && row[c] < 0x8000) ++c;
     if (c > box.width) {
       rowFirst[r] = rowLast[r] = kMissing;
@@ -110,6 +132,7 @@ int regionEnvelope(CoarseGrid& grid, CoverageBox& box) {
     }
     rowFirst[r] = static_cast<uint8_t>(c);
     int e = box.width;
+    while (e >= 3 && (fourCells(row + e - 3) & kLaneHighBits) == 0) e -= 4;
     while (row[e] < 0x8000) --e;
     rowLast[r] = static_cast<uint8_t>(e);
     if (firstRow < 0) firstRow = r;
@@ -320,9 +343,17 @@ CoverageResult coverageAnalysis(const CoverageInput& input) {
   // Components: the seed's first, then every other one in scan order.
   labelComponent(paired, kFirstLabel, box, 0, seed);
   int lastLabel = kFirstLabel;
-  for (int r = 0; r <= box.height && lastLabel < kLastLabel; ++r)
-    for (int c = 0; c <= box.width && lastLabel < kLastLabel; ++c)
-      if (highByte(paired.at(box.top + r, box.left + c)) == kMarkedByte) labelComponent(paired, ++lastLabel, box, r, c);
+  const uint64_t markedLanes = laneHighByte(kMarkedByte);
+  for (int r = 0; r <= box.height && lastLabel < kLastLabel; ++r) {
+    const uint16_t* row = &paired.at(box.top + r, box.left);
+    for (int c = 0; c <= box.width && lastLabel < kLastLabel; ++c) {
+      if (c + 3 <= box.width && !anyWithHighByte(fourCells(row + c), markedLanes)) {
+        c += 3;
+        continue;
+      }
+      if (highByte(row[c]) == kMarkedByte) labelComponent(paired, ++lastLabel, box, r, c);
+    }
+  }
 
   // Each partnered A minutia votes for its component with twice its strength, less
   // the unpaired coverage of its cell.

@@ -149,8 +149,9 @@ struct MatchWorkBuffers {
   std::array<uint32_t, kMaxPairKeys> pairKeysB;         // side B's pair keys (pass 1)
   std::array<PairMatch, kMaxPairRecords + 1> matches;   // PairMatch list plus an end record
   std::array<uint32_t, kRotationBins> rotationVotes;
-  // Contiguous copy of the inner list's relAngles words for the correspondence scan.
-  alignas(32) std::array<uint32_t, kMaxPairRecords + 8> innerRelAngles;
+  // The inner list's two end-angle bytes per pair (i end low, j end high), packed for
+  // the correspondence scan.
+  alignas(32) std::array<uint16_t, kMaxPairRecords + 8> innerEndAngles;
   // Free area for the alignment, affine and fine stages (translation histograms,
   // matched-pair list, affine parameters, overlap lists, coverage grids).
   alignas(16) std::array<uint8_t, kFreeAreaBytes> freeArea;

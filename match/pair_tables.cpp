@@ -43,32 +43,37 @@ constexpr bool endAnglesAgree(uint32_t laneDifference) {
 
 constexpr int kScanBlock = 8;
 
+// The two end-angle bytes of a relAngles word, packed into 16 bits.
+constexpr uint16_t endAngleBytes(uint32_t relAngles) {
+  return static_cast<uint16_t>((relAngles & 0xFFu) | ((relAngles >> 8) & 0xFF00u));
+}
+
+// Both bytes of the difference of two packed end-angle pairs lie in 0..24.
+constexpr bool packedEndAnglesAgree(uint16_t candidate, uint16_t probe) {
+  const int low = (candidate - probe) & 0xFF;
+  const int high = ((candidate >> 8) - (probe >> 8)) & 0xFF;
+  return low <= 24 && high <= 24;
+}
+
 #if defined(__SSE2__)
-// Lanes of a block of four whose end angles agree straight or crossed, as all-ones words.
-inline __m128i agreeingLanes(__m128i rel, __m128i straight, __m128i crossed) {
-  const __m128i laneBytes = _mm_set1_epi32(0x00FF00FF);
-  const __m128i carryIn = _mm_set1_epi32(0x00E700E7);
-  const __m128i carryOut = _mm_set1_epi32(0x01000100);
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i ds = _mm_and_si128(_mm_add_epi32(_mm_and_si128(_mm_sub_epi32(rel, straight), laneBytes), carryIn), carryOut);
-  const __m128i dc = _mm_and_si128(_mm_add_epi32(_mm_and_si128(_mm_sub_epi32(rel, crossed), laneBytes), carryIn), carryOut);
-  return _mm_or_si128(_mm_cmpeq_epi32(ds, zero), _mm_cmpeq_epi32(dc, zero));
+// Records of a block of eight whose end angles agree with the probe, as all-ones lanes.
+inline __m128i agreeingLanes(__m128i candidates, __m128i probe) {
+  const __m128i residual = _mm_sub_epi8(candidates, probe);  // per byte, modulo 256
+  return _mm_cmpeq_epi16(_mm_subs_epu8(residual, _mm_set1_epi8(24)), _mm_setzero_si128());
 }
 
 // Bit k set when record k of the block of eight agrees straight or crossed.
-inline uint32_t blockHits(const uint32_t* rel, uint32_t straight, uint32_t crossed) {
-  const __m128i s = _mm_set1_epi32(static_cast<int>(straight));
-  const __m128i c = _mm_set1_epi32(static_cast<int>(crossed));
-  const __m128i low = agreeingLanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rel)), s, c);
-  const __m128i high = agreeingLanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rel + 4)), s, c);
-  return static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(low)) |
-                               (_mm_movemask_ps(_mm_castsi128_ps(high)) << 4));
+inline uint32_t blockHits(const uint16_t* endAngles, uint16_t straight, uint16_t crossed) {
+  const __m128i candidates = _mm_loadu_si128(reinterpret_cast<const __m128i*>(endAngles));
+  const __m128i hits = _mm_or_si128(agreeingLanes(candidates, _mm_set1_epi16(static_cast<int16_t>(straight))),
+                                    agreeingLanes(candidates, _mm_set1_epi16(static_cast<int16_t>(crossed))));
+  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(hits, hits)) & 0xFF);
 }
 #else
-inline uint32_t blockHits(const uint32_t* rel, uint32_t straight, uint32_t crossed) {
+inline uint32_t blockHits(const uint16_t* endAngles, uint16_t straight, uint16_t crossed) {
   uint32_t hits = 0;
   for (int k = 0; k < kScanBlock; ++k)
-    if (endAnglesAgree(rel[k] - straight) || endAnglesAgree(rel[k] - crossed)) hits |= 1u << k;
+    if (packedEndAnglesAgree(endAngles[k], straight) || packedEndAnglesAgree(endAngles[k], crossed)) hits |= 1u << k;
   return hits;
 }
 #endif
@@ -280,9 +285,10 @@ int matchPairs(MatchContext& ctx, int pass) {
     const uint32_t limit = std::min(ctx.outerLimit, outer[ctx.outerCount - 1].d2);
     int innerStart = 0;
     int innerEnd = 0;
-    uint32_t* innerRel = ctx.buffers->innerRelAngles.data();
+    uint16_t* innerAngles = ctx.buffers->innerEndAngles.data();
     // Everything up to the inner list's end mark can fall inside a window.
-    for (int k = 0; k < kMaxPairRecords && inner[k].d2 != kPairListEnd; ++k) innerRel[k] = inner[k].relAngles;
+    for (int k = 0; k < kMaxPairRecords && inner[k].d2 != kPairListEnd; ++k)
+      innerAngles[k] = endAngleBytes(inner[k].relAngles);
 
     for (int q = 0; outer[q].d2 <= limit; ++q) {
       MinutiaPair& pair = outer[q];
@@ -332,15 +338,16 @@ int matchPairs(MatchContext& ctx, int pass) {
         }
       };
       // Most candidates fail both tests: check eight at a time and look closer only at hits.
+      const uint16_t straightBytes = endAngleBytes(straight);
+      const uint16_t crossedBytes = endAngleBytes(crossed);
       int r = innerStart;
       for (; r + kScanBlock <= innerEnd; r += kScanBlock) {
-        const uint32_t hits = blockHits(innerRel + r, straight, crossed);
+        const uint32_t hits = blockHits(innerAngles + r, straightBytes, crossedBytes);
         for (uint32_t mask = hits; mask != 0; mask &= mask - 1) accept(r + __builtin_ctz(mask));
       }
-      for (; r < innerEnd; ++r) {
-        const uint32_t rel = innerRel[r];
-        if (endAnglesAgree(rel - straight) || endAnglesAgree(rel - crossed)) accept(r);
-      }
+      for (; r < innerEnd; ++r)
+        if (packedEndAnglesAgree(innerAngles[r], straightBytes) || packedEndAnglesAgree(innerAngles[r], crossedBytes))
+          accept(r);
     }
   }
 

@@ -245,6 +245,7 @@ TranslationCandidates translationCandidates(MatchContext& ctx, uint8_t rotation,
     PairMatch& m = ctx.matches[k];
     const int turn = signedByte(m.rotation() - rotation);
     m.rotationFlag = (turn >= -kRotationFlagReach && turn <= kRotationFlagReach) ? 1 : 0;
+    m.alignScore = 0;  // no score of an earlier rotation carries over
     if (m.rotationFlag == 0) continue;
     work.flagged[work.flaggedCount++] = static_cast<uint16_t>(k);
     const MatchMinutia& ai = minutiaeA[m.aI];
@@ -522,8 +523,8 @@ bool alignCandidate(MatchContext& ctx, uint8_t rotation, CandidateAlignment& can
     placedY = t.ty;
     placedX = t.tx;
   };
-  // Every record's score byte starts cleared; only the scorable ones are rewritten.
-  for (int k = 0; k < ctx.matchCount; ++k) ctx.matches[k].alignScore = 0;
+  // Every record's score byte starts cleared (translationCandidates did so); only the
+  // scorable ones are rewritten.
   const int scorable = collectScorable(ctx, turnedB, work);
   int best = -1;
   int bestIndex = 0;

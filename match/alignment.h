@@ -104,8 +104,8 @@ struct TranslationCandidates {
   std::array<TranslationCandidate, 4> candidates{};
 };
 
-// Flags the matches consistent with the rotation and votes for translations of the
-// turned copy. The histograms are work space: all zero on entry, and left so.
+// Flags the matches consistent with the rotation (clearing every score byte) and votes
+// for translations of the turned copy. The histograms are work space: all zero on entry, and left so.
 TranslationCandidates translationCandidates(MatchContext& ctx, uint8_t rotation, const MatchMinutia* turnedB,
                                             TurnOffset offset, const SingularPairs& singular,
                                             TranslationHistogram& histX, TranslationHistogram& histY);

@@ -82,9 +82,14 @@ bool isTried(const std::array<int, 2 * kMaxRotationCandidates>& tried, int tried
 
 RotationCandidates rotationCandidates(const uint32_t* votes, const MatchContext& ctx) {
   RotationCandidates list;
+  // Circular moving sum of 11 bins, kept as a running sum.
   Histogram s{};
-  for (int i = 0; i < kRotationBins; ++i)
-    for (int k = -kSmoothingRadius; k <= kSmoothingRadius; ++k) s[i] += votes[(i + k) & 0xFF];
+  uint32_t window = 0;
+  for (int k = -kSmoothingRadius; k <= kSmoothingRadius; ++k) window += votes[k & 0xFF];
+  for (int i = 0; i < kRotationBins; ++i) {
+    s[i] = window;
+    window += votes[(i + kSmoothingRadius + 1) & 0xFF] - votes[(i - kSmoothingRadius) & 0xFF];
+  }
 
   int b;
   uint32_t c;

@@ -48,13 +48,6 @@ constexpr uint16_t endAngleBytes(uint32_t relAngles) {
   return static_cast<uint16_t>((relAngles & 0xFFu) | ((relAngles >> 8) & 0xFF00u));
 }
 
-// Both bytes of the difference of two packed end-angle pairs lie in 0..24.
-constexpr bool packedEndAnglesAgree(uint16_t candidate, uint16_t probe) {
-  const int low = (candidate - probe) & 0xFF;
-  const int high = ((candidate >> 8) - (probe >> 8)) & 0xFF;
-  return low <= 24 && high <= 24;
-}
-
 #if defined(__SSE2__)
 // Records of a block of eight whose end angles agree with the probe, as all-ones lanes.
 inline __m128i agreeingLanes(__m128i candidates, __m128i probe) {
@@ -70,6 +63,13 @@ inline uint32_t blockHits(const uint16_t* endAngles, uint16_t straight, uint16_t
   return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(hits, hits)) & 0xFF);
 }
 #else
+// Both bytes of the difference of two packed end-angle pairs lie in 0..24.
+constexpr bool packedEndAnglesAgree(uint16_t candidate, uint16_t probe) {
+  const int low = (candidate - probe) & 0xFF;
+  const int high = ((candidate >> 8) - (probe >> 8)) & 0xFF;
+  return low <= 24 && high <= 24;
+}
+
 inline uint32_t blockHits(const uint16_t* endAngles, uint16_t straight, uint16_t crossed) {
   uint32_t hits = 0;
   for (int k = 0; k < kScanBlock; ++k)
@@ -167,11 +167,17 @@ int selectPairs(uint32_t* keys, int count, uint32_t bound) {
 }
 
 void expandPairs(const uint32_t* keys, int from, int to, MinutiaPair* pairs) {
+  // Keys come sorted, so each length is found by stepping up from the previous one.
+  uint32_t lastD2 = 0;
+  uint32_t length = 0;
   for (int k = from; k < to; ++k) {
     MinutiaPair& pair = pairs[k];
     pair = MinutiaPair{};
     pair.d2 = pairKeyD2(keys[k]);
-    pair.length = static_cast<uint16_t>(ceilSqrtExact(pair.d2));
+    if (pair.d2 < lastD2) length = static_cast<uint32_t>(ceilSqrtExact(pair.d2));
+    while (length * length < pair.d2) ++length;
+    lastD2 = pair.d2;
+    pair.length = static_cast<uint16_t>(length);
     pair.i = static_cast<uint8_t>(pairKeyI(keys[k]));
     pair.j = static_cast<uint8_t>(pairKeyJ(keys[k]));
   }
@@ -340,14 +346,13 @@ int matchPairs(MatchContext& ctx, int pass) {
       // Most candidates fail both tests: check eight at a time and look closer only at hits.
       const uint16_t straightBytes = endAngleBytes(straight);
       const uint16_t crossedBytes = endAngleBytes(crossed);
-      int r = innerStart;
-      for (; r + kScanBlock <= innerEnd; r += kScanBlock) {
-        const uint32_t hits = blockHits(innerAngles + r, straightBytes, crossedBytes);
-        for (uint32_t mask = hits; mask != 0; mask &= mask - 1) accept(r + __builtin_ctz(mask));
+      // The last block may reach past the window (the packed copy has room for it);
+      // hits there are masked off.
+      for (int r = innerStart; r < innerEnd; r += kScanBlock) {
+        uint32_t hits = blockHits(innerAngles + r, straightBytes, crossedBytes);
+        if (innerEnd - r < kScanBlock) hits &= (1u << (innerEnd - r)) - 1;
+        for (; hits != 0; hits &= hits - 1) accept(r + __builtin_ctz(hits));
       }
-      for (; r < innerEnd; ++r)
-        if (packedEndAnglesAgree(innerAngles[r], straightBytes) || packedEndAnglesAgree(innerAngles[r], crossedBytes))
-          accept(r);
     }
   }
 

@@ -180,8 +180,8 @@ bool prepareSideA(MatchContext& ctx, const uint8_t* templateA) {
 
 // Starts a further comparison with the same side A (the half-turn retry changes only
 // side B): everything else starts afresh, A's view and pair list are kept. A second
-// pass rewrote the angle words of A's pairs for use as the scanned list; they are
-// rebuilt so the list reads as freshly prepared.
+// pass rewrote the angle words of A's pairs in their scanned-list form (only a guard
+// byte differs); they are rebuilt so the list is exactly as prepared.
 void reuseSideA(MatchContext& ctx) {
   const MatchView viewA = ctx.viewA;
   const auto minutiaeA = ctx.minutiaStorage[0];

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <thread>
 #include <vector>
 
 #include "driver/feature_template.h"
 #include "extract/extractor.h"
+#include "match/match_pass.h"
 #include "match/matcher.h"
 #include "template_builder.h"
 #include "tests/support/test_data.h"
@@ -128,6 +130,40 @@ TEST(MatchProperties, RealTemplatesMatchThemselvesTurnedAndMoved) {
           << real.fingers[i] << " turned " << move.degrees << " moved " << move.dx << "," << move.dy;
     }
   }
+}
+
+// The half-turn retry reuses side A as the first comparison left it; its result must
+// equal a comparison started afresh, also after a second pass used A's pair list.
+TEST(MatchProperties, HalfTurnRetryEqualsAFreshComparison) {
+  FX60_REQUIRE_SHARED_DATA();
+  const RealTemplates real = realTemplates(3, 1);
+  const auto prepared = [](Template t) {
+    if (isNativeTemplate(t.data())) {
+      EXPECT_EQ(normaliseTemplate(t.data()), 0);
+    } else {
+      std::memset(t.data() + kTemplateSingularPoints, 0, 9);
+      updateCheckByte(t.data());
+    }
+    return t;
+  };
+  int retriesAfterSecondPass = 0;
+  for (size_t i = 0; i < real.templates.size(); ++i)
+    for (size_t j = i + 1; j < real.templates.size(); ++j) {
+      SimilarityTrace firstTrace;
+      MatchDetails details;
+      details.firstTrace = &firstTrace;
+      float score = 0;
+      ASSERT_EQ(matchTemplates(real.templates[i].data(), real.templates[j].data(), &score, &details), 1);
+      const Template a = prepared(real.templates[i]);
+      Template b = prepared(real.templates[j]);
+      EXPECT_EQ(details.firstSimilarity, templateSimilarity(a.data(), b.data()));
+      if (!details.halfTurnRetried) continue;
+      if (firstTrace.passCount == 2) ++retriesAfterSecondPass;
+      rotateTemplate180(b.data());
+      EXPECT_EQ(details.secondSimilarity, templateSimilarity(a.data(), b.data()))
+          << real.fingers[i] << " against " << real.fingers[j];
+    }
+  EXPECT_GT(retriesAfterSecondPass, 0);
 }
 
 TEST(MatchProperties, DifferentFingersRarelyPassLevel3) {

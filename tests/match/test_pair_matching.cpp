@@ -2,6 +2,10 @@
 // singular-point fallback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <vector>
+
 #include "match/match_pass.h"
 #include "match/pair_tables.h"
 #include "match/singular_points.h"
@@ -55,6 +59,48 @@ TEST(PairLists, SortedByLengthWithAnglesRelativeToTheDirection) {
   EXPECT_EQ(horizontal.relAngles & 0xFFFF, 0x0F00u | 12u);                          // 128 - 128 + 12
   EXPECT_EQ(horizontal.relAngleJ, static_cast<uint8_t>(192 - 128 - 116));
   EXPECT_EQ(horizontal.relAngles >> 16, 0x0F00u | horizontal.relAngleJ);
+}
+
+TEST(PairLists, EqualABruteForceSortOfAllPairs) {
+  PairSetup s(testing::scatteredMinutiae(70, 7), testing::scatteredMinutiae(60, 8));
+  const auto sortedPairs = [](const MatchView& view, uint32_t limit) {
+    std::vector<std::array<uint32_t, 3>> pairs;  // d2, i, j
+    for (int i = 0; i < view.count; ++i)
+      for (int j = i + 1; j < view.count; ++j) {
+        const int dx = view.minutiae[j].x - view.minutiae[i].x;
+        const int dy = view.minutiae[j].y - view.minutiae[i].y;
+        const uint32_t d2 = static_cast<uint32_t>(dx * dx + dy * dy);
+        if (d2 <= limit) pairs.push_back({d2, static_cast<uint32_t>(i), static_cast<uint32_t>(j)});
+      }
+    std::sort(pairs.begin(), pairs.end());
+    return pairs;
+  };
+  const auto expectList = [](const MinutiaPair* list, int count, const std::vector<std::array<uint32_t, 3>>& want) {
+    ASSERT_LE(count, static_cast<int>(want.size()));
+    for (int k = 0; k < count; ++k) {
+      ASSERT_EQ(list[k].d2, want[k][0]) << k;
+      ASSERT_EQ(list[k].i, want[k][1]) << k;
+      ASSERT_EQ(list[k].j, want[k][2]) << k;
+      const uint32_t length = list[k].length;
+      ASSERT_TRUE(length * length >= list[k].d2 && (length - 1) * (length - 1) < list[k].d2) << k;
+    }
+    EXPECT_EQ(list[count].d2, kPairListEnd);
+  };
+  const auto wantA = sortedPairs(s.ctx.viewA, kPairLimitA);
+  ASSERT_EQ(s.ctx.pairCountA, std::min<int>(static_cast<int>(wantA.size()), kMaxPairRecords));
+  expectList(s.ctx.pairsA, s.ctx.pairCountA, wantA);
+  // B's list, selected by length and widened by longer pairs, is always its shortest pairs.
+  ASSERT_GT(s.ctx.pairCountB, 0);
+  expectList(s.ctx.pairsB, s.ctx.pairCountB, sortedPairs(s.ctx.viewB, kPairLimitBKeys));
+}
+
+TEST(PairLists, SelectionKeepsBothSidesInOrder) {
+  std::vector<uint32_t> keys = {pairKey(9, 0, 1), pairKey(4, 0, 2), pairKey(9, 0, 3), pairKey(1, 1, 2),
+                                pairKey(4, 1, 3), pairKey(16, 2, 3)};
+  const int kept = selectPairs(keys.data(), static_cast<int>(keys.size()), pairKey(4, 127, 127));
+  ASSERT_EQ(kept, 3);
+  EXPECT_EQ(keys, (std::vector<uint32_t>{pairKey(4, 0, 2), pairKey(1, 1, 2), pairKey(4, 1, 3), pairKey(9, 0, 1),
+                                         pairKey(9, 0, 3), pairKey(16, 2, 3)}));
 }
 
 TEST(PairMatching, EndAnglesAgreeWithinTwelveSteps) {

@@ -6,8 +6,6 @@
 #include <cstring>
 #include <utility>
 
-#include "extract/pixel_lanes.h"
-
 namespace fx60::extract {
 
 namespace {
@@ -84,10 +82,10 @@ constexpr int kPaddedWidth = kWidth + 2 * kLaneCount;
 using Band = std::array<std::array<uint8_t, kPaddedWidth>, kBandRows>;
 
 inline Lanes loadLanes(const uint8_t* p) {
-  const PixelLanes pixels = loadPixelLanes(p);  // 0..255 in every lane
-  Lanes lanes;
-  std::memcpy(&lanes, &pixels, sizeof lanes);
-  return lanes;
+  using Bytes = uint8_t __attribute__((vector_size(8)));
+  Bytes bytes;
+  std::memcpy(&bytes, p, sizeof bytes);
+  return __builtin_convertvector(bytes, Lanes);
 }
 
 // Adds the weighted absolute differences of one measure's pairs at columns

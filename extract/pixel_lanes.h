@@ -1,6 +1,6 @@
-// Eight pixels at a time, widened to 16 bits, for filters whose sums stay within
-// 16 bits: the ridge smoothing (positive weights summing to 256) and the
-// directional cell measures.
+// Eight pixels at a time for the ridge smoothing, which filters blocks of three
+// neighbouring pixels with one kernel. 16-bit lanes suffice there: the weights
+// are positive and sum to 256, so no sum exceeds 256 x 255.
 #pragma once
 
 #include <cstdint>
@@ -10,18 +10,12 @@ namespace fx60::extract {
 
 using PixelLanes = uint16_t __attribute__((vector_size(16)));
 
-// Pixels p[0..7] widened to 16 bits (interleaved with zero bytes, which on a
-// little-endian machine is the zero extension). The caller keeps all eight
-// inside the buffer.
+// Pixels p[0..7] widened to 16 bits. The caller keeps all eight inside the buffer.
 inline PixelLanes loadPixelLanes(const uint8_t* p) {
-  using Bytes = uint8_t __attribute__((vector_size(16)));
-  Bytes bytes{};
-  std::memcpy(&bytes, p, 8);
-  const Bytes zero{};
-  const Bytes widened = __builtin_shufflevector(bytes, zero, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
-  PixelLanes lanes;
-  std::memcpy(&lanes, &widened, sizeof lanes);
-  return lanes;
+  using Bytes = uint8_t __attribute__((vector_size(8)));
+  Bytes bytes;
+  std::memcpy(&bytes, p, sizeof bytes);
+  return __builtin_convertvector(bytes, PixelLanes);
 }
 
 }  // namespace fx60::extract

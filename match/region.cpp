@@ -28,8 +28,10 @@ struct Offset {
 int regionContains(int qy, int qx, std::span<const RegionPoint> points) {
   const auto offsetOf = [&](const RegionPoint& p) { return Offset{int64_t{p.x} - qx, int64_t{p.y} - qy}; };
   const std::size_t count = points.size();
-  std::size_t split = 0;
-  while (split < count && points[split].y <= qy) ++split;
+  // The points are ordered by y: the rows at or above the query come first.
+  const std::size_t split = static_cast<std::size_t>(
+      std::partition_point(points.begin(), points.end(), [qy](const RegionPoint& p) { return p.y <= qy; }) -
+      points.begin());
   if (split == 0) return 0;
 
   std::size_t leftAbove = 0;

@@ -18,12 +18,21 @@ constexpr int kMinEnvelopeRows = 4;  // the marked rows must span more than this
 constexpr int kMaxRows = CoarseGrid::kSide;
 constexpr int kMaxAOverlap = kMaxViewMinutiae;
 
+// A cell that starts a run of marked cells, found from the row above (-1) or below (+1)
+// whose run first..last is already labelled; the seed has no such row (0).
+struct PendingRun {
+  uint16_t cell;  // row * stride + column within the box
+  int8_t fromRow;
+  uint8_t fromFirst;
+  uint8_t fromLast;
+};
+
 struct CoverageWork {
   CoarseGrid unpaired;  // UnpairedCoverage
   CoarseGrid paired;    // PairedBalance, later the labels
   FineGrid fine;        // FineBalance
-  // Cells waiting in the flood fill of labelComponent.
-  std::array<uint16_t, 2 * CoarseGrid::kSide * CoarseGrid::kSide + 2> pendingCells;
+  // Runs waiting in the flood fill of labelComponent.
+  std::array<PendingRun, 2 * CoarseGrid::kSide * CoarseGrid::kSide + 2> pendingRuns;
 };
 
 CoverageWork& coverageWork() {
@@ -217,14 +226,16 @@ void labelComponent(CoarseGrid& grid, int label, const CoverageBox& box, int see
 
   // Scanline flood fill: each popped cell grows into its whole run of marked cells,
   // and every run touching it in the rows above and below is pushed once per visit.
-  auto& pendingCells = coverageWork().pendingCells;
-  uint16_t* const stack = pendingCells.data();
+  // The stretch of the row it came from that is already labelled is not looked at again.
+  auto& pendingRuns = coverageWork().pendingRuns;
+  PendingRun* const stack = pendingRuns.data();
+  const int capacity = static_cast<int>(pendingRuns.size());
   int size = 0;
-  stack[size++] = static_cast<uint16_t>(seedRow * stride + seedColumn);
+  stack[size++] = {static_cast<uint16_t>(seedRow * stride + seedColumn), 0, 0, 0};
   while (size > 0) {
-    const int packed = stack[--size];
-    const int r = packed / stride;
-    const int c = packed % stride;
+    const PendingRun pending = stack[--size];
+    const int r = pending.cell / stride;
+    const int c = pending.cell % stride;
     if (!isMarked(r, c)) continue;
     int first = c;
     while (first > 0 && isMarked(r, first - 1)) --first;
@@ -232,13 +243,21 @@ void labelComponent(CoarseGrid& grid, int label, const CoverageBox& box, int see
     while (last < box.width && isMarked(r, last + 1)) ++last;
     uint16_t* row = base + r * stride;
     for (int k = first; k <= last; ++k) row[k] = static_cast<uint16_t>(labelBits | (row[k] & 0xFF));
-    for (const int next : {r - 1, r + 1}) {
+    for (const int step : {-1, 1}) {
+      const int next = r + step;
       if (next < 0 || next > box.height) continue;
+      const bool cameFromNext = pending.fromRow == -step;
       bool inRun = false;
       for (int k = first; k <= last; ++k) {
+        if (cameFromNext && k >= pending.fromFirst && k <= pending.fromLast) {
+          inRun = false;  // labelled: nothing there is marked
+          k = pending.fromLast;
+          continue;
+        }
         const bool marked = isMarked(next, k);
-        if (marked && !inRun && size < static_cast<int>(pendingCells.size()))
-          stack[size++] = static_cast<uint16_t>(next * stride + k);
+        if (marked && !inRun && size < capacity)
+          stack[size++] = {static_cast<uint16_t>(next * stride + k), static_cast<int8_t>(step),
+                           static_cast<uint8_t>(first), static_cast<uint8_t>(last)};
         inRun = marked;
       }
     }

@@ -80,6 +80,50 @@ TEST_F(LabelComponent, LabelsTheWholeFourConnectedComponent) {
   EXPECT_EQ(label(2, 2), 0);
 }
 
+TEST_F(LabelComponent, EqualsAPlainFloodFillOnRandomGrids) {
+  // Dense random layouts: runs that fold back through the rows they came from.
+  const CoverageBox box{-3, -2, 40, 30};
+  uint32_t state = 12345;
+  for (int trial = 0; trial < 40; ++trial) {
+    grid = std::make_unique<CoarseGrid>();
+    for (int r = 0; r <= box.height; ++r)
+      for (int c = 0; c <= box.width; ++c) {
+        state = state * 1664525u + 1013904223u;
+        grid->at(box.top + r, box.left + c) = (state >> 24) < 150 ? 0x8000 + (state & 0xFF) : 0x7FFF;
+      }
+    const CoarseGrid before = *grid;
+    const int seedRow = trial % (box.height + 1);
+    const int seedColumn = (7 * trial) % (box.width + 1);
+    labelComponent(*grid, 200, box, seedRow, seedColumn);
+
+    // Reference: breadth-first search over 4-neighbours of marked cells.
+    std::vector<bool> reached((box.height + 1) * (box.width + 1), false);
+    const auto marked = [&](int r, int c) { return (before.at(box.top + r, box.left + c) >> 8) == 0x80; };
+    std::vector<std::pair<int, int>> queue;
+    if (marked(seedRow, seedColumn)) {
+      queue.push_back({seedRow, seedColumn});
+      reached[seedRow * (box.width + 1) + seedColumn] = true;
+    }
+    for (size_t q = 0; q < queue.size(); ++q) {
+      const auto [r, c] = queue[q];
+      const int next[4][2] = {{r - 1, c}, {r + 1, c}, {r, c - 1}, {r, c + 1}};
+      for (const auto& n : next) {
+        if (n[0] < 0 || n[0] > box.height || n[1] < 0 || n[1] > box.width) continue;
+        const int index = n[0] * (box.width + 1) + n[1];
+        if (reached[index] || !marked(n[0], n[1])) continue;
+        reached[index] = true;
+        queue.push_back({n[0], n[1]});
+      }
+    }
+    for (int r = 0; r <= box.height; ++r)
+      for (int c = 0; c <= box.width; ++c) {
+        const uint16_t old = before.at(box.top + r, box.left + c);
+        const uint16_t want = reached[r * (box.width + 1) + c] ? static_cast<uint16_t>(0xC800 | (old & 0xFF)) : old;
+        ASSERT_EQ(grid->at(box.top + r, box.left + c), want) << "trial " << trial << " cell " << r << "," << c;
+      }
+  }
+}
+
 using RegionEnvelope = GridFixture;
 
 TEST_F(RegionEnvelope, ClosesADiamondAndMarksItsInside) {

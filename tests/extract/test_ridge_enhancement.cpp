@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 
 #include "extract/ridge_enhancement.h"
 #include "synthetic_images.h"
@@ -69,6 +71,61 @@ TEST(EnhanceRidges, DarkensRidgesAndBrightensValleys) {
         ASSERT_GT(after, 127) << x << "," << y;
       }
     }
+}
+
+// Straight from the definition, one pixel at a time: every tap reads the input
+// image, taps outside the image are left out and the centre balances the rest.
+Image enhanceByDefinition(const Image& input, const OrientationMap& orientation, const PeriodMap& periods) {
+  Image output = input;
+  for (int y = 1; y < 358; ++y)
+    for (int x = 1; x < 253; ++x) {
+      const int cell = cellIndex((y - 1) / 3, (x - 1) / 3);
+      if (periods[cell] == 0) continue;
+      const EnhancementKernel& k =
+          enhancementKernel(periodClass(periods[cell]), orientationBucket(orientationOf(orientation[cell])));
+      int e = 127 * 256, weights = 0;
+      for (const EnhancementTap& t : k)
+        for (int sign : {1, -1}) {
+          const int sx = x + sign * t.dx, sy = y + sign * t.dy;
+          if (sx < 0 || sx >= kWidth || sy < 0 || sy >= kHeight) continue;
+          e += t.weight * input[sy * kWidth + sx];
+          weights += t.weight;
+        }
+      e -= weights * input[y * kWidth + x];
+      output[y * kWidth + x] = static_cast<uint8_t>(std::clamp(e, 0, 65535) >> 8);
+    }
+  return output;
+}
+
+// Maps made of runs of equal cells, so that neighbouring cells often share a
+// kernel, with some cells left without an estimate.
+void randomMaps(unsigned seed, OrientationMap& orientation, PeriodMap& periods) {
+  std::mt19937 random(seed);
+  for (int i = 0; i < kGridCells;) {
+    const int run = std::uniform_int_distribution<int>(1, 12)(random);
+    const auto h = static_cast<uint8_t>(std::uniform_int_distribution<int>(0, 119)(random));
+    const int draw = std::uniform_int_distribution<int>(0, 8)(random);
+    const auto code = static_cast<uint8_t>(draw == 0 ? 0 : 16 + 16 * draw);
+    for (int j = 0; j < run && i < kGridCells; ++j, ++i) {
+      orientation[i] = h;
+      periods[i] = code;
+    }
+  }
+}
+
+TEST(EnhanceRidges, MatchesThePixelByPixelDefinitionIncludingClamping) {
+  for (unsigned seed : {1u, 2u, 3u}) {
+    OrientationMap orientation{};
+    PeriodMap periods{};
+    randomMaps(seed, orientation, periods);
+    // Pure noise drives many sums past both ends of the byte range.
+    Image image = testing::noiseImage(seed);
+    for (size_t i = 0; i < image.size(); i += 7) image[i] = image[i] < 128 ? 0 : 255;
+    const Image expected = enhanceByDefinition(image, orientation, periods);
+    enhanceRidges(orientation, periods, image.data());
+    for (int i = 0; i < kPixels; ++i)
+      ASSERT_EQ(image[i], expected[i]) << "seed " << seed << " pixel " << i % kWidth << "," << i / kWidth;
+  }
 }
 
 }  // namespace

@@ -129,8 +129,8 @@ void copyBlock(const uint8_t* image, int r, int c, BlockRow& out) {
   }
 }
 
-// Cells at least two cells from the grid border: every tap lies inside the image.
-// `cells` neighbouring cells share the kernel and are filtered together.
+// Cells whose taps all lie inside the image; `cells` neighbouring cells share
+// the kernel and are filtered together.
 #ifdef __SSE2__
 // Eight pixels at a time: the two samples of a tap are added in 16 bits (at most
 // 510), and pairs of taps are weighted and summed into 32 bits by one
@@ -209,13 +209,39 @@ void enhanceBorderBlock(const uint8_t* image, const EnhancementKernel& k, int r,
   }
 }
 
+// Largest |dx| and |dy| over the taps of each kernel.
+struct KernelReach {
+  int x, y;
+};
+using KernelReaches = std::array<std::array<KernelReach, kOrientationBuckets>, kPeriodClasses>;
+constexpr KernelReaches buildReaches() {
+  KernelReaches table{};
+  for (int cls = 0; cls < kPeriodClasses; ++cls)
+    for (int b = 0; b < kOrientationBuckets; ++b)
+      for (const EnhancementTap& t : kBank[cls][b]) {
+        table[cls][b].x = std::max(table[cls][b].x, t.dx < 0 ? -t.dx : static_cast<int>(t.dx));
+        table[cls][b].y = std::max(table[cls][b].y, t.dy < 0 ? -t.dy : static_cast<int>(t.dy));
+      }
+  return table;
+}
+constexpr KernelReaches kReaches = buildReaches();
+
+// True when every tap of the cell's 3 x 3 pixels lies inside the image, so that
+// the interior form gives the same result; true for every cell at least two
+// cells from the border. Cells in the last three rows always take the border
+// form, since the eight-pixel loads there could run past the image.
+inline bool kernelFitsCell(int r, int c, int kernel) {
+  const KernelReach reach = kReaches[kernel / kOrientationBuckets][kernel % kOrientationBuckets];
+  return r <= 116 && kCellSpacing * r + 1 >= reach.y && kCellSpacing * c + 1 >= reach.x &&
+         kCellSpacing * c + 3 + reach.x < kWidth;
+}
+
 void enhanceCellRow(const uint8_t* image, const OrientationMap& orientation, const PeriodMap& periods, int r,
                     BlockRow& out) {
   auto kernelOf = [&](int c) {
     return periodClass(periods[cellIndex(r, c)]) * kOrientationBuckets +
            orientationBucket(orientationOf(orientation[cellIndex(r, c)]));
   };
-  const bool interiorRow = r >= 2 && r <= 116;
   for (int c = 0; c < kGridColumns;) {
     if (periods[cellIndex(r, c)] == 0) {
       copyBlock(image, r, c, out);
@@ -224,10 +250,12 @@ void enhanceCellRow(const uint8_t* image, const OrientationMap& orientation, con
     }
     const int kernel = kernelOf(c);
     const int cls = kernel / kOrientationBuckets, bucket = kernel % kOrientationBuckets;
-    if (interiorRow && c >= 2 && c <= 81) {
-      // The following interior cells with the same kernel join this one.
+    if (kernelFitsCell(r, c, kernel)) {
+      // The following cells with the same kernel join this one.
       int cells = 1;
-      while (c + cells <= 81 && periods[cellIndex(r, c + cells)] != 0 && kernelOf(c + cells) == kernel) ++cells;
+      while (c + cells < kGridColumns && periods[cellIndex(r, c + cells)] != 0 && kernelOf(c + cells) == kernel &&
+             kernelFitsCell(r, c + cells, kernel))
+        ++cells;
       enhanceInteriorBlocks(image, kBank[cls][bucket], kOffsets[cls][bucket], r, c, cells, out);
       c += cells;
     } else {

@@ -102,9 +102,9 @@ using BlockRow = std::array<uint8_t, kCellSpacing * kWidth>;
 
 inline bool insideImage(int x, int y) { return x >= 0 && x < kWidth && y >= 0 && y < kHeight; }
 
-// Cells at least two cells from the grid border: every sample lies inside the
-// image. The pixels of a block row are filtered together, for one cell or for
-// two neighbouring cells that share the orientation (6 of the 8 lanes).
+// Cells whose samples all lie inside the image. The pixels of a block row are
+// filtered together, for one cell or for two neighbouring cells that share the
+// orientation (6 of the 8 lanes).
 void smoothInteriorBlocks(const uint8_t* image, const InteriorKernel& k, int r, int c, int cells, BlockRow& out) {
   const int x = kCellSpacing * c + 1;
   for (int by = 0; by < kCellSpacing; ++by) {
@@ -145,11 +145,38 @@ void smoothBorderBlock(const uint8_t* image, const SmoothingKernel& k, int r, in
   }
 }
 
+// Largest |dx| and |dy| over the taps of each kernel.
+struct KernelReach {
+  int x, y;
+};
+constexpr std::array<KernelReach, kOrientationSteps> buildReaches() {
+  std::array<KernelReach, kOrientationSteps> table{};
+  for (int h = 0; h < kOrientationSteps; ++h)
+    for (int i = 0; i < kKernels[h].tapCount; ++i) {
+      const SmoothingTap& t = kKernels[h].taps[i];
+      table[h].x = std::max(table[h].x, t.dx < 0 ? -t.dx : static_cast<int>(t.dx));
+      table[h].y = std::max(table[h].y, t.dy < 0 ? -t.dy : static_cast<int>(t.dy));
+    }
+  return table;
+}
+constexpr std::array<KernelReach, kOrientationSteps> kReaches = buildReaches();
+
+// True when every sample of the cell's 3 x 3 pixels lies inside the image, so
+// that the interior form gives the same result; true for every cell at least two
+// cells from the border. Cells in the last three rows always take the border
+// form, since the eight-pixel loads there could run past the image.
+inline bool kernelFitsCell(int r, int c, int h) {
+  const KernelReach reach = kReaches[h];
+  return r <= 116 && kCellSpacing * r + 1 >= reach.y && kCellSpacing * c + 1 >= reach.x &&
+         kCellSpacing * c + 3 + reach.x < kWidth;
+}
+
 void smoothCellRow(const uint8_t* image, const OrientationMap& orientation, int r, BlockRow& out) {
   for (int c = 0; c < kGridColumns;) {
     const int h = orientationOf(orientation[cellIndex(r, c)]);
-    if (r >= 2 && r <= 116 && c >= 2 && c <= 81) {
-      const bool pair = c + 1 <= 81 && orientationOf(orientation[cellIndex(r, c + 1)]) == h;
+    if (kernelFitsCell(r, c, h)) {
+      const bool pair = c + 1 < kGridColumns && orientationOf(orientation[cellIndex(r, c + 1)]) == h &&
+                        kernelFitsCell(r, c + 1, h);
       smoothInteriorBlocks(image, kInteriorKernels[h], r, c, pair ? 2 : 1, out);
       c += pair ? 2 : 1;
     } else {

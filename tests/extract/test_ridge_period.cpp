@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 #include "extract/ridge_period.h"
 #include "extract/ridge_smoothing.h"
@@ -35,6 +36,39 @@ TEST(RidgeSmoothingKernels, FollowTheRidgeDirection) {
       ASSERT_LE(across, 1.0) << "row " << h << " tap " << i;
     }
   }
+}
+
+TEST(SmoothAlongRidges, MatchesThePixelByPixelDefinitionForEveryOrientation) {
+  // Runs of equal orientations, so that neighbouring cells are often filtered
+  // together, and every orientation appears along the border.
+  std::mt19937 random(11);
+  OrientationMap orientation{};
+  for (int i = 0; i < kGridCells;) {
+    const int run = std::uniform_int_distribution<int>(1, 6)(random);
+    const auto h = static_cast<uint8_t>(std::uniform_int_distribution<int>(0, 119)(random));
+    for (int j = 0; j < run && i < kGridCells; ++j) orientation[i++] = h;
+  }
+  const Image input = testing::noiseImage(12);
+  Image expected = input;
+  const auto& kernels = ridgeSmoothingKernels();
+  // Every sample reads the input; samples outside the image are left out and
+  // the sum is divided by the weights that remain.
+  for (int y = 1; y < 358; ++y)
+    for (int x = 1; x < 253; ++x) {
+      const SmoothingKernel& k = kernels[orientationOf(orientation[cellIndex((y - 1) / 3, (x - 1) / 3)])];
+      int sum = k.centreWeight * input[y * kWidth + x], weights = k.centreWeight;
+      for (int i = 0; i < k.tapCount; ++i)
+        for (int sign : {1, -1}) {
+          const int sx = x + sign * k.taps[i].dx, sy = y + sign * k.taps[i].dy;
+          if (sx < 0 || sx >= kWidth || sy < 0 || sy >= kHeight) continue;
+          sum += k.taps[i].weight * input[sy * kWidth + sx];
+          weights += k.taps[i].weight;
+        }
+      expected[y * kWidth + x] = static_cast<uint8_t>(sum / weights);
+    }
+  Image image = input;
+  smoothAlongRidges(image.data(), orientation);
+  for (int i = 0; i < kPixels; ++i) ASSERT_EQ(image[i], expected[i]) << "pixel " << i % kWidth << "," << i / kWidth;
 }
 
 TEST(SmoothAlongRidges, UniformImageIsUnchanged) {

@@ -13,6 +13,12 @@ namespace {
 std::atomic<long> allocations{0};
 }
 
+// Once these replacements are inlined, GCC takes the free() of memory from the
+// replaced operator new for a mismatched release.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 void* operator new(std::size_t size) {
   ++allocations;
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;

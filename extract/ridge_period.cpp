@@ -4,6 +4,10 @@
 #include <bit>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace fx60::extract {
 
 namespace {
@@ -102,23 +106,45 @@ constexpr auto kProfileIndexOffsets = buildIndexOffsets();
 // Raw period code 1..9 of one cell, or 0 when fewer than three crossings were found.
 int rawPeriodCode(const uint8_t* image, int r, int c, int h) {
   const uint8_t* centre = image + cellCentreY(r) * kWidth + cellCentreX(c);
-  int v[kProfileLength];
+  // Samples padded with zeros to 32, so that the derivative can be taken eight
+  // positions at a time; the positions past the last one are masked off.
+  alignas(16) int16_t v[32] = {};
   v[kProfileRadius] = centre[0];
   for (int d = 1; d <= kProfileRadius; ++d) {
     const int offset = kProfileIndexOffsets[h][d - 1];
     v[kProfileRadius + d] = centre[offset];
     v[kProfileRadius - d] = centre[-offset];
   }
-  int d[kDerivativeLength];
-  for (int i = 0; i < kDerivativeLength; ++i) d[i] = 3 * (v[i + 4] - v[i]) + 5 * (v[i + 3] - v[i + 1]);
-
-  // Sign masks of the derivative: bit i set when d[i] > 0, < 0 or == 0.
+  // Sign masks of the derivative 3 (v[i+4] - v[i]) + 5 (v[i+3] - v[i+1]): bit i
+  // set when d[i] > 0, < 0 or == 0. It stays within +-2040, so 16 bits suffice.
+  const uint32_t positions = (1u << kDerivativeLength) - 1u;
   uint32_t positive = 0, negative = 0;
-  for (int i = 0; i < kDerivativeLength; ++i) {
-    positive |= (static_cast<uint32_t>(-d[i]) >> 31) << i;
-    negative |= (static_cast<uint32_t>(d[i]) >> 31) << i;
+#ifdef __SSE2__
+  {
+    const __m128i three = _mm_set1_epi16(3), five = _mm_set1_epi16(5), zeros = _mm_setzero_si128();
+    __m128i above[3], below[3];
+    for (int j = 0; j < 3; ++j) {
+      auto at = [&](int i) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + 8 * j + i)); };
+      const __m128i d = _mm_add_epi16(_mm_mullo_epi16(three, _mm_sub_epi16(at(4), at(0))),
+                                      _mm_mullo_epi16(five, _mm_sub_epi16(at(3), at(1))));
+      above[j] = _mm_cmpgt_epi16(d, zeros);
+      below[j] = _mm_cmplt_epi16(d, zeros);
+    }
+    auto bits = [](const __m128i* masks) {
+      return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(masks[0], masks[1]))) |
+             static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(masks[2], masks[2])) & 0xFF) << 16;
+    };
+    positive = bits(above) & positions;
+    negative = bits(below) & positions;
   }
-  const uint32_t zero = ~(positive | negative) & ((1u << kDerivativeLength) - 1u);
+#else
+  for (int i = 0; i < kDerivativeLength; ++i) {
+    const int d = 3 * (v[i + 4] - v[i]) + 5 * (v[i + 3] - v[i + 1]);
+    positive |= static_cast<uint32_t>(d > 0) << i;
+    negative |= static_cast<uint32_t>(d < 0) << i;
+  }
+#endif
+  const uint32_t zero = ~(positive | negative) & positions;
   // Bit i of `falling` / `rising` marks a crossing of that kind at position i:
   // the next value has the other sign, or is zero and the one after it has. At
   // position 19 only the strict form can hold (there is no d[21]), which is the

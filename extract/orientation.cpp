@@ -72,20 +72,27 @@ constexpr int scaled(int sum, int k) {
 }
 
 // The measures are computed for every pixel column of a band of five image rows,
-// eight columns at a time, and then sampled at the cell origins (every third
+// sixteen columns at a time, and then sampled at the cell origins (every third
 // column). The band rows are copied with zero padding so that the pairs may
-// read past the last column; those columns are never sampled.
-using Lanes = int16_t __attribute__((vector_size(16)));
+// read past the last column; those columns are never sampled. Absolute
+// differences are taken on the bytes, then widened for the weighted sums.
+using Bytes = uint8_t __attribute__((vector_size(16)));
+using Lanes = int16_t __attribute__((vector_size(32)));
 constexpr int kBandRows = 5;
-constexpr int kLaneCount = 8;
+constexpr int kLaneCount = 16;
 constexpr int kPaddedWidth = kWidth + 2 * kLaneCount;
 using Band = std::array<std::array<uint8_t, kPaddedWidth>, kBandRows>;
 
-inline Lanes loadLanes(const uint8_t* p) {
-  using Bytes = uint8_t __attribute__((vector_size(8)));
+inline Bytes loadBytes(const uint8_t* p) {
   Bytes bytes;
   std::memcpy(&bytes, p, sizeof bytes);
-  return __builtin_convertvector(bytes, Lanes);
+  return bytes;
+}
+
+inline Bytes absoluteDifference(Bytes a, Bytes b) {
+  const Bytes larger = a > b ? a : b;
+  const Bytes smaller = a > b ? b : a;
+  return larger - smaller;
 }
 
 // Adds the weighted absolute differences of one measure's pairs at columns
@@ -95,8 +102,9 @@ inline void addPairs(const Band& band, int x, Lanes& sum, Lanes& absolute, std::
   (
       [&] {
         constexpr BlockPair p = Pairs[I];
-        Lanes diff = loadLanes(band[p.ay].data() + x + p.ax) - loadLanes(band[p.by].data() + x + p.bx);
-        diff = diff < 0 ? -diff : diff;
+        const Lanes diff = __builtin_convertvector(
+            absoluteDifference(loadBytes(band[p.ay].data() + x + p.ax), loadBytes(band[p.by].data() + x + p.bx)),
+            Lanes);
         sum += static_cast<int16_t>(p.weight) * diff;
         if constexpr (kWithAbsolute) absolute += static_cast<int16_t>(p.weight < 0 ? -p.weight : p.weight) * diff;
       }(),

@@ -292,6 +292,25 @@ void printText(const SetResult& r) {
               r.extractMean, r.extractMedian, r.compareMean, r.compareMedian);
 }
 
+// A set name as a JSON string body: quotes, backslashes and control bytes escaped,
+// so that any folder name gives valid output.
+std::string jsonEscaped(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char code[8];
+      std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned char>(c));
+      out += code;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 void printJson(const std::vector<SetResult>& results) {
   std::printf("{\"sets\": [");
   for (size_t i = 0; i < results.size(); ++i) {
@@ -299,7 +318,7 @@ void printJson(const std::vector<SetResult>& results) {
     std::printf("%s\n  {\"name\": \"%s\", \"images\": %d, \"failedToEnrol\": %d, \"genuine\": %zu, "
                 "\"impostor\": %zu, \"eer\": %.6f, \"fmr100\": %.6f, \"fmr1000\": %.6f, \"zeroFmr\": %.6f, "
                 "\"levels\": [",
-                i ? "," : "", r.name.c_str(), r.images, r.failedToEnrol, r.genuine.size(), r.impostor.size(),
+                i ? "," : "", jsonEscaped(r.name).c_str(), r.images, r.failedToEnrol, r.genuine.size(), r.impostor.size(),
                 r.rates.eer, r.rates.fmr100, r.rates.fmr1000, r.rates.zeroFmr);
     for (size_t k = 0; k < r.levels.size(); ++k)
       std::printf("%s{\"level\": %zu, \"threshold\": %d, \"fmr\": %.6f, \"fnmr\": %.6f}", k ? ", " : "", k + 1,

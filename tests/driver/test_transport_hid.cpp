@@ -17,14 +17,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// head followed by tail, built in one allocation.
-Bytes joined(const Bytes& head, const Bytes& tail) {
-  Bytes out(head.size() + tail.size());
-  std::copy(head.begin(), head.end(), out.begin());
-  std::copy(tail.begin(), tail.end(), out.begin() + static_cast<std::ptrdiff_t>(head.size()));
-  return out;
-}
 using testing::FakeCableServer;
+using testing::joined;
 using testing::PrivateCaptureFlags;
 using testing::ScopedEnvironment;
 

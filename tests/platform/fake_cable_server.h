@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -20,6 +21,14 @@
 #include <vector>
 
 namespace fx60::testing {
+
+// head followed by tail, built in one allocation.
+inline std::vector<uint8_t> joined(const std::vector<uint8_t>& head, const std::vector<uint8_t>& tail) {
+  std::vector<uint8_t> out(head.size() + tail.size());
+  std::copy(head.begin(), head.end(), out.begin());
+  std::copy(tail.begin(), tail.end(), out.begin() + static_cast<std::ptrdiff_t>(head.size()));
+  return out;
+}
 
 class FakeCableServer {
  public:

@@ -71,17 +71,19 @@ constexpr int scaled(int sum, int k) {
   return product >= 0 ? (product + 16) >> 5 : (product + 15) >> 5;
 }
 
-// The measures are computed for every pixel column of a band of five image rows,
-// sixteen columns at a time, and then sampled at the cell origins (every third
-// column). The band rows are copied with zero padding so that the pairs may
-// read past the last column; those columns are never sampled. Absolute
-// differences are taken on the bytes, then widened for the weighted sums.
+// The measures are computed for sixteen cells at a time from a band of five
+// image rows. The cell origins lie every third column, so the band is split by
+// column modulo 3: pixel (3c + a, y) is entry c + a / 3 of phase a % 3 of row y,
+// and one pair reads consecutive entries for consecutive cells. The phases are
+// padded with zeros for the lanes past the last cell, which are never used.
+// Absolute differences are taken on the bytes, then widened for the weighted sums.
 using Bytes = uint8_t __attribute__((vector_size(16)));
 using Lanes = int16_t __attribute__((vector_size(32)));
 constexpr int kBandRows = 5;
 constexpr int kLaneCount = 16;
-constexpr int kPaddedWidth = kWidth + 2 * kLaneCount;
-using Band = std::array<std::array<uint8_t, kPaddedWidth>, kBandRows>;
+constexpr int kCellChunks = (kGridColumns + kLaneCount - 1) / kLaneCount;  // 6
+constexpr int kPhaseLength = kCellChunks * kLaneCount + kLaneCount;
+using Band = std::array<std::array<std::array<uint8_t, kPhaseLength>, kCellSpacing>, kBandRows>;
 
 inline Bytes loadBytes(const uint8_t* p) {
   Bytes bytes;
@@ -95,15 +97,16 @@ inline Bytes absoluteDifference(Bytes a, Bytes b) {
   return larger - smaller;
 }
 
-// Adds the weighted absolute differences of one measure's pairs at columns
-// x..x+7 to `sum`, and with all weights made positive to `absolute` when asked.
+// Adds the weighted absolute differences of one measure's pairs at cells
+// c..c+15 to `sum`, and with all weights made positive to `absolute` when asked.
 template <const PairSet& Pairs, bool kWithAbsolute, size_t... I>
-inline void addPairs(const Band& band, int x, Lanes& sum, Lanes& absolute, std::index_sequence<I...>) {
+inline void addPairs(const Band& band, int c, Lanes& sum, Lanes& absolute, std::index_sequence<I...>) {
   (
       [&] {
         constexpr BlockPair p = Pairs[I];
         const Lanes diff = __builtin_convertvector(
-            absoluteDifference(loadBytes(band[p.ay].data() + x + p.ax), loadBytes(band[p.by].data() + x + p.bx)),
+            absoluteDifference(loadBytes(band[p.ay][p.ax % kCellSpacing].data() + c + p.ax / kCellSpacing),
+                               loadBytes(band[p.by][p.bx % kCellSpacing].data() + c + p.bx / kCellSpacing)),
             Lanes);
         sum += static_cast<int16_t>(p.weight) * diff;
         if constexpr (kWithAbsolute) absolute += static_cast<int16_t>(p.weight < 0 ? -p.weight : p.weight) * diff;
@@ -112,36 +115,44 @@ inline void addPairs(const Band& band, int x, Lanes& sum, Lanes& absolute, std::
 }
 
 template <const PairSet& Pairs, bool kWithAbsolute>
-inline void addPairs(const Band& band, int x, Lanes& sum, Lanes& absolute) {
-  addPairs<Pairs, kWithAbsolute>(band, x, sum, absolute, std::make_index_sequence<12>{});
+inline void addPairs(const Band& band, int c, Lanes& sum, Lanes& absolute) {
+  addPairs<Pairs, kWithAbsolute>(band, c, sum, absolute, std::make_index_sequence<12>{});
 }
 
 // Measures of every cell of grid row r.
 void measureCellRow(const uint8_t* image, int r, std::array<CellMeasures, kGridColumns>& out) {
   Band band{};
-  for (int y = 0; y < kBandRows; ++y) std::memcpy(band[y].data(), image + (kCellSpacing * r + y) * kWidth, kWidth);
-  alignas(16) std::array<std::array<int16_t, kWidth>, 6> sums;  // D0..D3, then U1 and U3
-  for (int x = 0; x < kWidth; x += kLaneCount) {
+  for (int y = 0; y < kBandRows; ++y) {
+    const uint8_t* row = image + (kCellSpacing * r + y) * kWidth;
+    auto& phases = band[y];
+    for (int c = 0; c < kWidth / kCellSpacing; ++c) {
+      phases[0][c] = row[kCellSpacing * c];
+      phases[1][c] = row[kCellSpacing * c + 1];
+      phases[2][c] = row[kCellSpacing * c + 2];
+    }
+    phases[0][kWidth / kCellSpacing] = row[kWidth - 1];  // column 255
+  }
+  alignas(16) std::array<std::array<int16_t, kCellChunks * kLaneCount>, 6> sums;  // D0..D3, then U1 and U3
+  for (int c = 0; c < kGridColumns; c += kLaneCount) {
     Lanes d0{}, d1{}, d2{}, d3{}, u1{}, u3{}, unused{};
-    addPairs<kPairsD0, false>(band, x, d0, unused);
-    addPairs<kPairsD1, true>(band, x, d1, u1);
-    addPairs<kPairsD2, false>(band, x, d2, unused);
-    addPairs<kPairsD3, true>(band, x, d3, u3);
-    std::memcpy(&sums[0][x], &d0, sizeof d0);
-    std::memcpy(&sums[1][x], &d1, sizeof d1);
-    std::memcpy(&sums[2][x], &d2, sizeof d2);
-    std::memcpy(&sums[3][x], &d3, sizeof d3);
-    std::memcpy(&sums[4][x], &u1, sizeof u1);
-    std::memcpy(&sums[5][x], &u3, sizeof u3);
+    addPairs<kPairsD0, false>(band, c, d0, unused);
+    addPairs<kPairsD1, true>(band, c, d1, u1);
+    addPairs<kPairsD2, false>(band, c, d2, unused);
+    addPairs<kPairsD3, true>(band, c, d3, u3);
+    std::memcpy(&sums[0][c], &d0, sizeof d0);
+    std::memcpy(&sums[1][c], &d1, sizeof d1);
+    std::memcpy(&sums[2][c], &d2, sizeof d2);
+    std::memcpy(&sums[3][c], &d3, sizeof d3);
+    std::memcpy(&sums[4][c], &u1, sizeof u1);
+    std::memcpy(&sums[5][c], &u3, sizeof u3);
   }
   for (int c = 0; c < kGridColumns; ++c) {
-    const int x = kCellSpacing * c;
     CellMeasures& m = out[c];
-    m.d[0] = static_cast<int16_t>(scaled(sums[0][x], kScaleD0));
-    m.d[1] = static_cast<int16_t>(scaled(sums[1][x], kScaleD1));
-    m.d[2] = static_cast<int16_t>(scaled(sums[2][x], kScaleD2));
-    m.d[3] = static_cast<int16_t>(scaled(sums[3][x], kScaleD3));
-    m.activity = static_cast<int16_t>((sums[4][x] + sums[5][x] + 2) >> 2);
+    m.d[0] = static_cast<int16_t>(scaled(sums[0][c], kScaleD0));
+    m.d[1] = static_cast<int16_t>(scaled(sums[1][c], kScaleD1));
+    m.d[2] = static_cast<int16_t>(scaled(sums[2][c], kScaleD2));
+    m.d[3] = static_cast<int16_t>(scaled(sums[3][c], kScaleD3));
+    m.activity = static_cast<int16_t>((sums[4][c] + sums[5][c] + 2) >> 2);
   }
 }
 

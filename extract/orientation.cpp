@@ -83,7 +83,34 @@ constexpr int kBandRows = 5;
 constexpr int kLaneCount = 16;
 constexpr int kCellChunks = (kGridColumns + kLaneCount - 1) / kLaneCount;  // 6
 constexpr int kPhaseLength = kCellChunks * kLaneCount + kLaneCount;
-using Band = std::array<std::array<std::array<uint8_t, kPhaseLength>, kCellSpacing>, kBandRows>;
+using RowPhases = std::array<std::array<uint8_t, kPhaseLength>, kCellSpacing>;
+using Band = std::array<const RowPhases*, kBandRows>;
+
+// Image rows split into phases; consecutive bands share two rows, so each row is
+// split once and kept until no later band needs it.
+struct SplitRows {
+  static constexpr int kSlots = 8;
+  std::array<RowPhases, kSlots> rows{};
+  int firstUnsplit = 0;
+
+  // Rows y0 .. y0 + 4, splitting those not seen before; bands come in order.
+  Band band(const uint8_t* image, int y0) {
+    for (int y = std::max(firstUnsplit, y0); y < y0 + kBandRows; ++y) {
+      const uint8_t* row = image + y * kWidth;
+      RowPhases& phases = rows[y % kSlots];
+      for (int c = 0; c < kWidth / kCellSpacing; ++c) {
+        phases[0][c] = row[kCellSpacing * c];
+        phases[1][c] = row[kCellSpacing * c + 1];
+        phases[2][c] = row[kCellSpacing * c + 2];
+      }
+      phases[0][kWidth / kCellSpacing] = row[kWidth - 1];  // column 255
+    }
+    firstUnsplit = y0 + kBandRows;
+    Band result;
+    for (int i = 0; i < kBandRows; ++i) result[i] = &rows[(y0 + i) % kSlots];
+    return result;
+  }
+};
 
 inline Bytes loadBytes(const uint8_t* p) {
   Bytes bytes;
@@ -105,8 +132,8 @@ inline void addPairs(const Band& band, int c, Lanes& sum, Lanes& absolute, std::
       [&] {
         constexpr BlockPair p = Pairs[I];
         const Lanes diff = __builtin_convertvector(
-            absoluteDifference(loadBytes(band[p.ay][p.ax % kCellSpacing].data() + c + p.ax / kCellSpacing),
-                               loadBytes(band[p.by][p.bx % kCellSpacing].data() + c + p.bx / kCellSpacing)),
+            absoluteDifference(loadBytes((*band[p.ay])[p.ax % kCellSpacing].data() + c + p.ax / kCellSpacing),
+                               loadBytes((*band[p.by])[p.bx % kCellSpacing].data() + c + p.bx / kCellSpacing)),
             Lanes);
         sum += static_cast<int16_t>(p.weight) * diff;
         if constexpr (kWithAbsolute) absolute += static_cast<int16_t>(p.weight < 0 ? -p.weight : p.weight) * diff;
@@ -120,18 +147,8 @@ inline void addPairs(const Band& band, int c, Lanes& sum, Lanes& absolute) {
 }
 
 // Measures of every cell of grid row r.
-void measureCellRow(const uint8_t* image, int r, std::array<CellMeasures, kGridColumns>& out) {
-  Band band{};
-  for (int y = 0; y < kBandRows; ++y) {
-    const uint8_t* row = image + (kCellSpacing * r + y) * kWidth;
-    auto& phases = band[y];
-    for (int c = 0; c < kWidth / kCellSpacing; ++c) {
-      phases[0][c] = row[kCellSpacing * c];
-      phases[1][c] = row[kCellSpacing * c + 1];
-      phases[2][c] = row[kCellSpacing * c + 2];
-    }
-    phases[0][kWidth / kCellSpacing] = row[kWidth - 1];  // column 255
-  }
+void measureCellRow(const uint8_t* image, int r, SplitRows& split, std::array<CellMeasures, kGridColumns>& out) {
+  const Band band = split.band(image, kCellSpacing * r);
   alignas(16) std::array<std::array<int16_t, kCellChunks * kLaneCount>, 6> sums;  // D0..D3, then U1 and U3
   for (int c = 0; c < kGridColumns; c += kLaneCount) {
     Lanes d0{}, d1{}, d2{}, d3{}, u1{}, u3{}, unused{};
@@ -246,6 +263,7 @@ int estimateOrientation(const uint8_t* image, OrientationMap& orientation) {
   // Per-cell measures of the rows inside the window, and their column sums.
   std::array<std::array<CellMeasures, kGridColumns>, kWindowSpan> ring{};
   std::array<WindowSums, kGridColumns> columns{};
+  SplitRows split;
   auto addRow = [&](int r, int sign) {
     const auto& row = ring[r % kWindowSpan];
     for (int c = 0; c < kGridColumns; ++c) {
@@ -254,7 +272,7 @@ int estimateOrientation(const uint8_t* image, OrientationMap& orientation) {
     }
   };
   for (int r = 0; r < kWindowRadius && r < kGridRows; ++r) {
-    measureCellRow(image, r, ring[r % kWindowSpan]);
+    measureCellRow(image, r, split, ring[r % kWindowSpan]);
     addRow(r, 1);
   }
 
@@ -265,7 +283,7 @@ int estimateOrientation(const uint8_t* image, OrientationMap& orientation) {
     if (leaving >= 0) addRow(leaving, -1);
     const int entering = r + kWindowRadius;
     if (entering < kGridRows) {
-      measureCellRow(image, entering, ring[entering % kWindowSpan]);
+      measureCellRow(image, entering, split, ring[entering % kWindowSpan]);
       addRow(entering, 1);
     }
     const int rowsInside = std::min(kGridRows - 1, r + kWindowRadius) - std::max(0, r - kWindowRadius) + 1;

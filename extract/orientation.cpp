@@ -245,16 +245,24 @@ void smoothForegroundMask(OrientationMap& map) {
     }
   }
   for (int r = 0; r < kGridRows; ++r) {
-    const int top = std::max(0, r - kWindowRadius);
-    const int bottom = std::min(kGridRows, r + kWindowRadius + 1);
-    for (int c = 0; c < kGridColumns; ++c) {
-      const int left = std::max(0, c - kWindowRadius);
-      const int right = std::min(kGridColumns, c + kWindowRadius + 1);
-      const int foreground = area[bottom][right] - area[top][right] - area[bottom][left] + area[top][left];
-      uint8_t& cell = map[cellIndex(r, c)];
-      cell = static_cast<uint8_t>(orientationOf(cell) |
-                                  (foreground > kMajorityThreshold ? 0 : kBackgroundFlag));
-    }
+    const auto& top = area[std::max(0, r - kWindowRadius)];
+    const auto& bottom = area[std::min(kGridRows, r + kWindowRadius + 1)];
+    // Foreground cells of the clipped window of every cell of the row; windows
+    // are clipped at the left only for the first columns and at the right only
+    // for the last ones.
+    std::array<int16_t, kGridColumns> foreground;
+    auto count = [&](int left, int right) {
+      return static_cast<int16_t>(bottom[right] - top[right] - bottom[left] + top[left]);
+    };
+    for (int c = 0; c < kWindowRadius; ++c) foreground[c] = count(0, c + kWindowRadius + 1);
+    for (int c = kWindowRadius; c < kGridColumns - kWindowRadius - 1; ++c)
+      foreground[c] = count(c - kWindowRadius, c + kWindowRadius + 1);
+    for (int c = kGridColumns - kWindowRadius - 1; c < kGridColumns; ++c)
+      foreground[c] = count(std::max(0, c - kWindowRadius), kGridColumns);
+    uint8_t* cells = map.data() + cellIndex(r, 0);
+    for (int c = 0; c < kGridColumns; ++c)
+      cells[c] = static_cast<uint8_t>(orientationOf(cells[c]) |
+                                      (foreground[c] > kMajorityThreshold ? 0 : kBackgroundFlag));
   }
 }
 

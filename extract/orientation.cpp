@@ -183,12 +183,17 @@ int orientationFromSums(const int s[4]) {
   const std::array<int, 8> v = {s[0], s[1], s[2], s[3], -s[0], -s[1], -s[2], -s[3]};
   const std::array<int, 8> scores = {s[0] + s[1], s[1] + s[2], s[2] + s[3], s[3] - s[0],
                                      -s[0] - s[1], -s[1] - s[2], -s[2] - s[3], s[0] - s[3]};
+  // First sector with the highest score.
   int sector = 0;
+  int best = scores[0];
   for (int k = 1; k < 8; ++k)
-    if (scores[k] > scores[sector]) sector = k;
+    if (scores[k] > best) {
+      best = scores[k];
+      sector = k;
+    }
   const int o = v[(sector + 1) & 7];
   const int u = v[(sector + 7) & 7];
-  const int p = scores[sector] - v[(sector + 2) & 7] - u;
+  const int p = best - v[(sector + 2) & 7] - u;
   if (p == 0) return kSectorFallback[sector];
   // o - u and p are never negative for the best sector.
   const int q = static_cast<int>((static_cast<int64_t>(o - u) * kSectorGap[sector] + (p >> 1)) / p) +

@@ -106,15 +106,18 @@ constexpr auto kProfileIndexOffsets = buildIndexOffsets();
 // Raw period code 1..9 of one cell, or 0 when fewer than three crossings were found.
 int rawPeriodCode(const uint8_t* image, int r, int c, int h) {
   const uint8_t* centre = image + cellCentreY(r) * kWidth + cellCentreX(c);
-  // Samples padded with zeros to 32, so that the derivative can be taken eight
-  // positions at a time; the positions past the last one are masked off.
-  alignas(16) int16_t v[32] = {};
-  v[kProfileRadius] = centre[0];
-  for (int d = 1; d <= kProfileRadius; ++d) {
-    const int offset = kProfileIndexOffsets[h][d - 1];
-    v[kProfileRadius + d] = centre[offset];
-    v[kProfileRadius - d] = centre[-offset];
-  }
+  // Samples v[0..24] along the profile, padded with zeros to 32, so that the
+  // derivative can be taken eight positions at a time; the positions past the
+  // last one are masked off.
+  auto sample = [&](int i) -> uint64_t {
+    if (i == kProfileRadius) return centre[0];
+    if (i > kProfileRadius) return centre[kProfileIndexOffsets[h][i - kProfileRadius - 1]];
+    return centre[-kProfileIndexOffsets[h][kProfileRadius - i - 1]];
+  };
+#ifndef __SSE2__
+  int16_t v[32] = {};
+  for (int i = 0; i < kProfileLength; ++i) v[i] = static_cast<int16_t>(sample(i));
+#endif
   // Sign masks of the derivative 3 (v[i+4] - v[i]) + 5 (v[i+3] - v[i+1]): bit i
   // set when d[i] > 0, < 0 or == 0. It stays within +-2040, so 16 bits suffice.
   const uint32_t positions = (1u << kDerivativeLength) - 1u;
@@ -122,11 +125,28 @@ int rawPeriodCode(const uint8_t* image, int r, int c, int h) {
 #ifdef __SSE2__
   {
     const __m128i three = _mm_set1_epi16(3), five = _mm_set1_epi16(5), zeros = _mm_setzero_si128();
+    // The samples are packed four to a word in general registers and moved into
+    // vectors from there: storing them one by one and loading eight at a time
+    // would stall on every load.
+    uint64_t words[8] = {};
+#pragma GCC unroll 25
+    for (int i = 0; i < kProfileLength; ++i) words[i / 4] |= sample(i) << (16 * (i % 4));
+    __m128i samples[4];
+    for (int k = 0; k < 4; ++k)
+      samples[k] = _mm_unpacklo_epi64(_mm_cvtsi64_si128(static_cast<long long>(words[2 * k])),
+                                      _mm_cvtsi64_si128(static_cast<long long>(words[2 * k + 1])));
     __m128i above[3], below[3];
     for (int j = 0; j < 3; ++j) {
-      auto at = [&](int i) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + 8 * j + i)); };
-      const __m128i d = _mm_add_epi16(_mm_mullo_epi16(three, _mm_sub_epi16(at(4), at(0))),
-                                      _mm_mullo_epi16(five, _mm_sub_epi16(at(3), at(1))));
+      // v[8j + i .. 8j + i + 7]
+      auto at = [&]<int I>() {
+        if constexpr (I == 0)
+          return samples[j];
+        else
+          return _mm_or_si128(_mm_srli_si128(samples[j], 2 * I), _mm_slli_si128(samples[j + 1], 16 - 2 * I));
+      };
+      const __m128i d =
+          _mm_add_epi16(_mm_mullo_epi16(three, _mm_sub_epi16(at.template operator()<4>(), at.template operator()<0>())),
+                        _mm_mullo_epi16(five, _mm_sub_epi16(at.template operator()<3>(), at.template operator()<1>())));
       above[j] = _mm_cmpgt_epi16(d, zeros);
       below[j] = _mm_cmplt_epi16(d, zeros);
     }
@@ -178,9 +198,14 @@ int rawPeriodCode(const uint8_t* image, int r, int c, int h) {
 
 // Interpolated most frequent raw code of the window, in quarter codes 4..36.
 int votedPeriod(const std::array<int, kCodes>& bins) {
-  int best = 1;
-  for (int k = 2; k <= 9; ++k)
-    if (bins[k] >= bins[best]) best = k;
+  // Last code with the highest count, chosen without branches: the counts vary
+  // from cell to cell too much for a predictor.
+  int best = 1, bestCount = bins[1];
+  for (int k = 2; k <= 9; ++k) {
+    const bool higher = bins[k] >= bestCount;
+    best = higher ? k : best;
+    bestCount = higher ? bins[k] : bestCount;
+  }
   // Without any raw estimate every bin is 0 and the scan ends on the highest code.
   if (best == 1) return 4 + kCentroids[bins[1] + bins[2]][bins[2]];
   if (best == 9) return 36 - kCentroids[bins[8] + bins[9]][bins[8]];

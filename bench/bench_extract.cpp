@@ -9,11 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "driver/feature_template.h"
+#include "tests/support/test_data.h"
 #include "extract/extractor.h"
 #include "extract/grid.h"
 #include "extract/minutiae_stages.h"
@@ -30,41 +30,7 @@ namespace fs = std::filesystem;
 using namespace fx60::extract;
 using Image = std::vector<uint8_t>;
 
-Image readPgm(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::string magic;
-  int width = 0, height = 0, maxval = 0;
-  if (!(in >> magic >> width >> height >> maxval) || magic != "P5" || width != kWidth || height != kHeight ||
-      maxval != 255)
-    return {};
-  in.get();
-  Image image(kPixels);
-  if (!in.read(reinterpret_cast<char*>(image.data()), kPixels)) return {};
-  return image;
-}
-
-std::vector<Image> loadImages() {
-  fs::path root = fs::path(FX60_SOURCE_DIR) / ".." / "shared" / "data";
-  if (const char* env = std::getenv("FX60_DATA"); env != nullptr && *env != '\0') root = env;
-  std::vector<Image> images;
-  std::error_code error;
-  std::vector<fs::path> sets;
-  for (const auto& entry : fs::directory_iterator(root / "fp", error))
-    if (entry.is_directory()) sets.push_back(entry.path());
-  std::sort(sets.begin(), sets.end());
-  for (const fs::path& set : sets) {
-    std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(set, error))
-      if (entry.path().extension() == ".pgm") files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-    // Four images per set, spread over its fingers.
-    for (size_t i = 0; i < files.size(); i += std::max<size_t>(1, files.size() / 4)) {
-      Image image = readPgm(files[i]);
-      if (!image.empty()) images.push_back(std::move(image));
-    }
-  }
-  return images;
-}
+std::vector<Image> loadImages() { return fx60::testing::imagesSpreadOverSets(4); }
 
 // The input of every stage, captured from one run of the pipeline.
 struct StageInputs : StageObserver {

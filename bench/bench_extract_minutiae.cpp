@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "driver/feature_template.h"
+#include "tests/support/test_data.h"
 #include "extract/extractor.h"
 #include "extract/grid.h"
 #include "extract/minutiae_stages.h"
@@ -26,36 +26,7 @@ namespace fs = std::filesystem;
 using namespace fx60::extract;
 using Image = std::vector<uint8_t>;
 
-Image readPgm(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::string magic;
-  int width = 0, height = 0, maxval = 0;
-  if (!(in >> magic >> width >> height >> maxval) || magic != "P5" || width != kWidth ||
-      height != kHeight || maxval != 255)
-    return {};
-  in.get();
-  Image image(kPixels);
-  if (!in.read(reinterpret_cast<char*>(image.data()), kPixels)) return {};
-  return image;
-}
-
-// Every fifth image of every set.
-std::vector<Image> loadImages() {
-  fs::path root = fs::path(FX60_SOURCE_DIR) / ".." / "shared" / "data";
-  if (const char* env = std::getenv("FX60_DATA"); env != nullptr && *env != '\0') root = env;
-  std::vector<Image> images;
-  std::error_code error;
-  std::vector<fs::path> files;
-  for (const auto& set : fs::directory_iterator(root / "fp", error))
-    for (const auto& entry : fs::directory_iterator(set.path(), error))
-      if (entry.path().extension() == ".pgm") files.push_back(entry.path());
-  std::sort(files.begin(), files.end());
-  for (size_t i = 0; i < files.size(); i += 5) {
-    Image image = readPgm(files[i]);
-    if (!image.empty()) images.push_back(std::move(image));
-  }
-  return images;
-}
+std::vector<Image> loadImages() { return fx60::testing::imagesSpreadOverSets(16); }
 
 // Dark sinusoidal ridges, 8 pixels apart, bent into arcs, with a uniform
 // foreground map and a mid-range period: a stand-in for the enhanced image.

@@ -6,13 +6,13 @@
 #include <array>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "driver/feature_template.h"
 #include "extract/extractor.h"
 #include "match/matcher.h"
+#include "tests/support/test_data.h"
 
 namespace {
 
@@ -25,42 +25,16 @@ struct PairSet {
   std::vector<std::pair<int, int>> impostor;
 };
 
-fs::path dataDir() {
-  if (const char* env = std::getenv("FX60_DATA")) return env;
-  return fs::path(FX60_SOURCE_DIR) / ".." / "shared" / "data";
-}
-
-// Binary 256 x 360 PGM; empty on any problem.
-std::vector<uint8_t> readPgm(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::string magic;
-  int width = 0, height = 0, maxValue = 0;
-  in >> magic >> width >> height >> maxValue;
-  in.get();
-  if (magic != "P5" || width != fx60::kImageWidth || height != fx60::kImageHeight || maxValue != 255) return {};
-  std::vector<uint8_t> pixels(fx60::kImageSize);
-  in.read(reinterpret_cast<char*>(pixels.data()), fx60::kImageSize);
-  return in ? pixels : std::vector<uint8_t>{};
-}
-
 const PairSet& pairSet() {
   static const PairSet set = [] {
     PairSet s;
-    std::error_code error;
-    std::vector<fs::path> sets;
-    for (const auto& entry : fs::directory_iterator(dataDir() / "fp", error))
-      if (entry.is_directory()) sets.push_back(entry.path());
-    std::sort(sets.begin(), sets.end());
-    for (const fs::path& folder : sets) {
-      std::vector<fs::path> files;
-      for (const auto& entry : fs::directory_iterator(folder, error))
-        if (entry.path().extension() == ".pgm") files.push_back(entry.path());
-      std::sort(files.begin(), files.end());
+    for (const fs::path& folder : fx60::testing::fingerprintSets()) {
+      std::vector<fs::path> files = fx60::testing::imagesOfSet(folder);
       if (files.size() > 80) files.resize(80);  // ten fingers of the larger sets
       const int base = static_cast<int>(s.templates.size());
       std::vector<std::string> fingers;
       for (const fs::path& file : files) {
-        std::vector<uint8_t> image = readPgm(file);
+        std::vector<uint8_t> image = fx60::testing::readPgm(file);
         if (image.empty()) continue;
         Template t{};
         fx60::extract::extractUnsealedTemplate(image.data(), t.data());

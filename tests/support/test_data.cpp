@@ -66,4 +66,17 @@ std::vector<uint8_t> readPgm(const fs::path& file) {
   return pixels;
 }
 
+std::vector<std::vector<uint8_t>> imagesSpreadOverSets(size_t perSet) {
+  std::vector<std::vector<uint8_t>> images;
+  for (const fs::path& set : fingerprintSets()) {
+    const std::vector<fs::path> files = imagesOfSet(set);
+    const size_t step = std::max<size_t>(1, files.size() / std::max<size_t>(1, perSet));
+    for (size_t i = 0; i < files.size(); i += step) {
+      std::vector<uint8_t> image = readPgm(files[i]);
+      if (!image.empty()) images.push_back(std::move(image));
+    }
+  }
+  return images;
+}
+
 }  // namespace fx60::testing

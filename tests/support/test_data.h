@@ -22,6 +22,10 @@ std::vector<std::filesystem::path> imagesOfSet(const std::filesystem::path& set)
 // Reads a binary 256 x 360 8-bit PGM; empty on any error.
 std::vector<uint8_t> readPgm(const std::filesystem::path& file);
 
+// About `perSet` images of every set, evenly spread over its fingers (for
+// benchmarks); empty when the shared data is absent.
+std::vector<std::vector<uint8_t>> imagesSpreadOverSets(size_t perSet);
+
 }  // namespace fx60::testing
 
 // Skips the current test when the shared data is not present.

@@ -1,5 +1,7 @@
 #include "extract/ridge_enhancement.h"
 
+#include "extract/block_row_ring.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -115,8 +117,6 @@ constexpr KernelOffsets buildOffsets() {
 constexpr KernelOffsets kOffsets = buildOffsets();
 
 constexpr int kOutputBias = 32512;  // 127 x 256
-constexpr int kRingSlots = 3;
-using BlockRow = std::array<uint8_t, kCellSpacing * kWidth>;
 
 inline uint8_t clampToByte(int e) { return e < 0 ? 0 : (e >= 65536 ? 255 : static_cast<uint8_t>(e >> 8)); }
 inline bool insideImage(int x, int y) { return x >= 0 && x < kWidth && y >= 0 && y < kHeight; }
@@ -265,26 +265,12 @@ void enhanceCellRow(const uint8_t* image, const OrientationMap& orientation, con
   }
 }
 
-void writeBack(uint8_t* image, int r, const BlockRow& block) {
-  for (int by = 0; by < kCellSpacing; ++by) {
-    const int y = kCellSpacing * r + 1 + by;
-    std::memcpy(image + y * kWidth + 1, block.data() + by * kWidth + 1, kCellSpacing * kGridColumns);
-  }
-}
-
 }  // namespace
 
 const EnhancementKernel& enhancementKernel(int periodClass, int bucket) { return kBank[periodClass][bucket]; }
 
 void enhanceRidges(const OrientationMap& orientation, const PeriodMap& periods, uint8_t* image) {
-  // Block rows go back three block rows (nine pixel rows) after they were
-  // filtered, so every tap reads unfiltered pixels.
-  std::array<BlockRow, kRingSlots> ring{};
-  for (int r = 0; r < kGridRows; ++r) {
-    if (r >= kRingSlots) writeBack(image, r - kRingSlots, ring[r % kRingSlots]);
-    enhanceCellRow(image, orientation, periods, r, ring[r % kRingSlots]);
-  }
-  for (int r = kGridRows - kRingSlots; r < kGridRows; ++r) writeBack(image, r, ring[r % kRingSlots]);
+  filterByBlockRows(image, [&](int r, BlockRow& out) { enhanceCellRow(image, orientation, periods, r, out); });
 }
 
 }  // namespace fx60::extract

@@ -1,5 +1,7 @@
 #include "extract/ridge_smoothing.h"
 
+#include "extract/block_row_ring.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -100,9 +102,6 @@ constexpr std::array<InteriorKernel, kOrientationSteps> buildInteriorKernels() {
 }
 constexpr std::array<InteriorKernel, kOrientationSteps> kInteriorKernels = buildInteriorKernels();
 
-constexpr int kBlockRows = kGridRows;  // one row of 3 x 3 blocks per cell row
-constexpr int kRingSlots = 3;
-using BlockRow = std::array<uint8_t, kCellSpacing * kWidth>;
 
 inline bool insideImage(int x, int y) { return x >= 0 && x < kWidth && y >= 0 && y < kHeight; }
 
@@ -232,27 +231,12 @@ void smoothCellRow(const uint8_t* image, const OrientationMap& orientation, int 
   }
 }
 
-void writeBack(uint8_t* image, int r, const BlockRow& block) {
-  for (int by = 0; by < kCellSpacing; ++by) {
-    const int y = kCellSpacing * r + 1 + by;
-    std::memcpy(image + y * kWidth + 1, block.data() + by * kWidth + 1, kCellSpacing * kGridColumns);
-  }
-}
-
 }  // namespace
 
 const std::array<SmoothingKernel, kOrientationSteps>& ridgeSmoothingKernels() { return kKernels; }
 
 void smoothAlongRidges(uint8_t* image, const OrientationMap& orientation) {
-  // A block row is written back three block rows (nine pixel rows) after it was
-  // computed, which is further than any kernel offset reaches.
-  std::array<BlockRow, kRingSlots> ring{};
-  for (int r = 0; r < kBlockRows; ++r) {
-    if (r >= kRingSlots) writeBack(image, r - kRingSlots, ring[r % kRingSlots]);
-    smoothCellRow(image, orientation, r, ring[r % kRingSlots]);
-  }
-  for (int r = std::max(0, kBlockRows - kRingSlots); r < kBlockRows; ++r)
-    writeBack(image, r, ring[r % kRingSlots]);
+  filterByBlockRows(image, [&](int r, BlockRow& out) { smoothCellRow(image, orientation, r, out); });
 }
 
 }  // namespace fx60::extract

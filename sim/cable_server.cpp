@@ -192,12 +192,24 @@ class MessageReader {
     while (buffer_.size() - start_ < wanted) {
       const size_t have = buffer_.size();
       buffer_.resize(std::max(have + 65536, start_ + wanted));
-      const ssize_t got = ::recv(fd_, buffer_.data() + have, buffer_.size() - have, 0);
+      const ssize_t got = receive(buffer_.data() + have, buffer_.size() - have);
       buffer_.resize(have + static_cast<size_t>(std::max<ssize_t>(got, 0)));
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) return false;
     }
     return true;
+  }
+
+  // A driver reading an image sends its next request within microseconds of the
+  // last answer: look for it for a short while before sleeping in recv, which
+  // spares the thread's wake-up on every report.
+  ssize_t receive(uint8_t* into, size_t capacity) {
+    const auto spinUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+    do {
+      const ssize_t got = ::recv(fd_, into, capacity, MSG_DONTWAIT);
+      if (got >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return got;
+    } while (std::chrono::steady_clock::now() < spinUntil);
+    return ::recv(fd_, into, capacity, 0);
   }
 
   int fd_;

@@ -1,8 +1,13 @@
 #include "match/coverage.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "match/sqrt_tables.h"
 
@@ -17,22 +22,53 @@ constexpr uint8_t kMissing = 0xFF;
 constexpr int kMinEnvelopeRows = 4;  // the marked rows must span more than this
 constexpr int kMaxRows = CoarseGrid::kSide;
 constexpr int kMaxAOverlap = kMaxViewMinutiae;
+constexpr int kGroup = 8;  // cells handled together by the row kernels
+// A row of w cells holds at most (w + 1) / 2 runs.
+constexpr int kMaxRuns = kMaxRows * (kMaxRows / 2 + 1);
+static_assert(CoarseGrid::kSpare >= 2 * kGroup && FineGrid::kSpare >= kGroup);
 
-// A cell that starts a run of marked cells, found from the row above (-1) or below (+1)
-// whose run first..last is already labelled; the seed has no such row (0).
-struct PendingRun {
-  uint16_t cell;  // row * stride + column within the box
-  int8_t fromRow;
-  uint8_t fromFirst;
-  uint8_t fromLast;
+// First and last column of the cells of each row that pass a test; kMissing when none does.
+struct RowBounds {
+  std::array<uint8_t, kMaxRows> first;
+  std::array<uint8_t, kMaxRows> last;
+};
+
+// Closed outline of the marked area: per row the first and last column, relative to
+// the left edge `origin` of the box that was searched.
+struct Outline {
+  std::array<uint8_t, kMaxRows> first;
+  std::array<uint8_t, kMaxRows> last;
+  int origin = 0;
+  int minLeft = 0;
+  int maxRight = 0;
+};
+
+// Columns 0..127 of a box row, one bit each.
+struct RowMask {
+  uint64_t low = 0;
+  uint64_t high = 0;
+};
+
+struct CellRun {
+  uint8_t first;
+  uint8_t last;
+};
+
+// Maximal runs of marked cells of a box, row by row and left to right, and for each
+// the first run (in that order) of its 4-connected component.
+struct MarkedRuns {
+  int rows = 0;
+  std::array<uint16_t, kMaxRows + 1> rowStart;  // runs of row r: rowStart[r] up to rowStart[r + 1]
+  std::array<CellRun, kMaxRuns> runs;
+  std::array<uint16_t, kMaxRuns> root;
 };
 
 struct CoverageWork {
   CoarseGrid unpaired;  // UnpairedCoverage
-  CoarseGrid paired;    // PairedBalance, later the labels
+  CoarseGrid paired;    // PairedBalance
   FineGrid fine;        // FineBalance
-  // Runs waiting in the flood fill of labelComponent.
-  std::array<PendingRun, 2 * CoarseGrid::kSide * CoarseGrid::kSide + 2> pendingRuns;
+  MarkedRuns marked;
+  std::array<uint8_t, kMaxRuns> componentLabel;  // by first run of the component; 0 = none
 };
 
 CoverageWork& coverageWork() {
@@ -42,6 +78,12 @@ CoverageWork& coverageWork() {
 
 bool paintable(int y, int x) {
   return static_cast<unsigned>(y) < kPaintLimit && static_cast<unsigned>(x) < kPaintLimit;
+}
+
+template <typename Grid>
+constexpr bool boxInside(const CoverageBox& box) {
+  return box.width >= 0 && box.height >= 0 && box.height < Grid::kSide && Grid::contains(box.top, box.left) &&
+         Grid::contains(box.top + box.height, box.left + box.width);
 }
 
 void addCone(CoarseGrid& grid, const ConeKernel& cone, int y, int x) {
@@ -66,26 +108,322 @@ void fillWindow(Grid& grid, int r0, int r1, int c0, int c1, uint16_t value) {
   for (int r = r0; r <= r1; ++r) std::fill_n(&grid.at(r, c0), c1 - c0 + 1, value);
 }
 
-int highByte(uint16_t cell) { return cell >> 8; }
+// Row kernels. Each works on groups of eight cells and may read up to seven cells past
+// the end of the range (the grids keep spare cells for that); it never changes them.
+#if defined(__SSE2__)
+__m128i loadCells(const uint16_t* cells) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells)); }
+void storeCells(uint16_t* cells, __m128i value) { _mm_storeu_si128(reinterpret_cast<__m128i*>(cells), value); }
 
-// Scans skip whole groups of four cells, read as one 64-bit word, where none can match.
-constexpr uint64_t kLaneHighBits = 0x8000800080008000ull;
-constexpr uint64_t kLaneHighBytes = 0xFF00FF00FF00FF00ull;
-constexpr uint64_t kLaneOnes = 0x0001000100010001ull;
-
-uint64_t fourCells(const uint16_t* cells) {
-  uint64_t word;
-  std::memcpy(&word, cells, sizeof word);
-  return word;
+// All-ones in the first n of the eight lanes.
+__m128i firstLanes(int n) {
+  return _mm_cmplt_epi16(_mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7), _mm_set1_epi16(static_cast<int16_t>(n)));
 }
 
-// Four copies of a high byte, one per cell.
-constexpr uint64_t laneHighByte(int value) { return kLaneOnes * (static_cast<uint64_t>(value & 0xFF) << 8); }
+// One bit per lane that is all-ones.
+int laneBits(__m128i lanes) { return _mm_movemask_epi8(_mm_packs_epi16(lanes, _mm_setzero_si128())) & 0xFF; }
 
-// True when one of the four cells has the given high byte.
-bool anyWithHighByte(uint64_t word, uint64_t lanes) {
-  const uint64_t v = (word & kLaneHighBytes) ^ lanes;
-  return ((v - kLaneOnes) & ~v & kLaneHighBits) != 0;
+// Lanes below 0x7FFF, as unsigned values.
+__m128i belowBalanced(__m128i cells) {
+  return _mm_cmplt_epi16(_mm_xor_si128(cells, _mm_set1_epi16(INT16_MIN)), _mm_set1_epi16(-1));
+}
+
+// Lanes at 0x8000 or above.
+__m128i atLeastMarked(__m128i cells) { return _mm_cmplt_epi16(cells, _mm_setzero_si128()); }
+#endif
+
+struct RowBalance {
+  int negative = 0;  // cells below 0x7FFF
+  int first = -1;    // first and last cell at 0x8000 or above; -1 when none
+  int last = -1;
+};
+
+// balance[0..last] -= against[0..last]; counts and bounds the result.
+RowBalance balanceRow(uint16_t* balance, const uint16_t* against, int last) {
+  RowBalance result;
+#if defined(__SSE2__)
+  __m128i negatives = _mm_setzero_si128();
+  for (int c = 0; c <= last; c += kGroup) {
+    const __m128i keep = firstLanes(last - c + 1);
+    const __m128i old = loadCells(balance + c);
+    const __m128i diff = _mm_sub_epi16(old, loadCells(against + c));
+    storeCells(balance + c, _mm_or_si128(_mm_and_si128(keep, diff), _mm_andnot_si128(keep, old)));
+    negatives = _mm_sub_epi16(negatives, _mm_and_si128(keep, belowBalanced(diff)));
+    const int marked = laneBits(_mm_and_si128(keep, atLeastMarked(diff)));
+    if (marked != 0) {
+      if (result.first < 0) result.first = c + std::countr_zero(static_cast<unsigned>(marked));
+      result.last = c + std::bit_width(static_cast<unsigned>(marked)) - 1;
+    }
+  }
+  const __m128i pairs = _mm_madd_epi16(negatives, _mm_set1_epi16(1));
+  alignas(16) int32_t sums[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(sums), pairs);
+  result.negative = sums[0] + sums[1] + sums[2] + sums[3];
+#else
+  for (int c = 0; c <= last; ++c) {
+    balance[c] = static_cast<uint16_t>(balance[c] - against[c]);
+    result.negative += balance[c] < kBalanced ? 1 : 0;
+    if (balance[c] >= 0x8000) {
+      if (result.first < 0) result.first = c;
+      result.last = c;
+    }
+  }
+#endif
+  return result;
+}
+
+// First and last cell of row[0..last] at 0x8000 or above.
+RowBalance markedBounds(const uint16_t* row, int last) {
+  RowBalance result;
+  for (int c = 0; c <= last; ++c)
+    if (row[c] >= 0x8000) {
+      if (result.first < 0) result.first = c;
+      result.last = c;
+    }
+  return result;
+}
+
+// Cells row[first..last] become min(cell, 0x80FE) + 1.
+void fillRow(uint16_t* row, int first, int last) {
+#if defined(__SSE2__)
+  const __m128i ceiling = _mm_set1_epi16(static_cast<int16_t>(kFillCeiling));
+  const __m128i one = _mm_set1_epi16(1);
+  for (int c = first; c <= last; c += kGroup) {
+    const __m128i keep = firstLanes(last - c + 1);
+    const __m128i old = loadCells(row + c);
+    // Unsigned minimum: old - max(old - ceiling, 0).
+    const __m128i filled = _mm_add_epi16(_mm_sub_epi16(old, _mm_subs_epu16(old, ceiling)), one);
+    storeCells(row + c, _mm_or_si128(_mm_and_si128(keep, filled), _mm_andnot_si128(keep, old)));
+  }
+#else
+  for (int c = first; c <= last; ++c) row[c] = static_cast<uint16_t>(std::min(row[c], kFillCeiling) + 1);
+#endif
+}
+
+// Subtracts one from the two coarse cells of rows `upper` and `lower` under every fine
+// cell of fine[0..last] below 0x7FFF.
+void erodeRowPair(uint16_t* upper, uint16_t* lower, const uint16_t* fine, int last) {
+#if defined(__SSE2__)
+  for (int j = 0; j <= last; j += 4) {
+    const __m128i keep = firstLanes(std::min(last - j + 1, 4));
+    const __m128i negative =
+        _mm_and_si128(keep, belowBalanced(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(fine + j))));
+    if (_mm_movemask_epi8(negative) == 0) continue;
+    const __m128i doubled = _mm_unpacklo_epi16(negative, negative);  // adds -1 under a negative cell
+    storeCells(upper + 2 * j, _mm_add_epi16(loadCells(upper + 2 * j), doubled));
+    storeCells(lower + 2 * j, _mm_add_epi16(loadCells(lower + 2 * j), doubled));
+  }
+#else
+  for (int j = 0; j <= last; ++j)
+    if (fine[j] < kBalanced)
+      for (uint16_t* row : {upper, lower}) {
+        row[2 * j] = static_cast<uint16_t>(row[2 * j] - 1);
+        row[2 * j + 1] = static_cast<uint16_t>(row[2 * j + 1] - 1);
+      }
+#endif
+}
+
+// Columns 0..last (at most 127) of a row whose high byte is 0x80.
+RowMask markedColumns(const uint16_t* row, int last) {
+  RowMask mask;
+  for (int c = 0; c <= last; c += kGroup) {
+#if defined(__SSE2__)
+    const __m128i high = _mm_and_si128(loadCells(row + c), _mm_set1_epi16(static_cast<int16_t>(0xFF00)));
+    const __m128i marked = _mm_cmpeq_epi16(high, _mm_set1_epi16(static_cast<int16_t>(kMarkedByte << 8)));
+    uint64_t bits = static_cast<uint64_t>(laneBits(_mm_and_si128(firstLanes(last - c + 1), marked)));
+#else
+    uint64_t bits = 0;
+    for (int k = 0; k < kGroup && c + k <= last; ++k) bits |= uint64_t{(row[c + k] >> 8) == kMarkedByte} << k;
+#endif
+    if (c < 64) {
+      mask.low |= bits << c;
+      if (c > 64 - kGroup) mask.high |= bits >> (64 - c);
+    } else {
+      mask.high |= bits << (c - 64);
+    }
+  }
+  return mask;
+}
+
+// Index of the first set (or, with Set false, clear) bit at or after `from`; 128 when none.
+template <bool Set>
+int nextBit(const RowMask& mask, int from) {
+  if (from < 64) {
+    const uint64_t word = (Set ? mask.low : ~mask.low) >> from;
+    if (word != 0) return from + std::countr_zero(word);
+    from = 64;
+  }
+  if (from < 128) {
+    const uint64_t word = (Set ? mask.high : ~mask.high) >> (from - 64);
+    if (word != 0) return from + std::countr_zero(word);
+  }
+  return 128;
+}
+
+uint16_t findRoot(std::array<uint16_t, kMaxRuns>& parent, uint16_t run) {
+  while (parent[run] != run) {
+    parent[run] = parent[parent[run]];
+    run = parent[run];
+  }
+  return run;
+}
+
+// Joins two sets; the smaller index stays the root, so a root is the first run of its set.
+void uniteRuns(std::array<uint16_t, kMaxRuns>& parent, uint16_t a, uint16_t b) {
+  a = findRoot(parent, a);
+  b = findRoot(parent, b);
+  if (a < b) parent[b] = a;
+  if (b < a) parent[a] = b;
+}
+
+// Collects the runs of marked cells (high byte 0x80) of the box and connects the runs
+// of neighbouring rows that share a column: the 4-connected components of the cells.
+void findMarkedRuns(const CoarseGrid& grid, const CoverageBox& box, MarkedRuns& marked) {
+  auto& parent = marked.root;
+  int count = 0;
+  marked.rows = box.height + 1;
+  for (int r = 0; r <= box.height; ++r) {
+    marked.rowStart[r] = static_cast<uint16_t>(count);
+    const RowMask mask = markedColumns(&grid.at(box.top + r, box.left), box.width);
+    for (int first = nextBit<true>(mask, 0); first <= box.width; first = nextBit<true>(mask, first)) {
+      const int last = nextBit<false>(mask, first) - 1;
+      marked.runs[count] = {static_cast<uint8_t>(first), static_cast<uint8_t>(last)};
+      parent[count] = static_cast<uint16_t>(count);
+      ++count;
+      first = last + 1;
+    }
+    if (r == 0) continue;
+    // Overlapping runs of this row and the row above, found in one sweep.
+    int above = marked.rowStart[r - 1];
+    const int aboveEnd = marked.rowStart[r];
+    int here = aboveEnd;
+    while (above < aboveEnd && here < count) {
+      const CellRun& a = marked.runs[above];
+      const CellRun& h = marked.runs[here];
+      if (a.first <= h.last && h.first <= a.last)
+        uniteRuns(parent, static_cast<uint16_t>(above), static_cast<uint16_t>(here));
+      if (a.last < h.last)
+        ++above;
+      else
+        ++here;
+    }
+  }
+  marked.rowStart[marked.rows] = static_cast<uint16_t>(count);
+  // Parents never point to a later run, so one pass in order leaves every run on its root.
+  for (int k = 0; k < count; ++k) parent[k] = parent[parent[k]];
+}
+
+// Index of the run that holds the cell, or -1.
+int runAt(const MarkedRuns& marked, int row, int column) {
+  if (row < 0 || row >= marked.rows) return -1;
+  for (int k = marked.rowStart[row]; k < marked.rowStart[row + 1]; ++k)
+    if (column >= marked.runs[k].first && column <= marked.runs[k].last) return k;
+  return -1;
+}
+
+// Components in the order the labelling gives them: the seed's first, then by their
+// first cell in row-major order, while labels last. Returns the last label given.
+int labelComponents(const MarkedRuns& marked, int seedRow, int seedColumn, std::array<uint8_t, kMaxRuns>& label) {
+  const int count = marked.rowStart[marked.rows];
+  std::fill_n(label.begin(), count, uint8_t{0});
+  const int seedRun = runAt(marked, seedRow, seedColumn);
+  if (seedRun >= 0) label[marked.root[seedRun]] = kFirstLabel;
+  int lastLabel = kFirstLabel;
+  for (int k = 0; k < count && lastLabel < kLastLabel; ++k)
+    if (marked.root[k] == k && label[k] == 0) label[k] = static_cast<uint8_t>(++lastLabel);
+  return lastLabel;
+}
+
+// First and last marked column of every row of the box, the marked rows closed into a
+// convex outline. Updates the box; returns the seed column or -1 (see regionEnvelope).
+int closeOutline(const RowBounds& rows, CoverageBox& box, Outline& outline) {
+  const int boxRows = std::min(box.height + 1, kMaxRows);
+  int firstRow = -1;
+  int lastRow = 0;
+  for (int r = 0; r < boxRows; ++r) {
+    if (rows.first[r] == kMissing) continue;
+    if (firstRow < 0) firstRow = r;
+    lastRow = r;
+  }
+  if (firstRow < 0 || firstRow == box.height) return -1;
+
+  // From here rows count from the first marked one.
+  box.top += firstRow;
+  lastRow -= firstRow;
+  auto& first = outline.first;
+  auto& last = outline.last;
+  for (int r = 0; r <= lastRow; ++r) {
+    first[r] = rows.first[r + firstRow];
+    last[r] = rows.last[r + firstRow];
+  }
+
+  int minLeft = kMaxRows, firstMinRow = 0, lastMinRow = 0;
+  int maxRight = -1, firstMaxRow = 0, lastMaxRow = 0;
+  for (int r = 0; r <= lastRow; ++r) {
+    if (first[r] == kMissing) continue;
+    if (first[r] < minLeft) {
+      minLeft = first[r];
+      firstMinRow = r;
+    }
+    if (first[r] == minLeft) lastMinRow = r;
+    if (last[r] > maxRight) {
+      maxRight = last[r];
+      firstMaxRow = r;
+    }
+    if (last[r] == maxRight) lastMaxRow = r;
+  }
+  outline.origin = box.left;
+  outline.minLeft = minLeft;
+  outline.maxRight = maxRight;
+  box.left += minLeft;
+  box.width = maxRight - minLeft;
+  box.height = lastRow;
+  if (lastRow < kMinEnvelopeRows) return -1;
+
+  for (int r = firstMinRow; r <= lastMinRow; ++r) first[r] = static_cast<uint8_t>(minLeft);
+  for (int r = firstMaxRow; r <= lastMaxRow; ++r) last[r] = static_cast<uint8_t>(maxRight);
+
+  // Convex outline: each side is filled outwards from its extreme row by the lower
+  // hull of the distances from the extreme column.
+  std::array<uint8_t, kMaxRows> run;
+  const auto side = [&](std::array<uint8_t, kMaxRows>& column, int from, int step, int to, bool right) {
+    const int n = (to - from) * step;
+    for (int i = 0; i <= n; ++i) {
+      const uint8_t value = column[from + i * step];
+      run[i] = value == kMissing ? kMissing : static_cast<uint8_t>(right ? maxRight - value : value);
+    }
+    lowerHullFill(run.data(), n);
+    for (int i = 0; i <= n; ++i) column[from + i * step] = static_cast<uint8_t>(right ? maxRight - run[i] : run[i]);
+  };
+  side(first, firstMinRow, -1, 0, false);
+  side(first, lastMinRow, 1, lastRow, false);
+  side(last, firstMaxRow, -1, 0, true);
+  side(last, lastMaxRow, 1, lastRow, true);
+  return first[0] - minLeft;
+}
+
+// Fills the outline: positive cells stay marked, balanced cells become marked. Guard
+// cells beside the outline stop row scans.
+void fillOutline(CoarseGrid& grid, const CoverageBox& box, const Outline& outline) {
+  for (int r = 0; r <= box.height; ++r) {
+    const int row = box.top + r;
+    fillRow(&grid.at(row, outline.origin), outline.first[r], outline.last[r]);
+    const int guards[4][2] = {{outline.minLeft - 2, kGuardMarked},
+                              {outline.minLeft - 1, kGuardStop},
+                              {outline.maxRight + 1, kGuardStop},
+                              {outline.maxRight + 2, kGuardMarked}};
+    for (const auto& [column, value] : guards)
+      if (CoarseGrid::contains(row, outline.origin + column))
+        grid.at(row, outline.origin + column) = static_cast<uint16_t>(value);
+  }
+}
+
+// Cells over a negative fine cell lose one, so balanced cells there drop out.
+void erodeByFine(CoarseGrid& grid, const FineGrid& fine, const CoverageBox& box) {
+  const int fineLeft = box.left / 2;
+  const int fineRight = (box.left + box.width) / 2;
+  for (int i = box.top / 2; i <= (box.top + box.height) / 2; ++i)
+    erodeRowPair(&grid.at(2 * i, 2 * fineLeft), &grid.at(2 * i + 1, 2 * fineLeft), &fine.at(i, fineLeft),
+                 fineRight - fineLeft);
 }
 
 }  // namespace
@@ -124,142 +462,32 @@ void lowerHullFill(uint8_t* values, int n) {
 }
 
 int regionEnvelope(CoarseGrid& grid, CoverageBox& box) {
-  // First and last marked column of every row of the box.
-  const int boxRows = std::min(box.height + 1, kMaxRows);
-  std::array<uint8_t, kMaxRows> rowFirst;
-  std::array<uint8_t, kMaxRows> rowLast;
-  int firstRow = -1;
-  int lastRow = 0;
-  for (int r = 0; r < boxRows; ++r) {
-    const uint16_t* row = &grid.at(box.top + r, box.left);
-    int c = 0;
-    while (c + 3 <= box.width && (fourCells(row + c) & kLaneHighBits) == 0) c += 4;
-    while (c <= box.width && row[c] < 0x8000) ++c;
-    if (c > box.width) {
-      rowFirst[r] = rowLast[r] = kMissing;
-      continue;
-    }
-    rowFirst[r] = static_cast<uint8_t>(c);
-    int e = box.width;
-    while (e >= 3 && (fourCells(row + e - 3) & kLaneHighBits) == 0) e -= 4;
-    while (row[e] < 0x8000) --e;
-    rowLast[r] = static_cast<uint8_t>(e);
-    if (firstRow < 0) firstRow = r;
-    lastRow = r;
+  if (!boxInside<CoarseGrid>(box)) return -1;
+  RowBounds rows;
+  for (int r = 0; r <= box.height; ++r) {
+    const RowBalance bounds = markedBounds(&grid.at(box.top + r, box.left), box.width);
+    rows.first[r] = bounds.first < 0 ? kMissing : static_cast<uint8_t>(bounds.first);
+    rows.last[r] = bounds.first < 0 ? kMissing : static_cast<uint8_t>(bounds.last);
   }
-  if (firstRow < 0 || firstRow == box.height) return -1;
-
-  // From here rows count from the first marked one.
-  box.top += firstRow;
-  lastRow -= firstRow;
-  std::array<uint8_t, kMaxRows> first;
-  std::array<uint8_t, kMaxRows> last;
-  for (int r = 0; r <= lastRow; ++r) {
-    first[r] = rowFirst[r + firstRow];
-    last[r] = rowLast[r + firstRow];
-  }
-
-  int minLeft = kMaxRows, firstMinRow = 0, lastMinRow = 0;
-  int maxRight = -1, firstMaxRow = 0, lastMaxRow = 0;
-  for (int r = 0; r <= lastRow; ++r) {
-    if (first[r] == kMissing) continue;
-    if (first[r] < minLeft) {
-      minLeft = first[r];
-      firstMinRow = r;
-    }
-    if (first[r] == minLeft) lastMinRow = r;
-    if (last[r] > maxRight) {
-      maxRight = last[r];
-      firstMaxRow = r;
-    }
-    if (last[r] == maxRight) lastMaxRow = r;
-  }
-  const int oldLeft = box.left;
-  box.left += minLeft;
-  box.width = maxRight - minLeft;
-  box.height = lastRow;
-  if (lastRow < kMinEnvelopeRows) return -1;
-
-  for (int r = firstMinRow; r <= lastMinRow; ++r) first[r] = static_cast<uint8_t>(minLeft);
-  for (int r = firstMaxRow; r <= lastMaxRow; ++r) last[r] = static_cast<uint8_t>(maxRight);
-
-  // Convex outline: each side is filled outwards from its extreme row by the lower
-  // hull of the distances from the extreme column.
-  std::array<uint8_t, kMaxRows> run;
-  const auto outline = [&](std::array<uint8_t, kMaxRows>& side, int from, int step, int to, bool right) {
-    const int n = (to - from) * step;
-    for (int i = 0; i <= n; ++i) {
-      const uint8_t value = side[from + i * step];
-      run[i] = value == kMissing ? kMissing : static_cast<uint8_t>(right ? maxRight - value : value);
-    }
-    lowerHullFill(run.data(), n);
-    for (int i = 0; i <= n; ++i) side[from + i * step] = static_cast<uint8_t>(right ? maxRight - run[i] : run[i]);
-  };
-  outline(first, firstMinRow, -1, 0, false);
-  outline(first, lastMinRow, 1, lastRow, false);
-  outline(last, firstMaxRow, -1, 0, true);
-  outline(last, lastMaxRow, 1, lastRow, true);
-
-  // Fill the outline: positive cells stay marked, balanced cells become marked. Guard
-  // cells beside the outline stop row scans.
-  for (int r = 0; r <= lastRow; ++r) {
-    const int row = box.top + r;
-    for (int c = first[r]; c <= last[r]; ++c) {
-      uint16_t& cell = grid.at(row, oldLeft + c);
-      cell = static_cast<uint16_t>(std::min(cell, kFillCeiling) + 1);
-    }
-    grid.at(row, oldLeft + minLeft - 2) = kGuardMarked;
-    grid.at(row, oldLeft + minLeft - 1) = kGuardStop;
-    grid.at(row, oldLeft + maxRight + 1) = kGuardStop;
-    grid.at(row, oldLeft + maxRight + 2) = kGuardMarked;
-  }
-  return first[0] - minLeft;
+  Outline outline;
+  const int seed = closeOutline(rows, box, outline);
+  if (seed >= 0) fillOutline(grid, box, outline);
+  return seed;
 }
 
 void labelComponent(CoarseGrid& grid, int label, const CoverageBox& box, int seedRow, int seedColumn) {
-  if (seedRow < 0 || seedRow > box.height || seedColumn < 0 || seedColumn > box.width) return;
-  constexpr int stride = CoarseGrid::kSide;
-  uint16_t* const base = &grid.at(box.top, box.left);
-  const auto isMarked = [&](int r, int c) { return highByte(base[r * stride + c]) == kMarkedByte; };
-  if (!isMarked(seedRow, seedColumn)) return;
+  if (!boxInside<CoarseGrid>(box)) return;
+  MarkedRuns& marked = coverageWork().marked;
+  findMarkedRuns(grid, box, marked);
+  const int seedRun = runAt(marked, seedRow, seedColumn);
+  if (seedRun < 0) return;
   const uint16_t labelBits = static_cast<uint16_t>(label << 8);
-
-  // Scanline flood fill: each popped cell grows into its whole run of marked cells,
-  // and every run touching it in the rows above and below is pushed once per visit.
-  // The stretch of the row it came from that is already labelled is not looked at again.
-  auto& pendingRuns = coverageWork().pendingRuns;
-  PendingRun* const stack = pendingRuns.data();
-  const int capacity = static_cast<int>(pendingRuns.size());
-  int size = 0;
-  stack[size++] = {static_cast<uint16_t>(seedRow * stride + seedColumn), 0, 0, 0};
-  while (size > 0) {
-    const PendingRun pending = stack[--size];
-    const int r = pending.cell / stride;
-    const int c = pending.cell % stride;
-    if (!isMarked(r, c)) continue;
-    int first = c;
-    while (first > 0 && isMarked(r, first - 1)) --first;
-    int last = c;
-    while (last < box.width && isMarked(r, last + 1)) ++last;
-    uint16_t* row = base + r * stride;
-    for (int k = first; k <= last; ++k) row[k] = static_cast<uint16_t>(labelBits | (row[k] & 0xFF));
-    for (const int step : {-1, 1}) {
-      const int next = r + step;
-      if (next < 0 || next > box.height) continue;
-      const bool cameFromNext = pending.fromRow == -step;
-      bool inRun = false;
-      for (int k = first; k <= last; ++k) {
-        if (cameFromNext && k >= pending.fromFirst && k <= pending.fromLast) {
-          inRun = false;  // labelled: nothing there is marked
-          k = pending.fromLast;
-          continue;
-        }
-        const bool marked = isMarked(next, k);
-        if (marked && !inRun && size < capacity)
-          stack[size++] = {static_cast<uint16_t>(next * stride + k), static_cast<int8_t>(step),
-                           static_cast<uint8_t>(first), static_cast<uint8_t>(last)};
-        inRun = marked;
-      }
+  for (int r = 0; r < marked.rows; ++r) {
+    uint16_t* row = &grid.at(box.top + r, box.left);
+    for (int k = marked.rowStart[r]; k < marked.rowStart[r + 1]; ++k) {
+      if (marked.root[k] != marked.root[seedRun]) continue;
+      for (int c = marked.runs[k].first; c <= marked.runs[k].last; ++c)
+        row[c] = static_cast<uint16_t>(labelBits | (row[c] & 0xFF));
     }
   }
 }
@@ -333,46 +561,32 @@ CoverageResult coverageAnalysis(const CoverageInput& input) {
     }
   }
 
-  // Balance of pairs against unpaired minutiae; count the cells where the latter win.
+  // Balance of pairs against unpaired minutiae; count the cells where the latter win
+  // and bound the marked cells of every row for the envelope.
+  RowBounds rows;
   for (int r = r0; r <= r1; ++r) {
-    uint16_t* balance = &paired.at(r, c0);
-    const uint16_t* against = &unpaired.at(r, c0);
-    int negative = 0;
-    for (int c = 0; c <= c1 - c0; ++c) {
-      balance[c] = static_cast<uint16_t>(balance[c] - against[c]);
-      negative += balance[c] < kBalanced ? 1 : 0;
-    }
-    result.v += negative;
+    const RowBalance row = balanceRow(&paired.at(r, c0), &unpaired.at(r, c0), c1 - c0);
+    result.v += row.negative;
+    rows.first[r - r0] = row.first < 0 ? kMissing : static_cast<uint8_t>(row.first);
+    rows.last[r - r0] = row.first < 0 ? kMissing : static_cast<uint8_t>(row.last);
   }
 
   CoverageBox box{r0, c0, c1 - c0, r1 - r0};
-  const int seed = regionEnvelope(paired, box);
+  Outline outline;
+  const int seed = closeOutline(rows, box, outline);
   if (seed < 0) return result;
+  fillOutline(paired, box, outline);
+  erodeByFine(paired, fine, box);
 
-  // Cells over a negative fine cell lose one, so balanced cells there drop out.
-  for (int i = box.top / 2; i <= (box.top + box.height) / 2; ++i)
-    for (int j = box.left / 2; j <= (box.left + box.width) / 2; ++j)
-      if (fine.at(i, j) < kBalanced)
-        for (int dr = 0; dr < 2; ++dr)
-          for (int dc = 0; dc < 2; ++dc) {
-            uint16_t& cell = paired.at(2 * i + dr, 2 * j + dc);
-            cell = static_cast<uint16_t>(cell - 1);
-          }
-
-  // Components: the seed's first, then every other one in scan order.
-  labelComponent(paired, kFirstLabel, box, 0, seed);
-  int lastLabel = kFirstLabel;
-  const uint64_t markedLanes = laneHighByte(kMarkedByte);
-  for (int r = 0; r <= box.height && lastLabel < kLastLabel; ++r) {
-    const uint16_t* row = &paired.at(box.top + r, box.left);
-    for (int c = 0; c <= box.width && lastLabel < kLastLabel; ++c) {
-      if (c + 3 <= box.width && !anyWithHighByte(fourCells(row + c), markedLanes)) {
-        c += 3;
-        continue;
-      }
-      if (highByte(row[c]) == kMarkedByte) labelComponent(paired, ++lastLabel, box, r, c);
-    }
-  }
+  // Components: the seed's first, then every other one in scan order. They are kept as
+  // runs with a label each instead of being written into the grid.
+  MarkedRuns& marked = work.marked;
+  findMarkedRuns(paired, box, marked);
+  const int lastLabel = labelComponents(marked, 0, seed, work.componentLabel);
+  const auto labelAt = [&](int r, int c) {
+    const int run = runAt(marked, r - box.top, c - box.left);
+    return run < 0 ? 0 : work.componentLabel[marked.root[run]];
+  };
 
   // Each partnered A minutia votes for its component with twice its strength, less
   // the unpaired coverage of its cell.
@@ -386,7 +600,7 @@ CoverageResult coverageAnalysis(const CoverageInput& input) {
     const int r = posY[k] >> 3;
     const int c = posX[k] >> 3;
     // Cells outside the initialised window hold nothing of this candidate.
-    labelOf[k] = inWindow(r, c) ? static_cast<uint8_t>(highByte(paired.at(r, c))) : 0;
+    labelOf[k] = inWindow(r, c) ? labelAt(r, c) : 0;
     coverageOf[k] = inWindow(r, c) ? unpaired.at(r, c) : 0;
     if (2 * m - coverageOf[k] > 0) sums[labelOf[k]] += 2 * m - coverageOf[k];
   }
@@ -396,12 +610,9 @@ CoverageResult coverageAnalysis(const CoverageInput& input) {
     if (sums[label] > 0 && (best < 0 || sums[label] > sums[best])) best = label;
   if (best < 0) return result;
 
-  for (int r = 0; r <= box.height; ++r) {
-    const uint16_t* row = &paired.at(box.top + r, box.left);
-    int cells = 0;
-    for (int c = 0; c <= box.width; ++c) cells += (row[c] >> 8) == best ? 1 : 0;
-    result.k += cells;
-  }
+  const int count = marked.rowStart[marked.rows];
+  for (int k = 0; k < count; ++k)
+    if (work.componentLabel[marked.root[k]] == best) result.k += marked.runs[k].last - marked.runs[k].first + 1;
 
   result.j = sums[best];
   for (int k = 0; k < countA; ++k) {

@@ -13,15 +13,17 @@
 namespace fx60::match {
 
 // Unsigned 16-bit cells over the 512 x 512 pixel square at 1/Scale, with a margin of
-// cells on every side so that no kernel, window or guard cell leaves the grid.
+// cells on every side so that no kernel, window or guard cell leaves the grid. Spare
+// cells after the last row let row scans read whole groups of 8 or 16 cells.
 template <int Cells, int Margin>
 struct CoverageGrid {
   static constexpr int kSide = Cells + 2 * Margin;
   static constexpr int kMin = -Margin;
   static constexpr int kMax = Cells + Margin - 1;
-  std::array<uint16_t, kSide * kSide> cells{};
+  static constexpr int kSpare = 16;
+  std::array<uint16_t, kSide * kSide + kSpare> cells{};
   uint16_t& at(int row, int column) { return cells[(row + Margin) * kSide + column + Margin]; }
-  uint16_t at(int row, int column) const { return cells[(row + Margin) * kSide + column + Margin]; }
+  const uint16_t& at(int row, int column) const { return cells[(row + Margin) * kSide + column + Margin]; }
   static constexpr bool contains(int row, int column) {
     return row >= kMin && row <= kMax && column >= kMin && column <= kMax;
   }

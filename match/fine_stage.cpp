@@ -69,6 +69,7 @@ struct FineWork {
   std::array<uint8_t, kMaxViewMinutiae> markOfA;
   std::array<RegionPoint, kMaxViewMinutiae> pointsB;
   std::array<RegionPoint, kMaxViewMinutiae> pointsA;
+  RegionOutline outlineB;
   std::array<RidgeEntry, kMaxViewMinutiae + 1> ridgeB;
   std::array<RidgeEntry, kMaxViewMinutiae + 1> ridgeA;
   std::array<RidgeProbe, kMaxViewMinutiae> probesA;
@@ -329,6 +330,7 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
     for (int i = 0; i < countA; ++i) work.pointsA[i] = {minA[i].y, minA[i].x};
     const std::span<const RegionPoint> regionB(work.pointsB.data(), countB);
     const std::span<const RegionPoint> regionA(work.pointsA.data(), countA);
+    work.outlineB.assign(regionB);
 
     // Unpartnered A minutiae inside B's region.
     int unmatched = 0;
@@ -337,7 +339,7 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
       uint8_t mark = position >= 0 ? work.recordsA[position].mark : (work.withinBExtent[i] ? 0 : 1);
       if (position >= 0 && mark != 0) work.recordsB[work.recordsA[position].partner].mark = mark;
       if (mark == 0) {
-        const int w = regionContains(minA[i].y, minA[i].x, regionB);
+        const int w = work.outlineB.contains(minA[i].y, minA[i].x);
         unmatched += w;
         if (position >= 0) work.recordsA[position].partner = static_cast<uint8_t>(w);
       }

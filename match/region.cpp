@@ -121,6 +121,108 @@ int regionContains(int qy, int qx, std::span<const RegionPoint> points) {
   return 0;
 }
 
+void RegionOutline::assign(std::span<const RegionPoint> points) {
+  points_ = points;
+  const std::size_t count = points.size();
+  if (count == 0 || count > kCapacity) return;
+  prefixMinX_[0] = prefixMaxX_[0] = points[0].x;
+  newLeftmostCount_ = newRightmostCount_ = newLeftmostFromEndCount_ = 0;
+  for (std::size_t k = 1; k < count; ++k) {
+    const int32_t x = points[k].x;
+    if (x < prefixMinX_[k - 1]) newLeftmost_[newLeftmostCount_++] = static_cast<uint8_t>(k);
+    if (x > prefixMaxX_[k - 1]) newRightmost_[newRightmostCount_++] = static_cast<uint8_t>(k);
+    prefixMinX_[k] = std::min(prefixMinX_[k - 1], x);
+    prefixMaxX_[k] = std::max(prefixMaxX_[k - 1], x);
+  }
+  suffixMinX_[count - 1] = suffixMaxX_[count - 1] = points[count - 1].x;
+  for (std::size_t k = count - 1; k-- > 0;) {
+    const int32_t x = points[k].x;
+    if (x < suffixMinX_[k + 1]) newLeftmostFromEnd_[newLeftmostFromEndCount_++] = static_cast<uint8_t>(k);
+    suffixMinX_[k] = std::min(suffixMinX_[k + 1], x);
+    suffixMaxX_[k] = std::max(suffixMaxX_[k + 1], x);
+  }
+}
+
+int RegionOutline::contains(int qy, int qx) const {
+  const std::span<const RegionPoint> points = points_;
+  const std::size_t count = points.size();
+  if (count > kCapacity) return regionContains(qy, qx, points);
+  const auto offsetOf = [&](const RegionPoint& p) { return Offset{int64_t{p.x} - qx, int64_t{p.y} - qy}; };
+  const std::size_t split = static_cast<std::size_t>(
+      std::partition_point(points.begin(), points.end(), [qy](const RegionPoint& p) { return p.y <= qy; }) -
+      points.begin());
+  if (split == 0) return 0;
+
+  // Every point above lies left exactly when the rightmost does, none when the leftmost does not.
+  const int aboveCode = prefixMaxX_[split - 1] < qx ? 12 : (prefixMinX_[split - 1] < qx ? 8 : 0);
+  int belowCode = 3;
+  if (split < count) {
+    belowCode = suffixMaxX_[split] < qx ? 2 : (suffixMinX_[split] >= qx ? 1 : 0);
+    if (belowCode == 0 && aboveCode == 8) return 1;
+  }
+
+  const int tests = kRegionTests[belowCode + aboveCode];
+  if (tests == 0) return 0;
+  const std::size_t lastIndex = count - 1;
+
+  if (tests & 1) {
+    // Everything above lies right: only points that set a new leftmost x can turn the edge.
+    Offset edge = offsetOf(points[0]);
+    for (std::size_t c = 0; c < newLeftmostCount_ && newLeftmost_[c] < split; ++c) {
+      const Offset o = offsetOf(points[newLeftmost_[c]]);
+      if (o.dx * edge.dy > o.dy * edge.dx) edge = o;
+    }
+    bool found = false;
+    for (std::size_t k = split; k < count && !found; ++k) {
+      const Offset o = offsetOf(points[k]);
+      found = o.dx * edge.dy >= o.dy * edge.dx;
+    }
+    if (!found) return 0;
+    if (tests == 1) return 1;
+  }
+  if (tests & 2) {
+    // Everything above lies left.
+    Offset edge = offsetOf(points[0]);
+    for (std::size_t c = 0; c < newRightmostCount_ && newRightmost_[c] < split; ++c) {
+      const Offset o = offsetOf(points[newRightmost_[c]]);
+      if (o.dx * edge.dy < o.dy * edge.dx) edge = o;
+    }
+    bool found = false;
+    for (std::size_t k = split; k < count && !found; ++k) {
+      const Offset o = offsetOf(points[k]);
+      found = o.dx * edge.dy <= o.dy * edge.dx;
+    }
+    if (!found) return 0;
+    if (tests == 2) return 1;
+  }
+  if (tests & 4) {
+    // Everything below lies right.
+    Offset edge = offsetOf(points[lastIndex]);
+    for (std::size_t c = 0; c < newLeftmostFromEndCount_ && newLeftmostFromEnd_[c] >= split; ++c) {
+      const Offset o = offsetOf(points[newLeftmostFromEnd_[c]]);
+      if (o.dx * edge.dy < o.dy * edge.dx) edge = o;
+    }
+    for (std::size_t k = split; k-- > 0;) {
+      const Offset o = offsetOf(points[k]);
+      if (o.dx * edge.dy <= o.dy * edge.dx) return 1;
+    }
+    if ((tests & 8) == 0) return 0;
+  }
+  if (tests & 8) {
+    // Everything below lies left.
+    Offset edge = offsetOf(points[lastIndex]);
+    for (std::size_t k = lastIndex; k-- > split;) {
+      const Offset o = offsetOf(points[k]);
+      if (o.dx * edge.dy > o.dy * edge.dx) edge = o;
+    }
+    for (std::size_t k = split; k-- > 0;) {
+      const Offset o = offsetOf(points[k]);
+      if (o.dx * edge.dy >= o.dy * edge.dx) return 1;
+    }
+  }
+  return 0;
+}
+
 int ridgeConsistency(std::span<const RidgeEntry> list, std::span<const RidgeProbe> probes) {
   // Keys compare as signed 32-bit values, so that rows near the top cannot run the
   // scan past the end entry.

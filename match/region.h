@@ -3,6 +3,8 @@
 // minutia's direction disagrees with the ridge flow the other print shows around it.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -16,6 +18,35 @@ struct RegionPoint {
 
 // 1 when (qy, qx) lies inside the region outlined by the points (ordered by y), else 0.
 int regionContains(int qy, int qx, std::span<const RegionPoint> points);
+
+// A point list prepared for many region tests against it. contains() answers exactly
+// as regionContains does; the x extremes of every prefix and suffix and the chains of
+// points that set a new extreme are tabled once, so that a test no longer walks the
+// whole list to classify the points above and below the query.
+class RegionOutline {
+ public:
+  static constexpr std::size_t kCapacity = 128;  // longer lists are tested directly
+
+  // The points must stay in place while the outline is used.
+  void assign(std::span<const RegionPoint> points);
+  int contains(int qy, int qx) const;
+
+ private:
+  std::span<const RegionPoint> points_;
+  std::array<int32_t, kCapacity> prefixMinX_{};  // over points 0..k
+  std::array<int32_t, kCapacity> prefixMaxX_{};
+  std::array<int32_t, kCapacity> suffixMinX_{};  // over points k..end
+  std::array<int32_t, kCapacity> suffixMaxX_{};
+  // Indices after the first point that lie strictly left (right) of every earlier
+  // point, ascending; and before the last point that lie strictly left of every later
+  // point, descending.
+  std::array<uint8_t, kCapacity> newLeftmost_{};
+  std::array<uint8_t, kCapacity> newRightmost_{};
+  std::array<uint8_t, kCapacity> newLeftmostFromEnd_{};
+  std::size_t newLeftmostCount_ = 0;
+  std::size_t newRightmostCount_ = 0;
+  std::size_t newLeftmostFromEndCount_ = 0;
+};
 
 // Entry of the neighbour list of the ridge-consistency measure: key = y << 20 | x
 // (x in the low 16 bits), ordered by key; the list ends with an entry whose y part is 2047.

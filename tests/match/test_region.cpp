@@ -1,6 +1,8 @@
 // Region test and ridge-direction consistency of partnerless minutiae.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <vector>
 
 #include "match/region.h"
@@ -31,6 +33,37 @@ TEST(RegionContains, TriangleEdges) {
   EXPECT_EQ(contains(40, 50, apexDown), 1);
   EXPECT_EQ(contains(40, 5, apexDown), 0);
   EXPECT_EQ(contains(40, 95, apexDown), 0);
+}
+
+// The prepared outline must answer every query exactly as the direct test: random
+// lists with repeated rows and columns, queries on, beside and between the points.
+TEST(RegionOutline, AgreesWithTheDirectTest) {
+  std::mt19937 random(7);
+  RegionOutline outline;
+  int inside = 0;
+  for (int trial = 0; trial < 400; ++trial) {
+    const int count = static_cast<int>(random() % 40);
+    const int spread = 4 + static_cast<int>(random() % (trial % 2 == 0 ? 12 : 200));
+    std::vector<RegionPoint> points(static_cast<std::size_t>(count));
+    for (RegionPoint& p : points) p = {static_cast<int32_t>(random() % spread), static_cast<int32_t>(random() % spread)};
+    std::stable_sort(points.begin(), points.end(), [](const RegionPoint& a, const RegionPoint& b) { return a.y < b.y; });
+    outline.assign(points);
+    for (int query = 0; query < 60; ++query) {
+      const int qy = static_cast<int>(random() % (spread + 20)) - 10;
+      const int qx = static_cast<int>(random() % (spread + 20)) - 10;
+      const int expected = regionContains(qy, qx, points);
+      ASSERT_EQ(outline.contains(qy, qx), expected) << "trial " << trial << " query " << qy << "," << qx;
+      inside += expected;
+    }
+    for (const RegionPoint& p : points) ASSERT_EQ(outline.contains(p.y, p.x), regionContains(p.y, p.x, points));
+  }
+  EXPECT_GT(inside, 1000);  // the queries exercise both answers
+  // Lists beyond the outline's capacity are tested directly.
+  std::vector<RegionPoint> many;
+  for (int k = 0; k < 200; ++k) many.push_back({k, (k * 37) % 101});
+  outline.assign(many);
+  EXPECT_EQ(outline.contains(100, 50), regionContains(100, 50, many));
+  EXPECT_EQ(outline.contains(100, 50), 1);
 }
 
 // A probe of curvature 0 beside one neighbour: with d2 = 0 the tolerance l is 7.

@@ -103,11 +103,6 @@ void paintBump(FineGrid& grid, int y, int x) {
       corner[dc] = static_cast<uint16_t>(Add ? corner[dc] + Bump[dr][dc] : corner[dc] - Bump[dr][dc]);
 }
 
-template <typename Grid>
-void fillWindow(Grid& grid, int r0, int r1, int c0, int c1, uint16_t value) {
-  for (int r = r0; r <= r1; ++r) std::fill_n(&grid.at(r, c0), c1 - c0 + 1, value);
-}
-
 // Row kernels. Each works on groups of eight cells and may read up to seven cells past
 // the end of the range (the grids keep spare cells for that); it never changes them.
 #if defined(__SSE2__)
@@ -126,10 +121,25 @@ int laneBits(__m128i lanes) { return _mm_movemask_epi8(_mm_packs_epi16(lanes, _m
 __m128i belowBalanced(__m128i cells) {
   return _mm_cmplt_epi16(_mm_xor_si128(cells, _mm_set1_epi16(INT16_MIN)), _mm_set1_epi16(-1));
 }
-
-// Lanes at 0x8000 or above.
-__m128i atLeastMarked(__m128i cells) { return _mm_cmplt_epi16(cells, _mm_setzero_si128()); }
 #endif
+
+template <typename Grid>
+void fillWindow(Grid& grid, int r0, int r1, int c0, int c1, uint16_t value) {
+  const int n = c1 - c0 + 1;
+  for (int r = r0; r <= r1; ++r) {
+    uint16_t* row = &grid.at(r, c0);
+#if defined(__SSE2__)
+    if (n >= kGroup) {
+      // Whole groups; the last one ends on the last cell and may overlap its neighbour.
+      const __m128i fill = _mm_set1_epi16(static_cast<int16_t>(value));
+      for (int c = 0; c < n - kGroup; c += kGroup) storeCells(row + c, fill);
+      storeCells(row + n - kGroup, fill);
+      continue;
+    }
+#endif
+    std::fill_n(row, n, value);
+  }
+}
 
 struct RowBalance {
   int negative = 0;  // cells below 0x7FFF
@@ -137,27 +147,36 @@ struct RowBalance {
   int last = -1;
 };
 
+#if defined(__SSE2__)
+// balance -= against over the lanes in `keep`; counts the lanes below 0x7FFF into
+// `negatives` and returns one bit per lane at 0x8000 or above.
+int balanceGroup(uint16_t* balance, const uint16_t* against, __m128i keep, __m128i& negatives) {
+  const __m128i old = loadCells(balance);
+  const __m128i diff = _mm_and_si128(keep, _mm_sub_epi16(old, loadCells(against)));
+  storeCells(balance, _mm_or_si128(diff, _mm_andnot_si128(keep, old)));
+  negatives = _mm_sub_epi16(negatives, _mm_and_si128(keep, belowBalanced(diff)));
+  // Saturating packs keep the sign: a lane at 0x8000 or above becomes a negative byte.
+  return _mm_movemask_epi8(_mm_packs_epi16(diff, _mm_setzero_si128()));
+}
+#endif
+
 // balance[0..last] -= against[0..last]; counts and bounds the result.
 RowBalance balanceRow(uint16_t* balance, const uint16_t* against, int last) {
   RowBalance result;
 #if defined(__SSE2__)
   __m128i negatives = _mm_setzero_si128();
-  for (int c = 0; c <= last; c += kGroup) {
-    const __m128i keep = firstLanes(last - c + 1);
-    const __m128i old = loadCells(balance + c);
-    const __m128i diff = _mm_sub_epi16(old, loadCells(against + c));
-    storeCells(balance + c, _mm_or_si128(_mm_and_si128(keep, diff), _mm_andnot_si128(keep, old)));
-    negatives = _mm_sub_epi16(negatives, _mm_and_si128(keep, belowBalanced(diff)));
-    const int marked = laneBits(_mm_and_si128(keep, atLeastMarked(diff)));
-    if (marked != 0) {
-      if (result.first < 0) result.first = c + std::countr_zero(static_cast<unsigned>(marked));
-      result.last = c + std::bit_width(static_cast<unsigned>(marked)) - 1;
-    }
-  }
+  const __m128i all = _mm_set1_epi16(-1);
+  const auto bound = [&](int c, int marked) {
+    if (marked == 0) return;
+    if (result.first < 0) result.first = c + std::countr_zero(static_cast<unsigned>(marked));
+    result.last = c + std::bit_width(static_cast<unsigned>(marked)) - 1;
+  };
+  int c = 0;
+  for (; c + kGroup <= last + 1; c += kGroup) bound(c, balanceGroup(balance + c, against + c, all, negatives));
+  if (c <= last) bound(c, balanceGroup(balance + c, against + c, firstLanes(last - c + 1), negatives));
   const __m128i pairs = _mm_madd_epi16(negatives, _mm_set1_epi16(1));
-  alignas(16) int32_t sums[4];
-  _mm_store_si128(reinterpret_cast<__m128i*>(sums), pairs);
-  result.negative = sums[0] + sums[1] + sums[2] + sums[3];
+  const __m128i quads = _mm_add_epi32(pairs, _mm_shuffle_epi32(pairs, 0x4E));
+  result.negative = _mm_cvtsi128_si32(_mm_add_epi32(quads, _mm_shuffle_epi32(quads, 0xB1)));
 #else
   for (int c = 0; c <= last; ++c) {
     balance[c] = static_cast<uint16_t>(balance[c] - against[c]);
@@ -185,14 +204,17 @@ RowBalance markedBounds(const uint16_t* row, int last) {
 // Cells row[first..last] become min(cell, 0x80FE) + 1.
 void fillRow(uint16_t* row, int first, int last) {
 #if defined(__SSE2__)
-  const __m128i ceiling = _mm_set1_epi16(static_cast<int16_t>(kFillCeiling));
-  const __m128i one = _mm_set1_epi16(1);
-  for (int c = first; c <= last; c += kGroup) {
+  const auto filled = [](__m128i old) {
+    // Unsigned minimum with the ceiling: old - max(old - ceiling, 0).
+    const __m128i ceiling = _mm_set1_epi16(static_cast<int16_t>(kFillCeiling));
+    return _mm_add_epi16(_mm_sub_epi16(old, _mm_subs_epu16(old, ceiling)), _mm_set1_epi16(1));
+  };
+  int c = first;
+  for (; c + kGroup <= last + 1; c += kGroup) storeCells(row + c, filled(loadCells(row + c)));
+  if (c <= last) {
     const __m128i keep = firstLanes(last - c + 1);
     const __m128i old = loadCells(row + c);
-    // Unsigned minimum: old - max(old - ceiling, 0).
-    const __m128i filled = _mm_add_epi16(_mm_sub_epi16(old, _mm_subs_epu16(old, ceiling)), one);
-    storeCells(row + c, _mm_or_si128(_mm_and_si128(keep, filled), _mm_andnot_si128(keep, old)));
+    storeCells(row + c, _mm_or_si128(_mm_and_si128(keep, filled(old)), _mm_andnot_si128(keep, old)));
   }
 #else
   for (int c = first; c <= last; ++c) row[c] = static_cast<uint16_t>(std::min(row[c], kFillCeiling) + 1);
@@ -228,35 +250,38 @@ RowMask markedColumns(const uint16_t* row, int last) {
   for (int c = 0; c <= last; c += kGroup) {
 #if defined(__SSE2__)
     const __m128i high = _mm_and_si128(loadCells(row + c), _mm_set1_epi16(static_cast<int16_t>(0xFF00)));
-    const __m128i marked = _mm_cmpeq_epi16(high, _mm_set1_epi16(static_cast<int16_t>(kMarkedByte << 8)));
-    uint64_t bits = static_cast<uint64_t>(laneBits(_mm_and_si128(firstLanes(last - c + 1), marked)));
+    const auto bits = static_cast<uint64_t>(
+        laneBits(_mm_cmpeq_epi16(high, _mm_set1_epi16(static_cast<int16_t>(kMarkedByte << 8)))));
 #else
     uint64_t bits = 0;
-    for (int k = 0; k < kGroup && c + k <= last; ++k) bits |= uint64_t{(row[c + k] >> 8) == kMarkedByte} << k;
+    for (int k = 0; k < kGroup; ++k) bits |= uint64_t{(row[c + k] >> 8) == kMarkedByte} << k;
 #endif
-    if (c < 64) {
+    if (c < 64)
       mask.low |= bits << c;
-      if (c > 64 - kGroup) mask.high |= bits >> (64 - c);
-    } else {
+    else
       mask.high |= bits << (c - 64);
-    }
+  }
+  // Drop the cells past the end that the last group read.
+  const int n = last + 1;
+  if (n < 64) {
+    mask.low &= (uint64_t{1} << n) - 1;
+    mask.high = 0;
+  } else if (n < 128) {
+    mask.high &= (uint64_t{1} << (n - 64)) - 1;
   }
   return mask;
 }
 
-// Index of the first set (or, with Set false, clear) bit at or after `from`; 128 when none.
-template <bool Set>
-int nextBit(const RowMask& mask, int from) {
-  if (from < 64) {
-    const uint64_t word = (Set ? mask.low : ~mask.low) >> from;
-    if (word != 0) return from + std::countr_zero(word);
-    from = 64;
+// Index of the lowest set bit of the 128-bit value, which it clears; the value is not 0.
+int takeLowestBit(uint64_t& low, uint64_t& high) {
+  if (low != 0) {
+    const int bit = std::countr_zero(low);
+    low &= low - 1;
+    return bit;
   }
-  if (from < 128) {
-    const uint64_t word = (Set ? mask.high : ~mask.high) >> (from - 64);
-    if (word != 0) return from + std::countr_zero(word);
-  }
-  return 128;
+  const int bit = 64 + std::countr_zero(high);
+  high &= high - 1;
+  return bit;
 }
 
 uint16_t findRoot(std::array<uint16_t, kMaxRuns>& parent, uint16_t run) {
@@ -284,12 +309,18 @@ void findMarkedRuns(const CoarseGrid& grid, const CoverageBox& box, MarkedRuns& 
   for (int r = 0; r <= box.height; ++r) {
     marked.rowStart[r] = static_cast<uint16_t>(count);
     const RowMask mask = markedColumns(&grid.at(box.top + r, box.left), box.width);
-    for (int first = nextBit<true>(mask, 0); first <= box.width; first = nextBit<true>(mask, first)) {
-      const int last = nextBit<false>(mask, first) - 1;
+    // A run starts at a set bit whose lower neighbour is clear and ends at one whose
+    // upper neighbour is clear; the k-th start belongs to the k-th end.
+    uint64_t startsLow = mask.low & ~(mask.low << 1);
+    uint64_t startsHigh = mask.high & ~((mask.high << 1) | (mask.low >> 63));
+    uint64_t endsLow = mask.low & ~((mask.low >> 1) | (mask.high << 63));
+    uint64_t endsHigh = mask.high & ~(mask.high >> 1);
+    while ((startsLow | startsHigh) != 0) {
+      const int first = takeLowestBit(startsLow, startsHigh);
+      const int last = takeLowestBit(endsLow, endsHigh);
       marked.runs[count] = {static_cast<uint8_t>(first), static_cast<uint8_t>(last)};
       parent[count] = static_cast<uint16_t>(count);
       ++count;
-      first = last + 1;
     }
     if (r == 0) continue;
     // Overlapping runs of this row and the row above, found in one sweep.
@@ -404,16 +435,17 @@ int closeOutline(const RowBounds& rows, CoverageBox& box, Outline& outline) {
 // Fills the outline: positive cells stay marked, balanced cells become marked. Guard
 // cells beside the outline stop row scans.
 void fillOutline(CoarseGrid& grid, const CoverageBox& box, const Outline& outline) {
+  const int guardLeft = outline.origin + outline.minLeft - 2;
+  const int guardRight = outline.origin + outline.maxRight + 2;
+  const bool guardsFit = CoarseGrid::contains(box.top, guardLeft) && CoarseGrid::contains(box.top, guardRight);
   for (int r = 0; r <= box.height; ++r) {
-    const int row = box.top + r;
-    fillRow(&grid.at(row, outline.origin), outline.first[r], outline.last[r]);
-    const int guards[4][2] = {{outline.minLeft - 2, kGuardMarked},
-                              {outline.minLeft - 1, kGuardStop},
-                              {outline.maxRight + 1, kGuardStop},
-                              {outline.maxRight + 2, kGuardMarked}};
-    for (const auto& [column, value] : guards)
-      if (CoarseGrid::contains(row, outline.origin + column))
-        grid.at(row, outline.origin + column) = static_cast<uint16_t>(value);
+    uint16_t* row = &grid.at(box.top + r, outline.origin);
+    fillRow(row, outline.first[r], outline.last[r]);
+    if (!guardsFit) continue;
+    row[outline.minLeft - 2] = kGuardMarked;
+    row[outline.minLeft - 1] = kGuardStop;
+    row[outline.maxRight + 1] = kGuardStop;
+    row[outline.maxRight + 2] = kGuardMarked;
   }
 }
 

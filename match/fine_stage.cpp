@@ -66,15 +66,15 @@ struct FineWork {
   std::array<OverlapRecordA, kMaxViewMinutiae + 1> recordsA;  // plus the end record
   std::array<int16_t, kMaxViewMinutiae> positionOfA;          // in recordsA, -1 when not listed
   std::array<uint8_t, kMaxViewMinutiae> withinBExtent;
-  std::array<uint8_t, kMaxViewMinutiae> markOfA;
   std::array<RegionPoint, kMaxViewMinutiae> pointsB;
   std::array<RegionPoint, kMaxViewMinutiae> pointsA;
   RegionOutline outlineB;
   std::array<RidgeEntry, kMaxViewMinutiae + 1> ridgeB;
   std::array<RidgeEntry, kMaxViewMinutiae + 1> ridgeA;
+  // Only partnerless minutiae are probed, so only they are listed.
   std::array<RidgeProbe, kMaxViewMinutiae> probesA;
   std::array<RidgeProbe, kMaxViewMinutiae> probesB;
-  std::array<std::pair<int32_t, int32_t>, kMaxViewMinutiae> orderB;  // (y, index)
+  std::array<int64_t, kMaxViewMinutiae> orderB;  // y << 8 | index
 };
 
 FineWork& fineWork() {
@@ -88,26 +88,28 @@ struct OverlapSelection {
   OverlapRect rect;
 };
 
+// Also leaves B's region points (in overlap-list order) in work.pointsB.
 OverlapSelection selectOverlap(FineWork& work, const MatchMinutia* minB, int countB, const MatchMinutia* minA,
                                int countA, const SideExtent& extentA, int margin) {
   OverlapSelection selection;
-  // B in row order (index order within a row).
-  for (int i = 0; i < countB; ++i) work.orderB[i] = {minB[i].y, i};
+  // B in row order, index order within a row: one 64-bit key per minutia sorts as (y, index).
+  for (int i = 0; i < countB; ++i) work.orderB[i] = static_cast<int64_t>(minB[i].y) * 256 + i;
   std::sort(work.orderB.begin(), work.orderB.begin() + countB);
 
+  const int boxLeft = extentA.minX - margin;
+  const int boxRight = extentA.maxX + margin;
+  const int boxTop = extentA.firstY - margin;
+  const int boxBottom = extentA.lastY + margin;
   Extent inside;
   bool anyInside = false;
   int minXAll = std::numeric_limits<int32_t>::max();
   int maxXAll = std::numeric_limits<int32_t>::min();
   for (int k = 0; k < countB; ++k) {
-    const MatchMinutia& m = minB[work.orderB[k].second];
-    OverlapRecordB& record = work.recordsB[k];
-    record = {m.y, m.x, m.angle(), m.curvature, 0, kUnclaimedMark};
-    record.inside = (m.x >= extentA.minX - margin && m.x <= extentA.maxX + margin &&
-                     m.y >= extentA.firstY - margin && m.y <= extentA.lastY + margin)
-                        ? 1
-                        : 0;
-    if (record.inside) {
+    const MatchMinutia& m = minB[work.orderB[k] & 0xFF];
+    const bool isInside = m.x >= boxLeft && m.x <= boxRight && m.y >= boxTop && m.y <= boxBottom;
+    work.recordsB[k] = {m.y, m.x, m.angle(), m.curvature, static_cast<uint8_t>(isInside ? 1 : 0), kUnclaimedMark};
+    work.pointsB[k] = {m.y, m.x};
+    if (isInside) {
       if (!anyInside) {
         inside.firstY = m.y;
         inside.minX = inside.maxX = m.x;
@@ -228,9 +230,10 @@ void countUnmatched(SingularOutcome& out, int type) {
     out.unmatchedOther += 2;
 }
 
+// regionA() yields A's point list; outlineB is B's prepared region.
+template <typename RegionOfA>
 SingularOutcome compareSingularPoints(const MatchSingularPoint* pointsB, int countB, const MatchSingularPoint* pointsA,
-                                      int countA, std::span<const RegionPoint> regionA,
-                                      std::span<const RegionPoint> regionB) {
+                                      int countA, const RegionOfA& regionA, const RegionOutline& outlineB) {
   SingularOutcome out;
   std::array<bool, kMaxSingularPoints> matchedA{};
   std::array<bool, kMaxSingularPoints> matchedB{};
@@ -271,13 +274,13 @@ SingularOutcome compareSingularPoints(const MatchSingularPoint* pointsB, int cou
         ++out.matchedThree;
       }
     } else {
-      out.insideUnmatched += regionContains(b.y, b.x, regionA);
+      out.insideUnmatched += regionContains(b.y, b.x, regionA());
       countUnmatched(out, b.type);
     }
   }
   for (int t = 0; t < countA; ++t) {
     if (matchedA[t]) continue;
-    out.insideUnmatched += regionContains(pointsA[t].y, pointsA[t].x, regionB);
+    out.insideUnmatched += outlineB.contains(pointsA[t].y, pointsA[t].x);
     countUnmatched(out, pointsA[t].type);
   }
 
@@ -326,69 +329,73 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
   if (selection.countA >= 2 && rect.left < rect.right && rect.top < rect.bottom) {
     pairStrengths(work, countB, margin);
 
-    for (int k = 0; k < countB; ++k) work.pointsB[k] = {work.recordsB[k].y, work.recordsB[k].x};
-    for (int i = 0; i < countA; ++i) work.pointsA[i] = {minA[i].y, minA[i].x};
     const std::span<const RegionPoint> regionB(work.pointsB.data(), countB);
-    const std::span<const RegionPoint> regionA(work.pointsA.data(), countA);
     work.outlineB.assign(regionB);
+    // A's points are needed only for B's partnerless minutiae and singular points.
+    bool regionAReady = false;
+    const auto regionA = [&] {
+      if (!regionAReady) {
+        for (int i = 0; i < countA; ++i) work.pointsA[i] = {minA[i].y, minA[i].x};
+        regionAReady = true;
+      }
+      return std::span<const RegionPoint>(work.pointsA.data(), countA);
+    };
 
-    // Unpartnered A minutiae inside B's region.
+    // Entries of the ridge lists lie around the overlap.
+    const int nearTop = rect.top - kRidgeWidening;
+    const int nearBottom = rect.bottom + kRidgeWidening;
+    const int nearLeft = rect.left - kRidgeWidening;
+    const int nearRight = rect.right + kRidgeWidening;
+    const auto nearOverlap = [&](int y, int x) { return y >= nearTop && y <= nearBottom && x >= nearLeft && x <= nearRight; };
+
+    // Unpartnered A minutiae inside B's region; they are probed for ridge consistency.
     int unmatched = 0;
+    int ridgeCountA = 0;
+    int probeCountA = 0;
     for (int i = 0; i < countA; ++i) {
+      const MatchMinutia& m = minA[i];
       const int position = work.positionOfA[i];
-      uint8_t mark = position >= 0 ? work.recordsA[position].mark : (work.withinBExtent[i] ? 0 : 1);
+      const uint8_t mark = position >= 0 ? work.recordsA[position].mark : (work.withinBExtent[i] ? 0 : 1);
       if (position >= 0 && mark != 0) work.recordsB[work.recordsA[position].partner].mark = mark;
       if (mark == 0) {
-        const int w = work.outlineB.contains(minA[i].y, minA[i].x);
+        const int w = work.outlineB.contains(m.y, m.x);
         unmatched += w;
         if (position >= 0) work.recordsA[position].partner = static_cast<uint8_t>(w);
+        work.probesA[probeCountA++] = {m.y, m.x, m.angle(), m.curvature, 0};
       }
-      work.markOfA[i] = mark;
+      if (nearOverlap(m.y, m.x)) work.ridgeA[ridgeCountA++] = {ridgeKey(m.y, m.x), m.angle(), m.weight};
     }
+    work.ridgeA[ridgeCountA++] = {kRidgeListEndKey, 0, 0};
+
     // Unpartnered inside B minutiae inside A's region; the inside flag becomes the region weight.
+    int ridgeCountB = 0;
+    int probeCountB = 0;
     for (int k = 0; k < countB; ++k) {
       OverlapRecordB& b = work.recordsB[k];
-      if (b.inside != 1) continue;
-      b.inside = 0;
-      if (b.mark == 0) {
-        const int w = regionContains(b.y, b.x, regionA);
-        unmatched += w;
-        b.inside = static_cast<uint8_t>(w);
+      if (b.inside == 1) {
+        b.inside = 0;
+        if (b.mark == 0) {
+          const int w = regionContains(b.y, b.x, regionA());
+          unmatched += w;
+          b.inside = static_cast<uint8_t>(w);
+        }
       }
-    }
-
-    // Ridge-direction consistency of the partnerless minutiae around the overlap.
-    const auto nearOverlap = [&](int y, int x) {
-      return y >= rect.top - kRidgeWidening && y <= rect.bottom + kRidgeWidening && x >= rect.left - kRidgeWidening &&
-             x <= rect.right + kRidgeWidening;
-    };
-    int ridgeCountB = 0;
-    for (int k = 0; k < countB; ++k) {
-      const OverlapRecordB& b = work.recordsB[k];
+      if (b.mark == 0) work.probesB[probeCountB++] = {b.y, b.x, b.angle, b.curvature, 0};
       if (nearOverlap(b.y, b.x)) work.ridgeB[ridgeCountB++] = {ridgeKey(b.y, b.x), b.angle, 0};
     }
     work.ridgeB[ridgeCountB++] = {kRidgeListEndKey, 0, 0};
-    int ridgeCountA = 0;
-    for (int i = 0; i < countA; ++i)
-      if (nearOverlap(minA[i].y, minA[i].x))
-        work.ridgeA[ridgeCountA++] = {ridgeKey(minA[i].y, minA[i].x), minA[i].angle(), minA[i].weight};
-    work.ridgeA[ridgeCountA++] = {kRidgeListEndKey, 0, 0};
-    for (int i = 0; i < countA; ++i)
-      work.probesA[i] = {minA[i].y, minA[i].x, minA[i].angle(), minA[i].curvature, work.markOfA[i]};
-    for (int k = 0; k < countB; ++k) {
-      const OverlapRecordB& b = work.recordsB[k];
-      work.probesB[k] = {b.y, b.x, b.angle, b.curvature, b.mark};
-    }
+
+    // Ridge-direction consistency of the partnerless minutiae around the overlap.
     const int ridge =
         ridgeConsistency(std::span<const RidgeEntry>(work.ridgeB.data(), ridgeCountB),
-                         std::span<const RidgeProbe>(work.probesA.data(), countA)) +
+                         std::span<const RidgeProbe>(work.probesA.data(), probeCountA)) +
         ridgeConsistency(std::span<const RidgeEntry>(work.ridgeA.data(), ridgeCountA),
-                         std::span<const RidgeProbe>(work.probesB.data(), countB));
+                         std::span<const RidgeProbe>(work.probesB.data(), probeCountB));
 
     const int singularCountB = std::clamp(candidate.singularCount, 0, kMaxSingularPoints);
     const int singularCountA = std::clamp(ctx.viewA.singularCount, 0, kMaxSingularPoints);
     const SingularOutcome singular = compareSingularPoints(candidate.singularPoints.data(), singularCountB,
-                                                           ctx.viewA.singularPoints, singularCountA, regionA, regionB);
+                                                           ctx.viewA.singularPoints, singularCountA, regionA, work.outlineB);
     const int pairedThree = std::min(singular.matchedThree, 2);
     const int spreadCount = std::max(0, pairedThree + singular.unmatchedThree - 2) +
                             std::max(0, pairedThree + singular.unmatchedOther - 2);

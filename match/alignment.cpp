@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <memory>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "match/alignment_tables.h"
 #include "match/angles.h"
 #include "match/pair_tables.h"
@@ -26,11 +30,52 @@ constexpr int kMaxEndAngleGap = 16;
 constexpr int kMaxEndDistance2 = 225;  // 15 pixels
 constexpr int kNoPartner = 255;
 
-// Histograms and assignment chains, reused by every candidate on this thread. The
-// histograms are kept all zero between uses.
+// What the alignment needs of each record of one match list, in columns so that the
+// rotation and end-angle tests run sixteen records at a time. None of it depends on
+// the candidate rotation, so it is built once per list and shared by all candidates.
+inline constexpr int kIndexCapacity = (kMaxPairRecords + 15) / 16 * 16;
+struct MatchIndex {
+  int count = 0;
+  const PairMatch* list = nullptr;
+  uint8_t generation = 0;  // also written to the list's end record while the index is current
+  alignas(16) std::array<uint8_t, kIndexCapacity> rotation{};  // dirA - dirB
+  // Angle of A's end minus the untouched B end's angle; the turned B end differs by the rotation.
+  alignas(16) std::array<uint8_t, kIndexCapacity> endTurnI{};
+  alignas(16) std::array<uint8_t, kIndexCapacity> endTurnJ{};
+  std::array<int16_t, kIndexCapacity> score{};  // record score once computed, -1 before
+};
+
+// One record that scores under a translation close enough to its ends: its score and
+// the offsets of its two ends from A's ends with the turned, not yet moved, copy of B.
+struct ScorableRecords {
+  std::array<uint16_t, kMaxPairRecords> index;
+  std::array<uint8_t, kMaxPairRecords> score;
+  std::array<int32_t, kMaxPairRecords> dyI;
+  std::array<int32_t, kMaxPairRecords> dxI;
+  std::array<int32_t, kMaxPairRecords> dyJ;
+  std::array<int32_t, kMaxPairRecords> dxJ;
+};
+
+// A record index and its alignment score, for the partner assignment.
+struct ScoredRecord {
+  uint16_t index;
+  uint8_t score;
+};
+
+// Histograms, record lists and assignment chains, reused by every candidate on this
+// thread. The histograms are kept all zero between uses.
 struct AlignmentWork {
   TranslationHistogram histX{};
   TranslationHistogram histY{};
+  MatchIndex index;
+  // Records flagged for the current rotation, and those of them whose both end angles
+  // agree with it, in record order.
+  std::array<uint16_t, kIndexCapacity> flagged{};
+  int flaggedCount = 0;
+  std::array<uint16_t, kIndexCapacity> agreeing{};
+  int agreeingCount = 0;
+  ScorableRecords scorable{};
+  std::array<ScoredRecord, kMaxPairRecords> scored{};
   // Associations of A minutiae with B minutiae, one chain per A minutia.
   struct Association {
     uint8_t b;
@@ -40,15 +85,6 @@ struct AlignmentWork {
   std::array<Association, 2 * kMaxPairRecords> associations{};
   std::array<int16_t, kMaxViewMinutiae> chainHead{};
   std::array<int16_t, kMaxViewMinutiae> chainTail{};
-  // Flagged records whose angles allow a score, and that score.
-  struct Scorable {
-    uint16_t index;
-    uint8_t score;
-  };
-  std::array<Scorable, kMaxPairRecords> scorable{};
-  // Records flagged for the current rotation, in record order.
-  std::array<uint16_t, kMaxPairRecords> flagged{};
-  int flaggedCount = 0;
 };
 
 AlignmentWork& alignmentWork() {
@@ -232,22 +268,96 @@ HistogramPeaks peaksWithin(const TranslationHistogram& histogram, VotedRange ran
 
 }  // namespace
 
-TranslationCandidates translationCandidates(MatchContext& ctx, uint8_t rotation, const MatchMinutia* turnedB,
-                                            TurnOffset offset, const SingularPairs& singular,
-                                            TranslationHistogram& histX, TranslationHistogram& histY) {
+namespace {
+
+int recordCount(const MatchContext& ctx) { return std::clamp(ctx.matchCount, 0, kMaxPairRecords); }
+
+void buildMatchIndex(const MatchContext& ctx, MatchIndex& index) {
+  const int count = recordCount(ctx);
+  const MatchMinutia* minutiaeA = ctx.viewA.minutiae;
+  const MatchMinutia* minutiaeB = ctx.viewB.minutiae;
+  for (int k = 0; k < count; ++k) {
+    const PairMatch& m = ctx.matches[k];
+    index.rotation[k] = m.rotation();
+    index.endTurnI[k] = static_cast<uint8_t>(minutiaeA[m.aI].angle() - minutiaeB[m.bForAi].angle());
+    index.endTurnJ[k] = static_cast<uint8_t>(minutiaeA[m.aJ].angle() - minutiaeB[m.bForAj].angle());
+  }
+  std::fill_n(index.score.begin(), count, int16_t{-1});
+  index.count = count;
+  index.list = ctx.matches;
+  index.generation = static_cast<uint8_t>(index.generation % 255 + 1);
+}
+
+// The index of the current match list, built on the first candidate of the list. The
+// list's end record, rewritten whenever a list is built, carries the mark of the index
+// that belongs to it.
+const MatchIndex& currentMatchIndex(MatchContext& ctx, MatchIndex& index) {
+  PairMatch& end = ctx.matches[recordCount(ctx)];
+  if (index.list == ctx.matches && index.count == recordCount(ctx) && end.spare == index.generation) return index;
+  buildMatchIndex(ctx, index);
+  end.spare = index.generation;
+  return index;
+}
+
+// Lists the records whose rotation lies within 9 steps of the candidate's, and those
+// of them whose both turned end angles lie within 16 steps of A's.
+void flagRecords(const MatchIndex& index, uint8_t rotation, AlignmentWork& work) {
+  work.flaggedCount = 0;
+  work.agreeingCount = 0;
+  const auto emit = [&](int base, uint32_t flaggedBits, uint32_t agreeingBits) {
+    for (; flaggedBits != 0; flaggedBits &= flaggedBits - 1)
+      work.flagged[work.flaggedCount++] = static_cast<uint16_t>(base + __builtin_ctz(flaggedBits));
+    for (; agreeingBits != 0; agreeingBits &= agreeingBits - 1)
+      work.agreeing[work.agreeingCount++] = static_cast<uint16_t>(base + __builtin_ctz(agreeingBits));
+  };
+  // A byte b is within r steps of c when (uint8)(b - c + r) <= 2r.
+  const uint8_t rotationLow = static_cast<uint8_t>(rotation - kRotationFlagReach);
+  const uint8_t endLow = static_cast<uint8_t>(rotation - kMaxEndAngleGap);
+#if defined(__SSE2__)
+  const __m128i rotationBias = _mm_set1_epi8(static_cast<char>(rotationLow));
+  const __m128i rotationSpan = _mm_set1_epi8(static_cast<char>(2 * kRotationFlagReach));
+  const __m128i endBias = _mm_set1_epi8(static_cast<char>(endLow));
+  const __m128i endSpan = _mm_set1_epi8(static_cast<char>(2 * kMaxEndAngleGap));
+  const auto within = [](const uint8_t* bytes, __m128i bias, __m128i span) {
+    const __m128i shifted = _mm_sub_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(bytes)), bias);
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(shifted, span), shifted)));
+  };
+  for (int base = 0; base < index.count; base += 16) {
+    uint32_t flaggedBits = within(&index.rotation[base], rotationBias, rotationSpan);
+    if (index.count - base < 16) flaggedBits &= (1u << (index.count - base)) - 1;
+    if (flaggedBits == 0) continue;
+    const uint32_t agreeingBits = flaggedBits & within(&index.endTurnI[base], endBias, endSpan) &
+                                  within(&index.endTurnJ[base], endBias, endSpan);
+    emit(base, flaggedBits, agreeingBits);
+  }
+#else
+  for (int base = 0; base < index.count; base += 16) {
+    uint32_t flaggedBits = 0;
+    uint32_t agreeingBits = 0;
+    for (int k = base; k < std::min(base + 16, index.count); ++k) {
+      const uint32_t bit = 1u << (k - base);
+      if (static_cast<uint8_t>(index.rotation[k] - rotationLow) > 2 * kRotationFlagReach) continue;
+      flaggedBits |= bit;
+      if (static_cast<uint8_t>(index.endTurnI[k] - endLow) <= 2 * kMaxEndAngleGap &&
+          static_cast<uint8_t>(index.endTurnJ[k] - endLow) <= 2 * kMaxEndAngleGap)
+        agreeingBits |= bit;
+    }
+    emit(base, flaggedBits, agreeingBits);
+  }
+#endif
+}
+
+// Votes of the flagged records (and of the singular pairs) for translations of the
+// turned copy, and the translations the histogram peaks give.
+TranslationCandidates voteTranslations(const MatchContext& ctx, std::span<const uint16_t> flagged,
+                                       const MatchMinutia* turnedB, TurnOffset offset, const SingularPairs& singular,
+                                       TranslationHistogram& histX, TranslationHistogram& histY) {
   const MatchMinutia* minutiaeA = ctx.viewA.minutiae;
   const int tolerance = ctx.translationTolerance;
   VotedRange votedX;
   VotedRange votedY;
-  AlignmentWork& work = alignmentWork();
-  work.flaggedCount = 0;
-  for (int k = 0; k < ctx.matchCount; ++k) {
-    PairMatch& m = ctx.matches[k];
-    const int turn = signedByte(m.rotation() - rotation);
-    m.rotationFlag = (turn >= -kRotationFlagReach && turn <= kRotationFlagReach) ? 1 : 0;
-    m.alignScore = 0;  // no score of an earlier rotation carries over
-    if (m.rotationFlag == 0) continue;
-    work.flagged[work.flaggedCount++] = static_cast<uint16_t>(k);
+  for (const uint16_t k : flagged) {
+    const PairMatch& m = ctx.matches[k];
     const MatchMinutia& ai = minutiaeA[m.aI];
     const MatchMinutia& aj = minutiaeA[m.aJ];
     const MatchMinutia& bi = turnedB[m.bForAi];
@@ -297,16 +407,28 @@ TranslationCandidates translationCandidates(MatchContext& ctx, uint8_t rotation,
   return result;
 }
 
-namespace {
+}  // namespace
 
-// The score a flagged record earns once both of its ends lie within reach. Angles do
-// not change with the translation, so everything but the distance test is computed
-// once per rotation; and the end-angle residual e3 does not change with the rotation
-// either, so the score itself is computed once per match list (see collectScorable).
-int endTurn(const MatchContext& ctx, int a, const MatchMinutia* turnedB, int b) {
-  return signedByte(ctx.viewA.minutiae[a].angle() - turnedB[b].angle());
+TranslationCandidates translationCandidates(MatchContext& ctx, uint8_t rotation, const MatchMinutia* turnedB,
+                                            TurnOffset offset, const SingularPairs& singular,
+                                            TranslationHistogram& histX, TranslationHistogram& histY) {
+  // Standalone use: the records may have changed since any earlier call.
+  AlignmentWork& work = alignmentWork();
+  buildMatchIndex(ctx, work.index);
+  flagRecords(work.index, rotation, work);
+  for (int k = 0; k < recordCount(ctx); ++k) {
+    ctx.matches[k].rotationFlag = 0;
+    ctx.matches[k].alignScore = 0;
+  }
+  for (int f = 0; f < work.flaggedCount; ++f) ctx.matches[work.flagged[f]].rotationFlag = 1;
+  return voteTranslations(ctx, {work.flagged.data(), static_cast<size_t>(work.flaggedCount)}, turnedB, offset,
+                          singular, histX, histY);
 }
 
+namespace {
+
+// The score a flagged record earns once both of its ends lie within reach, given the
+// end-angle turns (each within 16 steps).
 int recordScore(const MatchContext& ctx, const PairMatch& m, int turnI, int turnJ) {
   const MinutiaPair& a = ctx.innerPairs[m.innerPairIndex()];
   const MinutiaPair& b = ctx.outerPairs[m.outerPairIndex()];
@@ -337,66 +459,86 @@ int recordScore(const MatchContext& ctx, const PairMatch& m, int turnI, int turn
   return static_cast<int>(std::min<uint32_t>(o1 * 258u / q, 255u));
 }
 
-bool endsClose(const MatchContext& ctx, const PairMatch& m, const MatchMinutia* turnedB) {
-  const MatchMinutia& ai = ctx.viewA.minutiae[m.aI];
-  const MatchMinutia& aj = ctx.viewA.minutiae[m.aJ];
-  const MatchMinutia& bi = turnedB[m.bForAi];
-  const MatchMinutia& bj = turnedB[m.bForAj];
-  const int dxi = ai.x - bi.x;
-  const int dyi = ai.y - bi.y;
-  const int dxj = aj.x - bj.x;
-  const int dyj = aj.y - bj.y;
-  return dxi * dxi + dyi * dyi <= kMaxEndDistance2 && dxj * dxj + dyj * dyj <= kMaxEndDistance2;
-}
+bool withinReach(int dy, int dx) { return dy * dy + dx * dx <= kMaxEndDistance2; }
 
-// Flagged records that can score under some translation, with their scores.
-// The spare byte of each record caches its score plus one (0: not yet known); every
-// record starts with it cleared when the match list is built.
-// Visits the flagged records listed by translationCandidates, in record order.
-int collectScorable(MatchContext& ctx, const MatchMinutia* turnedB, AlignmentWork& work) {
+// The agreeing records that score at all, with their end offsets under the turn. The
+// end-angle residual of a record does not change with the rotation (both turns move
+// by it), so a record's score is computed once per list.
+int collectScorable(const MatchContext& ctx, MatchIndex& index, const MatchMinutia* turnedB, AlignmentWork& work) {
+  const MatchMinutia* minutiaeA = ctx.viewA.minutiae;
+  ScorableRecords& out = work.scorable;
   int count = 0;
-  for (int f = 0; f < work.flaggedCount; ++f) {
-    const int k = work.flagged[f];
-    PairMatch& m = ctx.matches[k];
-    const int turnI = endTurn(ctx, m.aI, turnedB, m.bForAi);
-    const int turnJ = endTurn(ctx, m.aJ, turnedB, m.bForAj);
-    if (absInt(turnI) > kMaxEndAngleGap || absInt(turnJ) > kMaxEndAngleGap) continue;
-    if (m.spare == 0) m.spare = static_cast<uint8_t>(recordScore(ctx, m, turnI, turnJ) + 1);
-    if (m.spare > 1) work.scorable[count++] = {static_cast<uint16_t>(k), static_cast<uint8_t>(m.spare - 1)};
+  for (int f = 0; f < work.agreeingCount; ++f) {
+    const int k = work.agreeing[f];
+    const PairMatch& m = ctx.matches[k];
+    if (index.score[k] < 0)
+      index.score[k] = static_cast<int16_t>(recordScore(ctx, m, signedByte(index.endTurnI[k]),
+                                                        signedByte(index.endTurnJ[k])));
+    if (index.score[k] == 0) continue;
+    const MatchMinutia& ai = minutiaeA[m.aI];
+    const MatchMinutia& aj = minutiaeA[m.aJ];
+    const MatchMinutia& bi = turnedB[m.bForAi];
+    const MatchMinutia& bj = turnedB[m.bForAj];
+    out.index[count] = static_cast<uint16_t>(k);
+    out.score[count] = static_cast<uint8_t>(index.score[k]);
+    out.dyI[count] = ai.y - bi.y;
+    out.dxI[count] = ai.x - bi.x;
+    out.dyJ[count] = aj.y - bj.y;
+    out.dxJ[count] = aj.x - bj.x;
+    ++count;
   }
   return count;
 }
 
-// Scores the collected records under the current placement of the turned copy.
-int placedScore(MatchContext& ctx, const MatchMinutia* turnedB, const AlignmentWork& work, int count) {
+// Sum of the collected records' scores with the turned copy moved by the translation.
+int placedScore(const ScorableRecords& records, int count, TranslationCandidate t) {
   int sum = 0;
   for (int k = 0; k < count; ++k) {
-    PairMatch& m = ctx.matches[work.scorable[k].index];
-    m.alignScore = endsClose(ctx, m, turnedB) ? work.scorable[k].score : 0;
-    sum += m.alignScore;
+    const bool close = withinReach(records.dyI[k] - t.ty, records.dxI[k] - t.tx) &&
+                       withinReach(records.dyJ[k] - t.ty, records.dxJ[k] - t.tx);
+    sum += close ? records.score[k] : 0;
   }
   return sum;
+}
+
+// The collected records that score under the translation, in record order.
+int scoredRecords(const ScorableRecords& records, int count, TranslationCandidate t, AlignmentWork& work) {
+  int scored = 0;
+  for (int k = 0; k < count; ++k)
+    if (withinReach(records.dyI[k] - t.ty, records.dxI[k] - t.tx) &&
+        withinReach(records.dyJ[k] - t.ty, records.dxJ[k] - t.tx))
+      work.scored[scored++] = {records.index[k], records.score[k]};
+  return scored;
 }
 
 }  // namespace
 
 int alignmentScore(MatchContext& ctx, const MatchMinutia* turnedB) {
-  // Standalone use: the copy may not be a plain turn of B, so no cached score holds.
-  for (int k = 0; k < ctx.matchCount; ++k) {
-    ctx.matches[k].alignScore = 0;
-    ctx.matches[k].spare = 0;
+  // Standalone use: the copy may not be a plain turn of B, so the end turns are taken
+  // from the copy itself.
+  const MatchMinutia* minutiaeA = ctx.viewA.minutiae;
+  int sum = 0;
+  for (int k = 0; k < recordCount(ctx); ++k) {
+    PairMatch& m = ctx.matches[k];
+    m.alignScore = 0;
+    if (m.rotationFlag != 1) continue;
+    const int turnI = signedByte(minutiaeA[m.aI].angle() - turnedB[m.bForAi].angle());
+    const int turnJ = signedByte(minutiaeA[m.aJ].angle() - turnedB[m.bForAj].angle());
+    if (absInt(turnI) > kMaxEndAngleGap || absInt(turnJ) > kMaxEndAngleGap) continue;
+    const MatchMinutia& ai = minutiaeA[m.aI];
+    const MatchMinutia& aj = minutiaeA[m.aJ];
+    const MatchMinutia& bi = turnedB[m.bForAi];
+    const MatchMinutia& bj = turnedB[m.bForAj];
+    if (!withinReach(ai.y - bi.y, ai.x - bi.x) || !withinReach(aj.y - bj.y, aj.x - bj.x)) continue;
+    m.alignScore = static_cast<uint8_t>(recordScore(ctx, m, turnI, turnJ));
+    sum += m.alignScore;
   }
-  AlignmentWork& work = alignmentWork();
-  work.flaggedCount = 0;
-  for (int k = 0; k < ctx.matchCount; ++k)
-    if (ctx.matches[k].rotationFlag == 1) work.flagged[work.flaggedCount++] = static_cast<uint16_t>(k);
-  return placedScore(ctx, turnedB, work, collectScorable(ctx, turnedB, work));
+  return sum;
 }
 
 namespace {
 
-// Partner assignment over the records listed (in record order); records with a zero
-// score may be listed and are skipped.
+// Partner assignment over the scored records (in record order, every score above 0).
 AssignmentResult assignFromRecords(const MatchContext& ctx, CandidateAlignment& candidate, AlignmentWork& work,
                                    int listed) {
   const int countA = std::clamp(ctx.countA, 0, kMaxViewMinutiae);
@@ -423,10 +565,9 @@ AssignmentResult assignFromRecords(const MatchContext& ctx, CandidateAlignment& 
     work.chainTail[a] = fresh;
   };
   for (int k = 0; k < listed; ++k) {
-    const PairMatch& m = ctx.matches[work.scorable[k].index];
-    if (m.alignScore == 0) continue;
-    associate(m.aI, m.bForAi, m.alignScore);
-    associate(m.aJ, m.bForAj, m.alignScore);
+    const PairMatch& m = ctx.matches[work.scored[k].index];
+    associate(m.aI, m.bForAi, work.scored[k].score);
+    associate(m.aJ, m.bForAj, work.scored[k].score);
   }
 
   // Each A minutia offers itself to its strongest B minutia; a B minutia keeps the
@@ -454,16 +595,16 @@ AssignmentResult assignFromRecords(const MatchContext& ctx, CandidateAlignment& 
   AssignmentResult result;
   bool firstPartDone = false;
   for (int k = 0; k < listed; ++k) {
-    const PairMatch& m = ctx.matches[work.scorable[k].index];
-    if (m.alignScore == 0) continue;
+    const PairMatch& m = ctx.matches[work.scored[k].index];
+    const uint8_t score = work.scored[k].score;
     if (!firstPartDone && m.outerPairIndex() >= ctx.counts.nB0) {
       result.firstPart = result.total;
       firstPartDone = true;
     }
     if (partner[m.bForAi] != m.aI || partner[m.bForAj] != m.aJ) continue;
-    weight[m.bForAi] = static_cast<uint16_t>(weight[m.bForAi] + m.alignScore);
-    weight[m.bForAj] = static_cast<uint16_t>(weight[m.bForAj] + m.alignScore);
-    result.total += m.alignScore;
+    weight[m.bForAi] = static_cast<uint16_t>(weight[m.bForAi] + score);
+    weight[m.bForAj] = static_cast<uint16_t>(weight[m.bForAj] + score);
+    result.total += score;
   }
   if (!firstPartDone) result.firstPart = result.total;
 
@@ -481,8 +622,8 @@ AssignmentResult assignFromRecords(const MatchContext& ctx, CandidateAlignment& 
 AssignmentResult assignmentScore(const MatchContext& ctx, CandidateAlignment& candidate) {
   AlignmentWork& work = alignmentWork();
   int listed = 0;
-  for (int k = 0; k < ctx.matchCount; ++k)
-    if (ctx.matches[k].alignScore != 0) work.scorable[listed++] = {static_cast<uint16_t>(k), ctx.matches[k].alignScore};
+  for (int k = 0; k < recordCount(ctx); ++k)
+    if (ctx.matches[k].alignScore != 0) work.scored[listed++] = {static_cast<uint16_t>(k), ctx.matches[k].alignScore};
   return assignFromRecords(ctx, candidate, work, listed);
 }
 
@@ -510,41 +651,35 @@ bool alignCandidate(MatchContext& ctx, uint8_t rotation, CandidateAlignment& can
   candidate.singularPairs = pairSingularPoints(ctx, candidate.singularPoints.data(), candidate.singularCount);
 
   AlignmentWork& work = alignmentWork();
-  const TranslationCandidates translations = translationCandidates(
-      ctx, rotation, candidate.minutiae.data(), offset, candidate.singularPairs, work.histX, work.histY);
+  MatchIndex& index = work.index;
+  currentMatchIndex(ctx, index);
+  flagRecords(index, rotation, work);
+  MatchMinutia* turnedB = candidate.minutiae.data();
+  const TranslationCandidates translations =
+      voteTranslations(ctx, {work.flagged.data(), static_cast<size_t>(work.flaggedCount)}, turnedB, offset,
+                       candidate.singularPairs, work.histX, work.histY);
   if (translations.count == 0) return false;
 
   // Try each translation in turn; the first best one wins.
-  MatchMinutia* turnedB = candidate.minutiae.data();
-  int placedY = 0;
-  int placedX = 0;
-  const auto placeAt = [&](const TranslationCandidate& t) {
-    moveMinutiae(turnedB, candidate.count, t.ty - placedY, t.tx - placedX);
-    placedY = t.ty;
-    placedX = t.tx;
-  };
-  // Every record's score byte starts cleared (translationCandidates did so); only the
-  // scorable ones are rewritten.
-  const int scorable = collectScorable(ctx, turnedB, work);
+  const int scorable = collectScorable(ctx, index, turnedB, work);
   int best = -1;
   int bestIndex = 0;
   for (int k = 0; k < translations.count; ++k) {
-    placeAt(translations.candidates[k]);
-    const int score = placedScore(ctx, turnedB, work, scorable);
+    const int score = placedScore(work.scorable, scorable, translations.candidates[k]);
     if (score > best) {
       best = score;
       bestIndex = k;
     }
   }
+  const TranslationCandidate chosen = translations.candidates[bestIndex];
+  moveMinutiae(turnedB, candidate.count, chosen.ty, chosen.tx);
   candidate.bestTranslationScore = best;
-  placeAt(translations.candidates[bestIndex]);
-  candidate.translationY = placedY;
-  candidate.translationX = placedX;
+  candidate.translationY = chosen.ty;
+  candidate.translationX = chosen.tx;
   if (best < kMinTranslationScore) return false;
-  // The record scores must belong to the chosen translation.
-  if (bestIndex != translations.count - 1) placedScore(ctx, turnedB, work, scorable);
 
-  candidate.score = assignFromRecords(ctx, candidate, work, scorable).score;
+  const int scored = scoredRecords(work.scorable, scorable, chosen, work);
+  candidate.score = assignFromRecords(ctx, candidate, work, scored).score;
   return true;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 
@@ -99,13 +100,15 @@ inline constexpr std::array<std::array<uint8_t, 64>, 64> ArctanTable = [] {
 }();
 
 // Byte angle of the vector (dx, dy) in image coordinates: -x is 0, +y is 64, +x is 128,
-// -y is 192. Long vectors are halved until both components fit the table.
+// -y is 192. Long vectors are halved until both components fit the table: as many
+// halvings as the larger component has bits beyond six.
 constexpr uint8_t byteAngleOf(int dx, int dy) {
-  int ax = dx < 0 ? -dx : dx;
-  int ay = dy < 0 ? -dy : dy;
-  while (ax >= 64 || ay >= 64) {
-    ax >>= 1;
-    ay >>= 1;
+  unsigned ax = dx < 0 ? 0u - static_cast<unsigned>(dx) : static_cast<unsigned>(dx);
+  unsigned ay = dy < 0 ? 0u - static_cast<unsigned>(dy) : static_cast<unsigned>(dy);
+  if ((ax | ay) >= 64) {
+    const int halvings = std::bit_width(ax | ay) - 6;
+    ax >>= halvings;
+    ay >>= halvings;
   }
   const int t = ArctanTable[ay][ax];
   int angle;

@@ -149,9 +149,10 @@ struct MatchWorkBuffers {
   std::array<uint32_t, kMaxPairKeys> pairKeysB;         // side B's pair keys (pass 1)
   std::array<PairMatch, kMaxPairRecords + 1> matches;   // PairMatch list plus an end record
   std::array<uint32_t, kRotationBins> rotationVotes;
-  // The inner list's two end-angle bytes per pair (i end low, j end high), packed for
-  // the correspondence scan.
-  alignas(32) std::array<uint16_t, kMaxPairRecords + 8> innerEndAngles;
+  // The inner list's end-angle bytes (i end, j end) in two arrays, for the correspondence
+  // scan; a whole scan block past the last record stays readable.
+  alignas(16) std::array<uint8_t, kMaxPairRecords + 16> innerEndAnglesI;
+  alignas(16) std::array<uint8_t, kMaxPairRecords + 16> innerEndAnglesJ;
   // Free area for the alignment, affine and fine stages (translation histograms,
   // matched-pair list, affine parameters, overlap lists, coverage grids).
   alignas(16) std::array<uint8_t, kFreeAreaBytes> freeArea;

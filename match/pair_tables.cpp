@@ -1,6 +1,8 @@
 #include "match/pair_tables.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstddef>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -41,39 +43,31 @@ constexpr bool endAnglesAgree(uint32_t laneDifference) {
   return (((laneDifference & 0x00FF00FFu) + 0x00E700E7u) & 0x01000100u) == 0;
 }
 
-constexpr int kScanBlock = 8;
-
-// The two end-angle bytes of a relAngles word, packed into 16 bits.
-constexpr uint16_t endAngleBytes(uint32_t relAngles) {
-  return static_cast<uint16_t>((relAngles & 0xFFu) | ((relAngles >> 8) & 0xFF00u));
-}
+constexpr int kScanBlock = 16;
 
 #if defined(__SSE2__)
-// Records of a block of eight whose end angles agree with the probe, as all-ones lanes.
-inline __m128i agreeingLanes(__m128i candidates, __m128i probe) {
-  const __m128i residual = _mm_sub_epi8(candidates, probe);  // per byte, modulo 256
-  return _mm_cmpeq_epi16(_mm_subs_epu8(residual, _mm_set1_epi8(24)), _mm_setzero_si128());
-}
-
-// Bit k set when record k of the block of eight agrees straight or crossed.
-inline uint32_t blockHits(const uint16_t* endAngles, uint16_t straight, uint16_t crossed) {
-  const __m128i candidates = _mm_loadu_si128(reinterpret_cast<const __m128i*>(endAngles));
-  const __m128i hits = _mm_or_si128(agreeingLanes(candidates, _mm_set1_epi16(static_cast<int16_t>(straight))),
-                                    agreeingLanes(candidates, _mm_set1_epi16(static_cast<int16_t>(crossed))));
-  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(hits, hits)) & 0xFF);
+// Bit k set when record k of the block of sixteen agrees straight or crossed: both end
+// residuals (candidate minus probe, modulo 256) of one orientation lie in 0..24.
+inline uint32_t blockHits(const uint8_t* endI, const uint8_t* endJ, uint8_t probeI, uint8_t probeJ) {
+  const __m128i candidatesI = _mm_load_si128(reinterpret_cast<const __m128i*>(endI));
+  const __m128i candidatesJ = _mm_load_si128(reinterpret_cast<const __m128i*>(endJ));
+  const __m128i i = _mm_set1_epi8(static_cast<char>(probeI));
+  const __m128i j = _mm_set1_epi8(static_cast<char>(probeJ));
+  const __m128i straightWorst = _mm_max_epu8(_mm_sub_epi8(candidatesI, i), _mm_sub_epi8(candidatesJ, j));
+  const __m128i crossedWorst = _mm_max_epu8(_mm_sub_epi8(candidatesI, j), _mm_sub_epi8(candidatesJ, i));
+  const __m128i best = _mm_min_epu8(straightWorst, crossedWorst);
+  const __m128i agree = _mm_cmpeq_epi8(_mm_min_epu8(best, _mm_set1_epi8(24)), best);
+  return static_cast<uint32_t>(_mm_movemask_epi8(agree));
 }
 #else
-// Both bytes of the difference of two packed end-angle pairs lie in 0..24.
-constexpr bool packedEndAnglesAgree(uint16_t candidate, uint16_t probe) {
-  const int low = (candidate - probe) & 0xFF;
-  const int high = ((candidate >> 8) - (probe >> 8)) & 0xFF;
-  return low <= 24 && high <= 24;
-}
-
-inline uint32_t blockHits(const uint16_t* endAngles, uint16_t straight, uint16_t crossed) {
+inline uint32_t blockHits(const uint8_t* endI, const uint8_t* endJ, uint8_t probeI, uint8_t probeJ) {
+  const auto residual = [](int candidate, int probe) { return (candidate - probe) & 0xFF; };
   uint32_t hits = 0;
-  for (int k = 0; k < kScanBlock; ++k)
-    if (packedEndAnglesAgree(endAngles[k], straight) || packedEndAnglesAgree(endAngles[k], crossed)) hits |= 1u << k;
+  for (int k = 0; k < kScanBlock; ++k) {
+    const bool straight = residual(endI[k], probeI) <= 24 && residual(endJ[k], probeJ) <= 24;
+    const bool crossed = residual(endI[k], probeJ) <= 24 && residual(endJ[k], probeI) <= 24;
+    if (straight || crossed) hits |= 1u << k;
+  }
   return hits;
 }
 #endif
@@ -114,17 +108,23 @@ void sortPairKeys(uint32_t* keys, int count) {
   if (from != keys) std::memcpy(keys, from, sizeof(uint32_t) * static_cast<size_t>(count));
 }
 
-PairMatch makeMatch(uint8_t bForAi, uint8_t bForAj, uint8_t dirB, uint8_t weightI, uint8_t weightJ,
-                    const MinutiaPair& inner, uint32_t pairRef) {
+// The fields of a correspondence that depend only on the outer pair and its orientation.
+PairMatch matchTemplate(uint8_t bForAi, uint8_t bForAj, uint8_t dirB) {
   PairMatch m{};
   m.bForAi = bForAi;
   m.bForAj = bForAj;
-  m.weightI = weightI;
   m.dirB = dirB;
-  m.aI = inner.i;
-  m.aJ = inner.j;
-  m.aRelAngleJ = inner.relAngleJ;
-  m.dirA = inner.dir;
+  return m;
+}
+
+// Completes a correspondence: the weights, the inner pair's i, j, relAngleJ and dir
+// (which sit in that order in both records) and the pair reference.
+inline PairMatch completeMatch(PairMatch m, uint8_t weightI, uint8_t weightJ, const MinutiaPair& inner,
+                               uint32_t pairRef) {
+  static_assert(offsetof(MinutiaPair, dir) - offsetof(MinutiaPair, i) == 3);
+  static_assert(offsetof(PairMatch, dirA) - offsetof(PairMatch, aI) == 3);
+  m.weightI = weightI;
+  std::memcpy(&m.aI, &inner.i, 4);
   m.weightJ = weightJ;
   m.pairRef = pairRef;
   return m;
@@ -291,10 +291,11 @@ int matchPairs(MatchContext& ctx, int pass) {
     const uint32_t limit = std::min(ctx.outerLimit, outer[ctx.outerCount - 1].d2);
     int innerStart = 0;
     int innerEnd = 0;
-    uint16_t* innerAngles = ctx.buffers->innerEndAngles.data();
-    // Everything up to the inner list's end mark can fall inside a window.
-    for (int k = 0; k < kMaxPairRecords && inner[k].d2 != kPairListEnd; ++k)
-      innerAngles[k] = endAngleBytes(inner[k].relAngles);
+    // End angles of the inner records, copied as the window first reaches them. Bytes past
+    // the window's end are never copied there; hits on them are masked off.
+    uint8_t* endI = ctx.buffers->innerEndAnglesI.data();
+    uint8_t* endJ = ctx.buffers->innerEndAnglesJ.data();
+    int copied = 0;
 
     for (int q = 0; outer[q].d2 <= limit; ++q) {
       MinutiaPair& pair = outer[q];
@@ -321,6 +322,10 @@ int matchPairs(MatchContext& ctx, int pass) {
       innerEnd = std::max(innerEnd, innerStart);
       while (inner[innerEnd].d2 <= upper && inner[innerEnd].d2 != kPairListEnd) ++innerEnd;
       while (innerEnd > innerStart && inner[innerEnd - 1].d2 > upper) --innerEnd;
+      for (copied = std::max(copied, innerStart); copied < innerEnd; ++copied) {
+        endI[copied] = static_cast<uint8_t>(inner[copied].relAngles);
+        endJ[copied] = static_cast<uint8_t>(inner[copied].relAngles >> 16);
+      }
 
       const uint32_t pairRefBase = static_cast<uint32_t>(q) << 20;
       const uint8_t turnedDir = static_cast<uint8_t>(pair.dir + 128);
@@ -332,26 +337,29 @@ int matchPairs(MatchContext& ctx, int pass) {
           const uint8_t wI = laneWeight(straightDiff & 0xFF);
           const uint8_t wJ = laneWeight((straightDiff >> 16) & 0xFF);
           if (matchCount < kMaxPairRecords)
-            matches[matchCount++] = makeMatch(pair.i, pair.j, pair.dir, wI, wJ, candidate, pairRefBase + 16u * r);
+            matches[matchCount++] = completeMatch(matchTemplate(pair.i, pair.j, pair.dir), wI, wJ, candidate, pairRefBase + 16u * r);
           if (castsVotes) votes[static_cast<uint8_t>(candidate.dir - pair.dir)] += wI + wJ - 14u;
         }
         if (endAnglesAgree(crossedDiff)) {
           const uint8_t wI = laneWeight(crossedDiff & 0xFF);
           const uint8_t wJ = laneWeight((crossedDiff >> 16) & 0xFF);
           if (matchCount < kMaxPairRecords)
-            matches[matchCount++] = makeMatch(pair.j, pair.i, turnedDir, wI, wJ, candidate, pairRefBase + 16u * r);
+            matches[matchCount++] = completeMatch(matchTemplate(pair.j, pair.i, turnedDir), wI, wJ, candidate, pairRefBase + 16u * r);
           if (castsVotes) votes[static_cast<uint8_t>(candidate.dir - turnedDir)] += wI + wJ - 14u;
         }
       };
-      // Most candidates fail both tests: check eight at a time and look closer only at hits.
-      const uint16_t straightBytes = endAngleBytes(straight);
-      const uint16_t crossedBytes = endAngleBytes(crossed);
-      // The last block may reach past the window (the packed copy has room for it);
-      // hits there are masked off.
-      for (int r = innerStart; r < innerEnd; r += kScanBlock) {
-        uint32_t hits = blockHits(innerAngles + r, straightBytes, crossedBytes);
+      // Most candidates fail both tests: check sixteen at a time and look closer only at hits.
+      const auto probeI = static_cast<uint8_t>(relI);
+      const auto probeJ = static_cast<uint8_t>(relJ);
+      // Blocks start on multiples of sixteen so that the loads are aligned; records
+      // outside the window are masked off.
+      const int blockStart = innerStart & ~(kScanBlock - 1);
+      uint32_t windowMask = ~0u << (innerStart - blockStart);
+      for (int r = blockStart; r < innerEnd; r += kScanBlock) {
+        uint32_t hits = blockHits(endI + r, endJ + r, probeI, probeJ) & windowMask;
+        windowMask = ~0u;
         if (innerEnd - r < kScanBlock) hits &= (1u << (innerEnd - r)) - 1;
-        for (; hits != 0; hits &= hits - 1) accept(r + __builtin_ctz(hits));
+        for (; hits != 0; hits &= hits - 1) accept(r + std::countr_zero(hits));
       }
     }
   }

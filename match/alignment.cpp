@@ -187,6 +187,40 @@ HistogramPeaks histogramPeaks(const TranslationHistogram& histogram) {
 
 namespace {
 
+// The first position of the largest of values[from..to] (-1 when the stretch is empty).
+int firstMaximum(const uint32_t* values, int from, int to, uint32_t& largest) {
+  if (from > to) return -1;
+  uint32_t top = 0;
+  int k = from;
+#if defined(__SSE2__)
+  // Unsigned order through signed compares: flip the top bit of both sides.
+  const __m128i flip = _mm_set1_epi32(static_cast<int>(0x80000000u));
+  __m128i best = flip;
+  for (; k + 3 <= to; k += 4) {
+    const __m128i v = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values + k)), flip);
+    const __m128i greater = _mm_cmpgt_epi32(v, best);
+    best = _mm_or_si128(_mm_and_si128(greater, v), _mm_andnot_si128(greater, best));
+  }
+  alignas(16) std::array<uint32_t, 4> lanes;
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes.data()), _mm_xor_si128(best, flip));
+  for (const uint32_t lane : lanes) top = std::max(top, lane);
+#endif
+  for (; k <= to; ++k) top = std::max(top, values[k]);
+  largest = top;
+
+  int at = from;
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi32(static_cast<int>(top));
+  for (; at + 3 <= to; at += 4) {
+    const __m128i equal = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values + at)), wanted);
+    const int hits = _mm_movemask_ps(_mm_castsi128_ps(equal));
+    if (hits != 0) return at + __builtin_ctz(static_cast<unsigned>(hits));
+  }
+#endif
+  while (values[at] != top) ++at;
+  return at;
+}
+
 // Peaks of a histogram whose non-zero bins all lie in the range.
 HistogramPeaks peaksWithin(const TranslationHistogram& histogram, VotedRange range) {
   HistogramPeaks result;
@@ -211,22 +245,16 @@ HistogramPeaks peaksWithin(const TranslationHistogram& histogram, VotedRange ran
     return sum;
   };
 
-  // Only first..last of the smoothed values are written or read.
+  // Only first..last of the smoothed values are written or read. Each is its own
+  // 11-bin sum, so that the loop runs several bins at a time.
   std::array<uint32_t, kTranslationBins> smoothed;
-  uint32_t total = 0;
-  uint32_t top = 0;
-  int topAt = first;
-  uint32_t sum = 0;  // running 11-bin sum
-  for (int j = first - kSmoothingReach - 1; j < first + kSmoothingReach; ++j) sum += bins[j];
   for (int k = first; k <= last; ++k) {
-    sum += bins[k + kSmoothingReach] - bins[k - kSmoothingReach - 1];
+    uint32_t sum = 0;
+    for (int j = -kSmoothingReach; j <= kSmoothingReach; ++j) sum += bins[k + j];
     smoothed[k] = sum;
-    total += bins[k];
-    if (sum > top) {
-      top = sum;
-      topAt = k;
-    }
   }
+  uint32_t top = 0;
+  const int topAt = firstMaximum(smoothed.data(), first, last, top);
 
   // The centroid reads up to ten bins beyond the trimmed range, where the smoothed values are 0.
   std::fill(smoothed.begin() + std::max(0, first - kPeakReach), smoothed.begin() + first, 0u);
@@ -237,21 +265,20 @@ HistogramPeaks peaksWithin(const TranslationHistogram& histogram, VotedRange ran
   if (peakMass <= kMinPeakMass) return result;
   result.peaks[0] = {peak, peakMass};
   result.count = 1;
-  if (peakMass <= kSinglePeakMass || 2 * peakMass >= total) return result;
+  if (peakMass <= kSinglePeakMass) return result;
+  uint32_t total = 0;
+  for (int k = first; k <= last; ++k) total += bins[k];
+  if (2 * peakMass >= total) return result;
 
   // Second peak: the first maximum away from the first one, a local maximum that
-  // reaches two thirds of the top.
-  uint32_t second = 0;
-  int secondAt = -1;
-  const auto scan = [&](int from, int to) {
-    for (int k = std::max(from, first); k <= std::min(to, last); ++k)
-      if (secondAt < 0 || smoothed[k] > second) {
-        second = smoothed[k];
-        secondAt = k;
-      }
-  };
-  scan(first + 1, peak - kSecondPeakGap);
-  scan(peak + kSecondPeakGap, last - 2);
+  // reaches two thirds of the top. The two stretches lie in bin order.
+  uint32_t below = 0;
+  uint32_t above = 0;
+  const int belowAt = firstMaximum(smoothed.data(), first + 1, std::min(peak - kSecondPeakGap, last), below);
+  const int aboveAt = firstMaximum(smoothed.data(), std::max(peak + kSecondPeakGap, first), last - 2, above);
+  const bool takeBelow = belowAt >= 0 && (aboveAt < 0 || below >= above);
+  const int secondAt = takeBelow ? belowAt : aboveAt;
+  const uint32_t second = takeBelow ? below : above;
   if (secondAt < 0) return result;
   const auto smoothedAt = [&](int k) -> uint32_t { return (k >= first && k <= last) ? smoothed[k] : 0u; };
   if (second < smoothedAt(secondAt - 1) || second < smoothedAt(secondAt + 1)) return result;

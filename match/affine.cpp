@@ -168,7 +168,11 @@ void preparePass2(MatchContext& ctx) {
   // B's first l pairs as records in length order: sort what pass 1 left unsorted
   // (only the shortest are needed) and expand what it left unexpanded.
   const int sorted = std::clamp(ctx.pairKeysSortedB, 0, keyCount);
-  if (sorted < l) std::partial_sort(keys + sorted, keys + l, keys + keyCount);
+  // Keys are unique, so selecting the shortest and sorting them gives the same front.
+  if (sorted < l) {
+    std::nth_element(keys + sorted, keys + l, keys + keyCount);
+    std::sort(keys + sorted, keys + l);
+  }
   const int expanded = std::clamp(ctx.pairCountB, 0, l);
   expandPairs(keys, expanded, l, pairsB);
 

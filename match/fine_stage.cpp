@@ -386,11 +386,15 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
     work.ridgeB[ridgeCountB++] = {kRidgeListEndKey, 0, 0};
 
     // Ridge-direction consistency of the partnerless minutiae around the overlap.
+    // It only scales the penalty for unpartnered minutiae, and the penalty only counts
+    // for image qualities above 80: otherwise it is not needed.
+    const bool ridgeCounts = unmatched != 0 && qualitySum > 80;
     const int ridge =
-        ridgeConsistency(std::span<const RidgeEntry>(work.ridgeB.data(), ridgeCountB),
-                         std::span<const RidgeProbe>(work.probesA.data(), probeCountA)) +
-        ridgeConsistency(std::span<const RidgeEntry>(work.ridgeA.data(), ridgeCountA),
-                         std::span<const RidgeProbe>(work.probesB.data(), probeCountB));
+        !ridgeCounts ? 0
+                     : ridgeConsistency(std::span<const RidgeEntry>(work.ridgeB.data(), ridgeCountB),
+                                        std::span<const RidgeProbe>(work.probesA.data(), probeCountA)) +
+                           ridgeConsistency(std::span<const RidgeEntry>(work.ridgeA.data(), ridgeCountA),
+                                            std::span<const RidgeProbe>(work.probesB.data(), probeCountB));
 
     const int singularCountB = std::clamp(candidate.singularCount, 0, kMaxSingularPoints);
     const int singularCountA = std::clamp(ctx.viewA.singularCount, 0, kMaxSingularPoints);

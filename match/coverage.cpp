@@ -147,47 +147,71 @@ struct RowBalance {
   int last = -1;
 };
 
-#if defined(__SSE2__)
-// balance -= against over the lanes in `keep`; counts the lanes below 0x7FFF into
-// `negatives` and returns one bit per lane at 0x8000 or above.
-int balanceGroup(uint16_t* balance, const uint16_t* against, __m128i keep, __m128i& negatives) {
-  const __m128i old = loadCells(balance);
-  const __m128i diff = _mm_and_si128(keep, _mm_sub_epi16(old, loadCells(against)));
-  storeCells(balance, _mm_or_si128(diff, _mm_andnot_si128(keep, old)));
-  negatives = _mm_sub_epi16(negatives, _mm_and_si128(keep, belowBalanced(diff)));
-  // Saturating packs keep the sign: a lane at 0x8000 or above becomes a negative byte.
-  return _mm_movemask_epi8(_mm_packs_epi16(diff, _mm_setzero_si128()));
+// Adds eight bits at column c (a multiple of 8 below 128).
+void placeBits(RowMask& mask, int c, uint64_t bits) {
+  if (c < 64)
+    mask.low |= bits << c;
+  else
+    mask.high |= bits << (c - 64);
 }
-#endif
 
-// balance[0..last] -= against[0..last]; counts and bounds the result.
-RowBalance balanceRow(uint16_t* balance, const uint16_t* against, int last) {
-  RowBalance result;
+// PairedBalance -= UnpairedCoverage over the window. Returns the number of cells below
+// 0x7FFF and bounds the cells at 0x8000 or above in every row (columns counted from the
+// window's left edge; kMissing for a row without any).
+int balanceWindow(CoarseGrid& paired, const CoarseGrid& unpaired, const CoverageBox& window, RowBounds& rows) {
+  const int last = window.width;
+  int negative = 0;
 #if defined(__SSE2__)
+  const int wholeGroups = (last + 1) & ~(kGroup - 1);
+  const __m128i tailKeep = firstLanes(last + 1 - wholeGroups);
+  // Per-lane counts stay far below 2^15: at most one per group of every row.
   __m128i negatives = _mm_setzero_si128();
-  const __m128i all = _mm_set1_epi16(-1);
-  const auto bound = [&](int c, int marked) {
-    if (marked == 0) return;
-    if (result.first < 0) result.first = c + std::countr_zero(static_cast<unsigned>(marked));
-    result.last = c + std::bit_width(static_cast<unsigned>(marked)) - 1;
-  };
-  int c = 0;
-  for (; c + kGroup <= last + 1; c += kGroup) bound(c, balanceGroup(balance + c, against + c, all, negatives));
-  if (c <= last) bound(c, balanceGroup(balance + c, against + c, firstLanes(last - c + 1), negatives));
+#endif
+  for (int r = 0; r <= window.height; ++r) {
+    uint16_t* balance = &paired.at(window.top + r, window.left);
+    const uint16_t* against = &unpaired.at(window.top + r, window.left);
+    RowMask marked;
+#if defined(__SSE2__)
+    // Saturating packs keep the sign: a cell at 0x8000 or above becomes a negative byte.
+    const auto markedBits = [](__m128i cells) {
+      return static_cast<uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(cells, _mm_setzero_si128())));
+    };
+    int c = 0;
+    for (; c < wholeGroups; c += kGroup) {
+      const __m128i diff = _mm_sub_epi16(loadCells(balance + c), loadCells(against + c));
+      storeCells(balance + c, diff);
+      negatives = _mm_sub_epi16(negatives, belowBalanced(diff));
+      placeBits(marked, c, markedBits(diff));
+    }
+    if (c <= last) {
+      const __m128i old = loadCells(balance + c);
+      const __m128i diff = _mm_and_si128(tailKeep, _mm_sub_epi16(old, loadCells(against + c)));
+      storeCells(balance + c, _mm_or_si128(diff, _mm_andnot_si128(tailKeep, old)));
+      negatives = _mm_sub_epi16(negatives, _mm_and_si128(tailKeep, belowBalanced(diff)));
+      placeBits(marked, c, markedBits(diff));
+    }
+#else
+    for (int c = 0; c <= last; ++c) {
+      balance[c] = static_cast<uint16_t>(balance[c] - against[c]);
+      negative += balance[c] < kBalanced ? 1 : 0;
+      if (balance[c] >= 0x8000) placeBits(marked, c & ~(kGroup - 1), uint64_t{1} << (c % kGroup));
+    }
+#endif
+    if ((marked.low | marked.high) == 0) {
+      rows.first[r] = rows.last[r] = kMissing;
+      continue;
+    }
+    rows.first[r] = static_cast<uint8_t>(marked.low != 0 ? std::countr_zero(marked.low)
+                                                         : 64 + std::countr_zero(marked.high));
+    rows.last[r] = static_cast<uint8_t>(marked.high != 0 ? 127 - std::countl_zero(marked.high)
+                                                         : 63 - std::countl_zero(marked.low));
+  }
+#if defined(__SSE2__)
   const __m128i pairs = _mm_madd_epi16(negatives, _mm_set1_epi16(1));
   const __m128i quads = _mm_add_epi32(pairs, _mm_shuffle_epi32(pairs, 0x4E));
-  result.negative = _mm_cvtsi128_si32(_mm_add_epi32(quads, _mm_shuffle_epi32(quads, 0xB1)));
-#else
-  for (int c = 0; c <= last; ++c) {
-    balance[c] = static_cast<uint16_t>(balance[c] - against[c]);
-    result.negative += balance[c] < kBalanced ? 1 : 0;
-    if (balance[c] >= 0x8000) {
-      if (result.first < 0) result.first = c;
-      result.last = c;
-    }
-  }
+  negative = _mm_cvtsi128_si32(_mm_add_epi32(quads, _mm_shuffle_epi32(quads, 0xB1)));
 #endif
-  return result;
+  return negative;
 }
 
 // First and last cell of row[0..last] at 0x8000 or above.
@@ -256,10 +280,7 @@ RowMask markedColumns(const uint16_t* row, int last) {
     uint64_t bits = 0;
     for (int k = 0; k < kGroup; ++k) bits |= uint64_t{(row[c + k] >> 8) == kMarkedByte} << k;
 #endif
-    if (c < 64)
-      mask.low |= bits << c;
-    else
-      mask.high |= bits << (c - 64);
+    placeBits(mask, c, bits);
   }
   // Drop the cells past the end that the last group read.
   const int n = last + 1;
@@ -595,15 +616,10 @@ CoverageResult coverageAnalysis(const CoverageInput& input) {
 
   // Balance of pairs against unpaired minutiae; count the cells where the latter win
   // and bound the marked cells of every row for the envelope.
-  RowBounds rows;
-  for (int r = r0; r <= r1; ++r) {
-    const RowBalance row = balanceRow(&paired.at(r, c0), &unpaired.at(r, c0), c1 - c0);
-    result.v += row.negative;
-    rows.first[r - r0] = row.first < 0 ? kMissing : static_cast<uint8_t>(row.first);
-    rows.last[r - r0] = row.first < 0 ? kMissing : static_cast<uint8_t>(row.last);
-  }
-
   CoverageBox box{r0, c0, c1 - c0, r1 - r0};
+  RowBounds rows;
+  result.v = balanceWindow(paired, unpaired, box, rows);
+
   Outline outline;
   const int seed = closeOutline(rows, box, outline);
   if (seed < 0) return result;

@@ -350,6 +350,7 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
 
     // Unpartnered A minutiae inside B's region; they are probed for ridge consistency.
     int unmatched = 0;
+    std::size_t rowCursor = 0;  // A is in row order: each query starts where the last one ended
     int ridgeCountA = 0;
     int probeCountA = 0;
     for (int i = 0; i < countA; ++i) {
@@ -358,7 +359,7 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
       const uint8_t mark = position >= 0 ? work.recordsA[position].mark : (work.withinBExtent[i] ? 0 : 1);
       if (position >= 0 && mark != 0) work.recordsB[work.recordsA[position].partner].mark = mark;
       if (mark == 0) {
-        const int w = work.outlineB.contains(m.y, m.x);
+        const int w = work.outlineB.contains(m.y, m.x, rowCursor);
         unmatched += w;
         if (position >= 0) work.recordsA[position].partner = static_cast<uint8_t>(w);
         work.probesA[probeCountA++] = {m.y, m.x, m.angle(), m.curvature, 0};

@@ -9,10 +9,7 @@
 namespace fx60::match {
 namespace {
 
-// Region test dispatch by (below code + above code): bit 0 runs the test for "all
-// of the points above lie right", bit 1 "all above lie left", bit 2 "all below lie
-// right", bit 3 "all below lie left".
-constexpr std::array<uint8_t, 16> kRegionTests = {1, 0, 9, 0, 0, 0, 0, 0, 128, 4, 8, 0, 2, 6, 0, 0};
+using detail::kRegionTests;
 
 constexpr int kRidgeReach = 35;
 constexpr int kRidgeReach2 = kRidgeReach * kRidgeReach;
@@ -123,12 +120,14 @@ int regionContains(int qy, int qx, std::span<const RegionPoint> points) {
 
 void RegionOutline::assign(std::span<const RegionPoint> points) {
   points_ = points;
+  ordered_ = true;
   const std::size_t count = points.size();
   if (count == 0 || count > kCapacity) return;
   prefixMinX_[0] = prefixMaxX_[0] = points[0].x;
   newLeftmostCount_ = newRightmostCount_ = newLeftmostFromEndCount_ = 0;
   for (std::size_t k = 1; k < count; ++k) {
     const int32_t x = points[k].x;
+    if (points[k].y < points[k - 1].y) ordered_ = false;
     if (x < prefixMinX_[k - 1]) newLeftmost_[newLeftmostCount_++] = static_cast<uint8_t>(k);
     if (x > prefixMaxX_[k - 1]) newRightmost_[newRightmostCount_++] = static_cast<uint8_t>(k);
     prefixMinX_[k] = std::min(prefixMinX_[k - 1], x);
@@ -145,24 +144,17 @@ void RegionOutline::assign(std::span<const RegionPoint> points) {
 
 int RegionOutline::contains(int qy, int qx) const {
   const std::span<const RegionPoint> points = points_;
-  const std::size_t count = points.size();
-  if (count > kCapacity) return regionContains(qy, qx, points);
-  const auto offsetOf = [&](const RegionPoint& p) { return Offset{int64_t{p.x} - qx, int64_t{p.y} - qy}; };
+  if (points.size() > kCapacity) return regionContains(qy, qx, points);
   const std::size_t split = static_cast<std::size_t>(
       std::partition_point(points.begin(), points.end(), [qy](const RegionPoint& p) { return p.y <= qy; }) -
       points.begin());
-  if (split == 0) return 0;
+  return containsAt(split, qy, qx);
+}
 
-  // Every point above lies left exactly when the rightmost does, none when the leftmost does not.
-  const int aboveCode = prefixMaxX_[split - 1] < qx ? 12 : (prefixMinX_[split - 1] < qx ? 8 : 0);
-  int belowCode = 3;
-  if (split < count) {
-    belowCode = suffixMaxX_[split] < qx ? 2 : (suffixMinX_[split] >= qx ? 1 : 0);
-    if (belowCode == 0 && aboveCode == 8) return 1;
-  }
-
-  const int tests = kRegionTests[belowCode + aboveCode];
-  if (tests == 0) return 0;
+int RegionOutline::edgeTests(std::size_t split, int qy, int qx, int tests) const {
+  const std::span<const RegionPoint> points = points_;
+  const std::size_t count = points.size();
+  const auto offsetOf = [&](const RegionPoint& p) { return Offset{int64_t{p.x} - qx, int64_t{p.y} - qy}; };
   const std::size_t lastIndex = count - 1;
 
   if (tests & 1) {

@@ -19,6 +19,13 @@ struct RegionPoint {
 // 1 when (qy, qx) lies inside the region outlined by the points (ordered by y), else 0.
 int regionContains(int qy, int qx, std::span<const RegionPoint> points);
 
+namespace detail {
+// Region test dispatch by (below code + above code): bit 0 runs the test for "all
+// of the points above lie right", bit 1 "all above lie left", bit 2 "all below lie
+// right", bit 3 "all below lie left".
+inline constexpr std::array<uint8_t, 16> kRegionTests = {1, 0, 9, 0, 0, 0, 0, 0, 128, 4, 8, 0, 2, 6, 0, 0};
+}  // namespace detail
+
 // A point list prepared for many region tests against it. contains() answers exactly
 // as regionContains does; the x extremes of every prefix and suffix and the chains of
 // points that set a new extreme are tabled once, so that a test no longer walks the
@@ -30,9 +37,36 @@ class RegionOutline {
   // The points must stay in place while the outline is used.
   void assign(std::span<const RegionPoint> points);
   int contains(int qy, int qx) const;
+  // The same answer; a query finds its row in the list by walking from where the
+  // previous query's row was (cursor, 0 at first), which is short for queries in row order.
+  int contains(int qy, int qx, std::size_t& cursor) const {
+    const std::size_t count = points_.size();
+    if (count > kCapacity || !ordered_) return contains(qy, qx);
+    std::size_t split = cursor < count ? cursor : count;
+    while (split < count && points_[split].y <= qy) ++split;
+    while (split > 0 && points_[split - 1].y > qy) --split;
+    cursor = split;
+    return containsAt(split, qy, qx);
+  }
 
  private:
+  // The answer for a query whose row lies after the first `split` points.
+  int containsAt(std::size_t split, int qy, int qx) const {
+    if (split == 0) return 0;
+    // Every point above lies left exactly when the rightmost does, none when the leftmost does not.
+    const int aboveCode = prefixMaxX_[split - 1] < qx ? 12 : (prefixMinX_[split - 1] < qx ? 8 : 0);
+    int belowCode = 3;
+    if (split < points_.size()) {
+      belowCode = suffixMaxX_[split] < qx ? 2 : (suffixMinX_[split] >= qx ? 1 : 0);
+      if (belowCode == 0 && aboveCode == 8) return 1;
+    }
+    const int tests = detail::kRegionTests[belowCode + aboveCode];
+    return tests == 0 ? 0 : edgeTests(split, qy, qx, tests);
+  }
+  int edgeTests(std::size_t split, int qy, int qx, int tests) const;
+
   std::span<const RegionPoint> points_;
+  bool ordered_ = true;  // rows ascend
   std::array<int32_t, kCapacity> prefixMinX_{};  // over points 0..k
   std::array<int32_t, kCapacity> prefixMaxX_{};
   std::array<int32_t, kCapacity> suffixMinX_{};  // over points k..end

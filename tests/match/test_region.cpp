@@ -48,11 +48,18 @@ TEST(RegionOutline, AgreesWithTheDirectTest) {
     for (RegionPoint& p : points) p = {static_cast<int32_t>(random() % spread), static_cast<int32_t>(random() % spread)};
     std::stable_sort(points.begin(), points.end(), [](const RegionPoint& a, const RegionPoint& b) { return a.y < b.y; });
     outline.assign(points);
-    for (int query = 0; query < 60; ++query) {
-      const int qy = static_cast<int>(random() % (spread + 20)) - 10;
-      const int qx = static_cast<int>(random() % (spread + 20)) - 10;
+    // Queries in row order and in random order (the cursor then walks back as well).
+    std::vector<std::pair<int, int>> queries(60);
+    for (auto& [qy, qx] : queries) {
+      qy = static_cast<int>(random() % (spread + 20)) - 10;
+      qx = static_cast<int>(random() % (spread + 20)) - 10;
+    }
+    if (trial % 3 != 0) std::sort(queries.begin(), queries.end());
+    std::size_t cursor = 0;
+    for (const auto& [qy, qx] : queries) {
       const int expected = regionContains(qy, qx, points);
       ASSERT_EQ(outline.contains(qy, qx), expected) << "trial " << trial << " query " << qy << "," << qx;
+      ASSERT_EQ(outline.contains(qy, qx, cursor), expected) << "trial " << trial << " query " << qy << "," << qx;
       inside += expected;
     }
     for (const RegionPoint& p : points) ASSERT_EQ(outline.contains(p.y, p.x), regionContains(p.y, p.x, points));
@@ -64,6 +71,16 @@ TEST(RegionOutline, AgreesWithTheDirectTest) {
   outline.assign(many);
   EXPECT_EQ(outline.contains(100, 50), regionContains(100, 50, many));
   EXPECT_EQ(outline.contains(100, 50), 1);
+  std::size_t cursor = 0;
+  EXPECT_EQ(outline.contains(100, 50, cursor), 1);
+  // A list out of row order is answered as the direct test answers it.
+  const std::vector<RegionPoint> unordered = {{200, 100}, {100, 100}, {100, 200}, {200, 200}, {150, 10}};
+  outline.assign(unordered);
+  for (int qy = 90; qy <= 210; qy += 10)
+    for (int qx = 0; qx <= 210; qx += 15) {
+      cursor = 0;
+      ASSERT_EQ(outline.contains(qy, qx, cursor), regionContains(qy, qx, unordered));
+    }
 }
 
 // A probe of curvature 0 beside one neighbour: with d2 = 0 the tolerance l is 7.

@@ -45,6 +45,9 @@ struct MatchIndex {
   std::array<int16_t, kIndexCapacity> score{};  // record score once computed, -1 before
 };
 
+// A flagged record's index, with this bit set when both its end angles agree.
+inline constexpr uint16_t kEndsAgree = 0x8000;
+
 // One record that scores under a translation close enough to its ends: its score and
 // the offsets of its two ends from A's ends with the turned, not yet moved, copy of B.
 struct ScorableRecords {
@@ -68,12 +71,9 @@ struct AlignmentWork {
   TranslationHistogram histX{};
   TranslationHistogram histY{};
   MatchIndex index;
-  // Records flagged for the current rotation, and those of them whose both end angles
-  // agree with it, in record order.
+  // Records flagged for the current rotation, in record order (with kEndsAgree).
   std::array<uint16_t, kIndexCapacity> flagged{};
   int flaggedCount = 0;
-  std::array<uint16_t, kIndexCapacity> agreeing{};
-  int agreeingCount = 0;
   ScorableRecords scorable{};
   std::array<ScoredRecord, kMaxPairRecords> scored{};
   // Associations of A minutiae with B minutiae, one chain per A minutia.
@@ -98,11 +98,13 @@ int histogramBin(int displacement, int offset) {
   return (displacement - (offset - kHistogramMidBin)) & (kTranslationBins - 1);
 }
 
-uint32_t voteWeight(uint8_t angleWeight) {
-  const int index = std::clamp(static_cast<int>(angleWeight) - kVoteWeightFirst, 0,
-                               static_cast<int>(VoteWeight.size()) - 1);
-  return VoteWeight[index];
-}
+// Translation vote U of one pair end by its angle agreement weight, for every byte.
+constexpr std::array<uint8_t, 256> VoteByAngleWeight = [] {
+  std::array<uint8_t, 256> table{};
+  for (int w = 0; w < 256; ++w)
+    table[w] = VoteWeight[std::clamp(w - kVoteWeightFirst, 0, static_cast<int>(VoteWeight.size()) - 1)];
+  return table;
+}();
 
 // Bins [low, high] of a histogram that may hold votes.
 struct VotedRange {
@@ -187,38 +189,93 @@ HistogramPeaks histogramPeaks(const TranslationHistogram& histogram) {
 
 namespace {
 
+#if defined(__SSE2__)
+__m128i loadFour(const uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+// Lane-wise unsigned maximum through signed compares: flip the top bit of both sides.
+const __m128i kTopBit = _mm_set1_epi32(static_cast<int>(0x80000000u));
+__m128i flippedMax(__m128i flippedBest, __m128i values) {
+  const __m128i flipped = _mm_xor_si128(values, kTopBit);
+  const __m128i greater = _mm_cmpgt_epi32(flipped, flippedBest);
+  return _mm_or_si128(_mm_and_si128(greater, flipped), _mm_andnot_si128(greater, flippedBest));
+}
+uint32_t largestLane(__m128i flippedBest) {
+  alignas(16) std::array<uint32_t, 4> lanes;
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes.data()), _mm_xor_si128(flippedBest, kTopBit));
+  return std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
+}
+#endif
+
+// prefix[k] = bins[first] + ... + bins[k] for k in first..last (modulo 2^32). May write
+// up to three entries past last.
+void runningSums(const uint32_t* bins, int first, int last, uint32_t* prefix) {
+  int k = first;
+  uint32_t carried = 0;
+#if defined(__SSE2__)
+  __m128i carry = _mm_setzero_si128();
+  for (; k <= last; k += 4) {
+    __m128i sums = loadFour(bins + k);
+    sums = _mm_add_epi32(sums, _mm_slli_si128(sums, 4));
+    sums = _mm_add_epi32(sums, _mm_slli_si128(sums, 8));
+    sums = _mm_add_epi32(sums, carry);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(prefix + k), sums);
+    carry = _mm_shuffle_epi32(sums, 0xFF);
+  }
+  (void)carried;
+#else
+  for (; k <= last; ++k) prefix[k] = carried += bins[k];
+#endif
+}
+
+// smoothed[k] = prefix[k + 5] - prefix[k - 6] (the 11-bin sum) for k in first..last;
+// returns the largest.
+uint32_t windowSums(const uint32_t* prefix, int first, int last, uint32_t* smoothed) {
+  uint32_t top = 0;
+  int k = first;
+#if defined(__SSE2__)
+  __m128i best = kTopBit;
+  for (; k + 3 <= last; k += 4) {
+    const __m128i sums =
+        _mm_sub_epi32(loadFour(prefix + k + kSmoothingReach), loadFour(prefix + k - kSmoothingReach - 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(smoothed + k), sums);
+    best = flippedMax(best, sums);
+  }
+  top = largestLane(best);
+#endif
+  for (; k <= last; ++k) {
+    smoothed[k] = prefix[k + kSmoothingReach] - prefix[k - kSmoothingReach - 1];
+    top = std::max(top, smoothed[k]);
+  }
+  return top;
+}
+
+// The first position of value in values[from..to], which holds it.
+int firstIndexOf(const uint32_t* values, int from, int to, uint32_t value) {
+  int at = from;
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi32(static_cast<int>(value));
+  for (; at + 3 <= to; at += 4) {
+    const int hits = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(loadFour(values + at), wanted)));
+    if (hits != 0) return at + __builtin_ctz(static_cast<unsigned>(hits));
+  }
+#endif
+  while (values[at] != value) ++at;
+  return at;
+}
+
 // The first position of the largest of values[from..to] (-1 when the stretch is empty).
 int firstMaximum(const uint32_t* values, int from, int to, uint32_t& largest) {
   if (from > to) return -1;
   uint32_t top = 0;
   int k = from;
 #if defined(__SSE2__)
-  // Unsigned order through signed compares: flip the top bit of both sides.
-  const __m128i flip = _mm_set1_epi32(static_cast<int>(0x80000000u));
-  __m128i best = flip;
-  for (; k + 3 <= to; k += 4) {
-    const __m128i v = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values + k)), flip);
-    const __m128i greater = _mm_cmpgt_epi32(v, best);
-    best = _mm_or_si128(_mm_and_si128(greater, v), _mm_andnot_si128(greater, best));
-  }
-  alignas(16) std::array<uint32_t, 4> lanes;
-  _mm_store_si128(reinterpret_cast<__m128i*>(lanes.data()), _mm_xor_si128(best, flip));
-  for (const uint32_t lane : lanes) top = std::max(top, lane);
+  __m128i best = kTopBit;
+  for (; k + 3 <= to; k += 4) best = flippedMax(best, loadFour(values + k));
+  top = largestLane(best);
 #endif
   for (; k <= to; ++k) top = std::max(top, values[k]);
   largest = top;
-
-  int at = from;
-#if defined(__SSE2__)
-  const __m128i wanted = _mm_set1_epi32(static_cast<int>(top));
-  for (; at + 3 <= to; at += 4) {
-    const __m128i equal = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values + at)), wanted);
-    const int hits = _mm_movemask_ps(_mm_castsi128_ps(equal));
-    if (hits != 0) return at + __builtin_ctz(static_cast<unsigned>(hits));
-  }
-#endif
-  while (values[at] != top) ++at;
-  return at;
+  return firstIndexOf(values, from, to, top);
 }
 
 // Peaks of a histogram whose non-zero bins all lie in the range.
@@ -231,30 +288,21 @@ HistogramPeaks peaksWithin(const TranslationHistogram& histogram, VotedRange ran
   int last = searchLast;
   while (histogram[last] == 0) --last;
 
-  // Bins outside the trimmed range read as 0, raw and smoothed alike: a padded copy
-  // of the trimmed range serves every read of raw bins.
+  // Bins outside the trimmed range read as 0, raw and smoothed alike. Every sum of raw
+  // bins is a difference of running sums, which are 0 below the range and the total above.
   constexpr int kPad = 24;
-  std::array<uint32_t, kTranslationBins + 2 * kPad> padded;
-  std::fill(padded.begin() + first, padded.begin() + first + kPad, 0u);
-  std::copy(histogram.begin() + first, histogram.begin() + last + 1, padded.begin() + first + kPad);
-  std::fill(padded.begin() + last + 1 + kPad, padded.begin() + last + 1 + 2 * kPad, 0u);
-  const uint32_t* const bins = padded.data() + kPad;  // bins[k] for k in first - kPad .. last + kPad
-  const auto mass = [&](int centre) {
-    uint32_t sum = 0;
-    for (int k = centre - kPeakReach; k <= centre + kPeakReach; ++k) sum += bins[k];
-    return sum;
-  };
+  std::array<uint32_t, kTranslationBins + 2 * kPad> prefixStore;
+  uint32_t* const prefix = prefixStore.data() + kPad;  // prefix[k] for k in first - kPad .. last + kPad
+  std::fill(prefix + first - kPad, prefix + first, 0u);
+  runningSums(histogram.data(), first, last, prefix);
+  const uint32_t total = prefix[last];
+  std::fill(prefix + last + 1, prefix + last + 1 + kPad, total);
+  const auto mass = [&](int centre) { return prefix[centre + kPeakReach] - prefix[centre - kPeakReach - 1]; };
 
-  // Only first..last of the smoothed values are written or read. Each is its own
-  // 11-bin sum, so that the loop runs several bins at a time.
+  // Only first..last of the smoothed values are written or read.
   std::array<uint32_t, kTranslationBins> smoothed;
-  for (int k = first; k <= last; ++k) {
-    uint32_t sum = 0;
-    for (int j = -kSmoothingReach; j <= kSmoothingReach; ++j) sum += bins[k + j];
-    smoothed[k] = sum;
-  }
-  uint32_t top = 0;
-  const int topAt = firstMaximum(smoothed.data(), first, last, top);
+  const uint32_t top = windowSums(prefix, first, last, smoothed.data());
+  const int topAt = firstIndexOf(smoothed.data(), first, last, top);
 
   // The centroid reads up to ten bins beyond the trimmed range, where the smoothed values are 0.
   std::fill(smoothed.begin() + std::max(0, first - kPeakReach), smoothed.begin() + first, 0u);
@@ -265,10 +313,7 @@ HistogramPeaks peaksWithin(const TranslationHistogram& histogram, VotedRange ran
   if (peakMass <= kMinPeakMass) return result;
   result.peaks[0] = {peak, peakMass};
   result.count = 1;
-  if (peakMass <= kSinglePeakMass) return result;
-  uint32_t total = 0;
-  for (int k = first; k <= last; ++k) total += bins[k];
-  if (2 * peakMass >= total) return result;
+  if (peakMass <= kSinglePeakMass || 2 * peakMass >= total) return result;
 
   // Second peak: the first maximum away from the first one, a local maximum that
   // reaches two thirds of the top. The two stretches lie in bin order.
@@ -330,12 +375,12 @@ const MatchIndex& currentMatchIndex(MatchContext& ctx, MatchIndex& index) {
 // of them whose both turned end angles lie within 16 steps of A's.
 void flagRecords(const MatchIndex& index, uint8_t rotation, AlignmentWork& work) {
   work.flaggedCount = 0;
-  work.agreeingCount = 0;
   const auto emit = [&](int base, uint32_t flaggedBits, uint32_t agreeingBits) {
-    for (; flaggedBits != 0; flaggedBits &= flaggedBits - 1)
-      work.flagged[work.flaggedCount++] = static_cast<uint16_t>(base + __builtin_ctz(flaggedBits));
-    for (; agreeingBits != 0; agreeingBits &= agreeingBits - 1)
-      work.agreeing[work.agreeingCount++] = static_cast<uint16_t>(base + __builtin_ctz(agreeingBits));
+    for (; flaggedBits != 0; flaggedBits &= flaggedBits - 1) {
+      const int bit = __builtin_ctz(flaggedBits);
+      work.flagged[work.flaggedCount++] =
+          static_cast<uint16_t>((base + bit) | (((agreeingBits >> bit) & 1u) != 0 ? kEndsAgree : 0));
+    }
   };
   // A byte b is within r steps of c when (uint8)(b - c + r) <= 2r.
   const uint8_t rotationLow = static_cast<uint8_t>(rotation - kRotationFlagReach);
@@ -374,83 +419,7 @@ void flagRecords(const MatchIndex& index, uint8_t rotation, AlignmentWork& work)
 #endif
 }
 
-// Votes of the flagged records (and of the singular pairs) for translations of the
-// turned copy, and the translations the histogram peaks give.
-TranslationCandidates voteTranslations(const MatchContext& ctx, std::span<const uint16_t> flagged,
-                                       const MatchMinutia* turnedB, TurnOffset offset, const SingularPairs& singular,
-                                       TranslationHistogram& histX, TranslationHistogram& histY) {
-  const MatchMinutia* minutiaeA = ctx.viewA.minutiae;
-  const int tolerance = ctx.translationTolerance;
-  VotedRange votedX;
-  VotedRange votedY;
-  for (const uint16_t k : flagged) {
-    const PairMatch& m = ctx.matches[k];
-    const MatchMinutia& ai = minutiaeA[m.aI];
-    const MatchMinutia& aj = minutiaeA[m.aJ];
-    const MatchMinutia& bi = turnedB[m.bForAi];
-    const MatchMinutia& bj = turnedB[m.bForAj];
-    const int dxi = ai.x - bi.x;
-    const int dxj = aj.x - bj.x;
-    const int dyi = ai.y - bi.y;
-    const int dyj = aj.y - bj.y;
-    if (absInt(dxi - dxj) > tolerance || absInt(dyi - dyj) > tolerance) continue;
-    const uint32_t vote = voteWeight(m.weightI) + voteWeight(m.weightJ);
-    const int binX = histogramBin((dxi + dxj) / 2, offset.x);
-    const int binY = histogramBin((dyi + dyj) / 2, offset.y);
-    histX[binX] += vote;
-    histY[binY] += vote;
-    votedX.add(binX);
-    votedY.add(binY);
-  }
-  for (const SingularPairs::Pair& pair : singular.slots) {
-    if (!pair.used) continue;
-    const int dx = pair.a.x - pair.b.x;
-    const int dy = pair.a.y - pair.b.y;
-    for (int k = -kPeakReach; k <= kPeakReach; ++k) {
-      const int binX = histogramBin(dx + k, offset.x);
-      const int binY = histogramBin(dy + k, offset.y);
-      histX[binX] += kSingularVote;
-      histY[binY] += kSingularVote;
-      votedX.add(binX);
-      votedY.add(binY);
-    }
-  }
-
-  HistogramPeaks peaksX = peaksWithin(histX, votedX);
-  HistogramPeaks peaksY = peaksWithin(histY, votedY);
-  // Leave the histograms all zero for the next candidate.
-  if (votedX.high >= 0) std::fill(histX.begin() + votedX.low, histX.begin() + votedX.high + 1, 0u);
-  if (votedY.high >= 0) std::fill(histY.begin() + votedY.low, histY.begin() + votedY.high + 1, 0u);
-
-  TranslationCandidates result;
-  if (peaksX.count == 0 || peaksY.count == 0) return result;
-  // With two peaks the second-found one is tried first.
-  if (peaksX.count == 2) std::swap(peaksX.peaks[0], peaksX.peaks[1]);
-  if (peaksY.count == 2) std::swap(peaksY.peaks[0], peaksY.peaks[1]);
-  for (int i = 0; i < peaksY.count; ++i)
-    for (int j = 0; j < peaksX.count; ++j)
-      result.candidates[result.count++] = {offset.y - kHistogramMidBin + peaksY.peaks[i].position,
-                                           offset.x - kHistogramMidBin + peaksX.peaks[j].position};
-  return result;
-}
-
 }  // namespace
-
-TranslationCandidates translationCandidates(MatchContext& ctx, uint8_t rotation, const MatchMinutia* turnedB,
-                                            TurnOffset offset, const SingularPairs& singular,
-                                            TranslationHistogram& histX, TranslationHistogram& histY) {
-  // Standalone use: the records may have changed since any earlier call.
-  AlignmentWork& work = alignmentWork();
-  buildMatchIndex(ctx, work.index);
-  flagRecords(work.index, rotation, work);
-  for (int k = 0; k < recordCount(ctx); ++k) {
-    ctx.matches[k].rotationFlag = 0;
-    ctx.matches[k].alignScore = 0;
-  }
-  for (int f = 0; f < work.flaggedCount; ++f) ctx.matches[work.flagged[f]].rotationFlag = 1;
-  return voteTranslations(ctx, {work.flagged.data(), static_cast<size_t>(work.flaggedCount)}, turnedB, offset,
-                          singular, histX, histY);
-}
 
 namespace {
 
@@ -488,33 +457,110 @@ int recordScore(const MatchContext& ctx, const PairMatch& m, int turnI, int turn
 
 bool withinReach(int dy, int dx) { return dy * dy + dx * dx <= kMaxEndDistance2; }
 
-// The agreeing records that score at all, with their end offsets under the turn. The
-// end-angle residual of a record does not change with the rotation (both turns move
-// by it), so a record's score is computed once per list.
-int collectScorable(const MatchContext& ctx, MatchIndex& index, const MatchMinutia* turnedB, AlignmentWork& work) {
+// A record's score, computed on first use and kept with the index. The end-angle
+// residual of a record does not change with the rotation (both turns move by it).
+int scoreOf(const MatchContext& ctx, MatchIndex& index, int k) {
+  if (index.score[k] < 0)
+    index.score[k] = static_cast<int16_t>(
+        recordScore(ctx, ctx.matches[k], signedByte(index.endTurnI[k]), signedByte(index.endTurnJ[k])));
+  return index.score[k];
+}
+
+// Translation histograms and the bins that may hold votes.
+struct TranslationVotes {
+  TranslationHistogram& x;
+  TranslationHistogram& y;
+  VotedRange rangeX{};
+  VotedRange rangeY{};
+  void add(int binY, int binX, uint32_t vote) {
+    y[binY] += vote;
+    x[binX] += vote;
+    rangeY.add(binY);
+    rangeX.add(binX);
+  }
+};
+
+// Votes of the flagged records for translations of the turned copy. On the way, the
+// records whose end angles agree and that score are collected with their end offsets
+// (when scorable is given): both read the same ends. Returns the number collected.
+int castRecordVotes(const MatchContext& ctx, MatchIndex& index, std::span<const uint16_t> flagged,
+                    const MatchMinutia* turnedB, TurnOffset offset, TranslationVotes& votes,
+                    ScorableRecords* scorable) {
   const MatchMinutia* minutiaeA = ctx.viewA.minutiae;
-  ScorableRecords& out = work.scorable;
-  int count = 0;
-  for (int f = 0; f < work.agreeingCount; ++f) {
-    const int k = work.agreeing[f];
+  // |a| <= t exactly when (unsigned)(a + t) <= 2t.
+  const uint32_t tolerance = static_cast<uint32_t>(std::max(ctx.translationTolerance, 0));
+  const int baseY = offset.y - kHistogramMidBin;
+  const int baseX = offset.x - kHistogramMidBin;
+  uint32_t* const histY = votes.y.data();
+  uint32_t* const histX = votes.x.data();
+  VotedRange rangeY = votes.rangeY;
+  VotedRange rangeX = votes.rangeX;
+  int collected = 0;
+  for (const uint16_t entry : flagged) {
+    const int k = entry & ~kEndsAgree;
     const PairMatch& m = ctx.matches[k];
-    if (index.score[k] < 0)
-      index.score[k] = static_cast<int16_t>(recordScore(ctx, m, signedByte(index.endTurnI[k]),
-                                                        signedByte(index.endTurnJ[k])));
-    if (index.score[k] == 0) continue;
     const MatchMinutia& ai = minutiaeA[m.aI];
     const MatchMinutia& aj = minutiaeA[m.aJ];
     const MatchMinutia& bi = turnedB[m.bForAi];
     const MatchMinutia& bj = turnedB[m.bForAj];
-    out.index[count] = static_cast<uint16_t>(k);
-    out.score[count] = static_cast<uint8_t>(index.score[k]);
-    out.dyI[count] = ai.y - bi.y;
-    out.dxI[count] = ai.x - bi.x;
-    out.dyJ[count] = aj.y - bj.y;
-    out.dxJ[count] = aj.x - bj.x;
-    ++count;
+    const int dyi = ai.y - bi.y;
+    const int dxi = ai.x - bi.x;
+    const int dyj = aj.y - bj.y;
+    const int dxj = aj.x - bj.x;
+    if (static_cast<uint32_t>(dxi - dxj) + tolerance <= 2 * tolerance &&
+        static_cast<uint32_t>(dyi - dyj) + tolerance <= 2 * tolerance) {
+      const uint32_t vote = VoteByAngleWeight[m.weightI] + VoteByAngleWeight[m.weightJ];
+      const int binY = ((dyi + dyj) / 2 - baseY) & (kTranslationBins - 1);
+      const int binX = ((dxi + dxj) / 2 - baseX) & (kTranslationBins - 1);
+      histY[binY] += vote;
+      histX[binX] += vote;
+      rangeY.add(binY);
+      rangeX.add(binX);
+    }
+    if (scorable == nullptr || (entry & kEndsAgree) == 0) continue;
+    const int score = scoreOf(ctx, index, k);
+    if (score == 0) continue;
+    scorable->index[collected] = static_cast<uint16_t>(k);
+    scorable->score[collected] = static_cast<uint8_t>(score);
+    scorable->dyI[collected] = dyi;
+    scorable->dxI[collected] = dxi;
+    scorable->dyJ[collected] = dyj;
+    scorable->dxJ[collected] = dxj;
+    ++collected;
   }
-  return count;
+  votes.rangeY = rangeY;
+  votes.rangeX = rangeX;
+  return collected;
+}
+
+// Each singular pair votes over the 21 bins around its displacement.
+void castSingularVotes(const SingularPairs& singular, TurnOffset offset, TranslationVotes& votes) {
+  for (const SingularPairs::Pair& pair : singular.slots) {
+    if (!pair.used) continue;
+    const int dx = pair.a.x - pair.b.x;
+    const int dy = pair.a.y - pair.b.y;
+    for (int k = -kPeakReach; k <= kPeakReach; ++k)
+      votes.add(histogramBin(dy + k, offset.y), histogramBin(dx + k, offset.x), kSingularVote);
+  }
+}
+
+// The translations the histogram peaks give; leaves the histograms all zero.
+TranslationCandidates translationsFromVotes(TranslationVotes& votes, TurnOffset offset) {
+  HistogramPeaks peaksX = peaksWithin(votes.x, votes.rangeX);
+  HistogramPeaks peaksY = peaksWithin(votes.y, votes.rangeY);
+  if (votes.rangeX.high >= 0) std::fill(votes.x.begin() + votes.rangeX.low, votes.x.begin() + votes.rangeX.high + 1, 0u);
+  if (votes.rangeY.high >= 0) std::fill(votes.y.begin() + votes.rangeY.low, votes.y.begin() + votes.rangeY.high + 1, 0u);
+
+  TranslationCandidates result;
+  if (peaksX.count == 0 || peaksY.count == 0) return result;
+  // With two peaks the second-found one is tried first.
+  if (peaksX.count == 2) std::swap(peaksX.peaks[0], peaksX.peaks[1]);
+  if (peaksY.count == 2) std::swap(peaksY.peaks[0], peaksY.peaks[1]);
+  for (int i = 0; i < peaksY.count; ++i)
+    for (int j = 0; j < peaksX.count; ++j)
+      result.candidates[result.count++] = {offset.y - kHistogramMidBin + peaksY.peaks[i].position,
+                                           offset.x - kHistogramMidBin + peaksX.peaks[j].position};
+  return result;
 }
 
 // Sum of the collected records' scores with the turned copy moved by the translation.
@@ -539,6 +585,25 @@ int scoredRecords(const ScorableRecords& records, int count, TranslationCandidat
 }
 
 }  // namespace
+
+TranslationCandidates translationCandidates(MatchContext& ctx, uint8_t rotation, const MatchMinutia* turnedB,
+                                            TurnOffset offset, const SingularPairs& singular,
+                                            TranslationHistogram& histX, TranslationHistogram& histY) {
+  // Standalone use: the records may have changed since any earlier call.
+  AlignmentWork& work = alignmentWork();
+  buildMatchIndex(ctx, work.index);
+  flagRecords(work.index, rotation, work);
+  for (int k = 0; k < recordCount(ctx); ++k) {
+    ctx.matches[k].rotationFlag = 0;
+    ctx.matches[k].alignScore = 0;
+  }
+  for (int f = 0; f < work.flaggedCount; ++f) ctx.matches[work.flagged[f] & ~kEndsAgree].rotationFlag = 1;
+  TranslationVotes votes{histX, histY};
+  castRecordVotes(ctx, work.index, {work.flagged.data(), static_cast<size_t>(work.flaggedCount)}, turnedB, offset,
+                  votes, nullptr);
+  castSingularVotes(singular, offset, votes);
+  return translationsFromVotes(votes, offset);
+}
 
 int alignmentScore(MatchContext& ctx, const MatchMinutia* turnedB) {
   // Standalone use: the copy may not be a plain turn of B, so the end turns are taken
@@ -682,13 +747,14 @@ bool alignCandidate(MatchContext& ctx, uint8_t rotation, CandidateAlignment& can
   currentMatchIndex(ctx, index);
   flagRecords(index, rotation, work);
   MatchMinutia* turnedB = candidate.minutiae.data();
-  const TranslationCandidates translations =
-      voteTranslations(ctx, {work.flagged.data(), static_cast<size_t>(work.flaggedCount)}, turnedB, offset,
-                       candidate.singularPairs, work.histX, work.histY);
+  TranslationVotes votes{work.histX, work.histY};
+  const int scorable = castRecordVotes(ctx, index, {work.flagged.data(), static_cast<size_t>(work.flaggedCount)},
+                                       turnedB, offset, votes, &work.scorable);
+  castSingularVotes(candidate.singularPairs, offset, votes);
+  const TranslationCandidates translations = translationsFromVotes(votes, offset);
   if (translations.count == 0) return false;
 
   // Try each translation in turn; the first best one wins.
-  const int scorable = collectScorable(ctx, index, turnedB, work);
   int best = -1;
   int bestIndex = 0;
   for (int k = 0; k < translations.count; ++k) {

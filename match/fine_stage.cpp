@@ -65,7 +65,6 @@ struct FineWork {
   std::array<OverlapRecordB, kMaxViewMinutiae> recordsB;
   std::array<OverlapRecordA, kMaxViewMinutiae + 1> recordsA;  // plus the end record
   std::array<int16_t, kMaxViewMinutiae> positionOfA;          // in recordsA, -1 when not listed
-  std::array<uint8_t, kMaxViewMinutiae> withinBExtent;
   std::array<RegionPoint, kMaxViewMinutiae> pointsB;
   std::array<RegionPoint, kMaxViewMinutiae> pointsA;
   RegionOutline outlineB;
@@ -131,7 +130,6 @@ OverlapSelection selectOverlap(FineWork& work, const MatchMinutia* minB, int cou
   int listed = 0;
   for (int i = 0; i < countA; ++i) {
     const MatchMinutia& m = minA[i];
-    work.withinBExtent[i] = selection.extentB.contains(m.y, m.x) ? 1 : 0;
     if (insideBox.contains(m.y, m.x)) {
       work.positionOfA[i] = static_cast<int16_t>(listed);
       work.recordsA[listed++] = {m.y, m.x, m.angle(), m.curvature, 0, 0};
@@ -155,12 +153,16 @@ void pairStrengths(FineWork& work, int countB, int margin) {
   for (int k = 0; k < countB; ++k) {
     const OverlapRecordB& b = work.recordsB[k];
     if (b.inside != 1) continue;
-    while (work.recordsA[start].y < b.y - margin) ++start;
+    const int top = b.y - margin;
+    const int bottom = b.y + margin;
+    const int left = b.x - margin;
+    const int right = b.x + margin;
+    while (work.recordsA[start].y < top) ++start;
     int bestWeight = 0;
     int best = -1;
-    for (int i = start; work.recordsA[i].y <= b.y + margin; ++i) {
+    for (int i = start; work.recordsA[i].y <= bottom; ++i) {
       const OverlapRecordA& a = work.recordsA[i];
-      if (a.x < b.x - margin || a.x > b.x + margin) continue;
+      if (a.x < left || a.x > right) continue;
       const int delta = signedByte(a.angle - b.angle);
       if (absInt(delta) > kMaxAngleGapForPartner) continue;
       const int mean = (b.angle + (delta >> 1)) & 0xFF;
@@ -356,7 +358,9 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
     for (int i = 0; i < countA; ++i) {
       const MatchMinutia& m = minA[i];
       const int position = work.positionOfA[i];
-      const uint8_t mark = position >= 0 ? work.recordsA[position].mark : (work.withinBExtent[i] ? 0 : 1);
+      // An unlisted minutia counts as partnerless only within B's overall extent.
+      const uint8_t mark =
+          position >= 0 ? work.recordsA[position].mark : (selection.extentB.contains(m.y, m.x) ? 0 : 1);
       if (position >= 0 && mark != 0) work.recordsB[work.recordsA[position].partner].mark = mark;
       if (mark == 0) {
         const int w = work.outlineB.contains(m.y, m.x, rowCursor);

@@ -236,6 +236,7 @@ int ridgeConsistency(std::span<const RidgeEntry> list, std::span<const RidgeProb
     while (position < listEnd && signedKey(list[position].key) < lowerKey) ++position;
 
     int count = 0;
+    int nearest = 0;  // the first candidate of the smallest d2
     const uint32_t columnBase = static_cast<uint32_t>(probe.x - kRidgeReach);
     for (std::size_t e = position; e < listEnd && signedKey(list[e].key) < upperKey; ++e) {
       const uint32_t s = list[e].key - columnBase;
@@ -243,13 +244,12 @@ int ridgeConsistency(std::span<const RidgeEntry> list, std::span<const RidgeProb
       const int dx = static_cast<int>(s & 0xFFu) - kRidgeReach;
       const int dy = static_cast<int32_t>(s - row) >> 20;
       const int d2 = dx * dx + dy * dy;
-      if (d2 <= kRidgeReach2 && count < kMaxRidgeCandidates) candidates[count++] = {e, d2};
+      if (d2 <= kRidgeReach2 && count < kMaxRidgeCandidates) {
+        if (count > 0 && d2 < candidates[nearest].d2) nearest = count;
+        candidates[count++] = {e, d2};
+      }
     }
     if (count == 0) continue;
-
-    int nearest = 0;
-    for (int k = 1; k < count; ++k)
-      if (candidates[k].d2 < candidates[nearest].d2) nearest = k;
     std::swap(candidates[0], candidates[nearest]);
     const uint8_t a0 = list[candidates[0].entry].angle;
     uint8_t tolerance = static_cast<uint8_t>((((CeilSqrtTable[candidates[0].d2] + 16) * (probe.curvature + 32)) >> 7) + 3);

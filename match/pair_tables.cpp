@@ -31,42 +31,46 @@ uint32_t upperBoundOfPairNumber(const MinutiaPair* pairs, int count, int number)
   return pair.d2 + toleranceOf(pair.length).hi;
 }
 
-// Agreement weight of an end-angle residual of -12..12: 20 at 0, 8 at the edges.
-constexpr uint8_t laneWeight(uint32_t laneByte) {
-  const int residual = static_cast<int>(laneByte) - 12;
-  return static_cast<uint8_t>(20 - (residual < 0 ? -residual : residual));
-}
+// Agreement weight of an end-angle residual of -12..12 (lane byte 0..24): 20 at 0, 8 at
+// the edges. Lane bytes of agreeing ends never exceed 24; the rest of the table is unused.
+inline constexpr std::array<uint8_t, 256> LaneWeight = [] {
+  std::array<uint8_t, 256> table{};
+  for (int laneByte = 0; laneByte <= 24; ++laneByte)
+    table[laneByte] = static_cast<uint8_t>(20 - (laneByte < 12 ? 12 - laneByte : laneByte - 12));
+  return table;
+}();
 
-// Both lane bytes of a guarded lane difference lie in 0..24 (end angles within 12
-// steps): adding 231 to each byte carries into bit 8 of its lane exactly when it is above 24.
-constexpr bool endAnglesAgree(uint32_t laneDifference) {
-  return (((laneDifference & 0x00FF00FFu) + 0x00E700E7u) & 0x01000100u) == 0;
-}
+constexpr uint32_t laneWeight(uint32_t laneByte) { return LaneWeight[laneByte & 0xFF]; }
 
 constexpr int kScanBlock = 16;
 
+// Records of a block of sixteen whose end angles agree with the probe: both end residuals
+// (candidate minus probe, modulo 256) of one orientation lie in 0..24. Bit k is record k.
+struct BlockHits {
+  uint32_t straight;
+  uint32_t crossed;
+};
+
 #if defined(__SSE2__)
-// Bit k set when record k of the block of sixteen agrees straight or crossed: both end
-// residuals (candidate minus probe, modulo 256) of one orientation lie in 0..24.
-inline uint32_t blockHits(const uint8_t* endI, const uint8_t* endJ, uint8_t probeI, uint8_t probeJ) {
-  const __m128i candidatesI = _mm_load_si128(reinterpret_cast<const __m128i*>(endI));
-  const __m128i candidatesJ = _mm_load_si128(reinterpret_cast<const __m128i*>(endJ));
+inline BlockHits blockHits(const uint8_t* endI, const uint8_t* endJ, uint8_t probeI, uint8_t probeJ) {
+  const __m128i candidatesI = _mm_loadu_si128(reinterpret_cast<const __m128i*>(endI));
+  const __m128i candidatesJ = _mm_loadu_si128(reinterpret_cast<const __m128i*>(endJ));
   const __m128i i = _mm_set1_epi8(static_cast<char>(probeI));
   const __m128i j = _mm_set1_epi8(static_cast<char>(probeJ));
+  const __m128i limit = _mm_set1_epi8(24);
   const __m128i straightWorst = _mm_max_epu8(_mm_sub_epi8(candidatesI, i), _mm_sub_epi8(candidatesJ, j));
   const __m128i crossedWorst = _mm_max_epu8(_mm_sub_epi8(candidatesI, j), _mm_sub_epi8(candidatesJ, i));
-  const __m128i best = _mm_min_epu8(straightWorst, crossedWorst);
-  const __m128i agree = _mm_cmpeq_epi8(_mm_min_epu8(best, _mm_set1_epi8(24)), best);
-  return static_cast<uint32_t>(_mm_movemask_epi8(agree));
+  const __m128i straight = _mm_cmpeq_epi8(_mm_min_epu8(straightWorst, limit), straightWorst);
+  const __m128i crossed = _mm_cmpeq_epi8(_mm_min_epu8(crossedWorst, limit), crossedWorst);
+  return {static_cast<uint32_t>(_mm_movemask_epi8(straight)), static_cast<uint32_t>(_mm_movemask_epi8(crossed))};
 }
 #else
-inline uint32_t blockHits(const uint8_t* endI, const uint8_t* endJ, uint8_t probeI, uint8_t probeJ) {
-  const auto residual = [](int candidate, int probe) { return (candidate - probe) & 0xFF; };
-  uint32_t hits = 0;
+inline BlockHits blockHits(const uint8_t* endI, const uint8_t* endJ, uint8_t probeI, uint8_t probeJ) {
+  const auto agree = [](int candidate, int probe) { return ((candidate - probe) & 0xFF) <= 24; };
+  BlockHits hits{0, 0};
   for (int k = 0; k < kScanBlock; ++k) {
-    const bool straight = residual(endI[k], probeI) <= 24 && residual(endJ[k], probeJ) <= 24;
-    const bool crossed = residual(endI[k], probeJ) <= 24 && residual(endJ[k], probeI) <= 24;
-    if (straight || crossed) hits |= 1u << k;
+    if (agree(endI[k], probeI) && agree(endJ[k], probeJ)) hits.straight |= 1u << k;
+    if (agree(endI[k], probeJ) && agree(endJ[k], probeI)) hits.crossed |= 1u << k;
   }
   return hits;
 }
@@ -80,8 +84,8 @@ std::array<uint32_t, kMaxPairKeys>& spareKeys() {
 
 // Sorts pair keys ascending. Keys of equal length arrive in ascending order of their
 // minutia indexes (buildPairKeys writes them so and selectPairs keeps that order), so a
-// stable counting sort on the squared length alone orders whole keys: two 9-bit passes
-// cover every squared length below 2^18.
+// stable counting sort on the squared length alone orders whole keys. The lengths are
+// split into two digits of half their width, whose counts are taken in one read.
 void sortPairKeys(uint32_t* keys, int count) {
   if (count < 64) {
     std::sort(keys, keys + count);
@@ -89,45 +93,85 @@ void sortPairKeys(uint32_t* keys, int count) {
   }
   uint32_t allBits = 0;
   for (int k = 0; k < count; ++k) allBits |= keys[k];
-  uint32_t* from = keys;
-  uint32_t* to = spareKeys().data();
-  constexpr int kDigitBits = 9;
-  constexpr uint32_t kDigitMask = (1u << kDigitBits) - 1;
-  for (int shift = kPairKeyLengthShift; shift < 32 && (allBits >> shift) != 0; shift += kDigitBits) {
-    std::array<uint32_t, 1u << kDigitBits> offsets{};
-    for (int k = 0; k < count; ++k) ++offsets[(from[k] >> shift) & kDigitMask];
+  const int lengthBits = std::bit_width(allBits >> kPairKeyLengthShift);
+  if (lengthBits == 0) return;  // every length is 0: build order is already key order
+  const int lowBits = (lengthBits + 1) / 2;
+  const int lowShift = kPairKeyLengthShift;
+  const int highShift = kPairKeyLengthShift + lowBits;
+  const uint32_t lowMask = (1u << lowBits) - 1;
+  constexpr int kMaxDigitBuckets = 1 << 9;  // lengths stay below 2^18
+  std::array<uint32_t, kMaxDigitBuckets> lowOffsets{};
+  std::array<uint32_t, kMaxDigitBuckets> highOffsets{};
+  for (int k = 0; k < count; ++k) {
+    ++lowOffsets[(keys[k] >> lowShift) & lowMask];
+    ++highOffsets[keys[k] >> highShift];
+  }
+  const auto toOffsets = [](std::array<uint32_t, kMaxDigitBuckets>& offsets, int buckets) {
     uint32_t total = 0;
-    for (uint32_t& offset : offsets) {
-      const uint32_t n = offset;
-      offset = total;
+    for (int d = 0; d < buckets; ++d) {
+      const uint32_t n = offsets[d];
+      offsets[d] = total;
       total += n;
     }
-    for (int k = 0; k < count; ++k) to[offsets[(from[k] >> shift) & kDigitMask]++] = from[k];
-    std::swap(from, to);
+  };
+  toOffsets(lowOffsets, 1 << lowBits);
+  toOffsets(highOffsets, 1 << (lengthBits - lowBits));
+  uint32_t* spare = spareKeys().data();
+  for (int k = 0; k < count; ++k) spare[lowOffsets[(keys[k] >> lowShift) & lowMask]++] = keys[k];
+  for (int k = 0; k < count; ++k) keys[highOffsets[spare[k] >> highShift]++] = spare[k];
+}
+
+// buildPairKeys followed by selectPairs in one sweep: the keys <= bound first, then the
+// others, each part in build order. Views hold at most 112 minutiae, so every key fits.
+int buildSelectedPairKeys(const MatchMinutia* minutiae, int n, uint32_t limit, uint32_t bound, uint32_t* keys,
+                          int& total) {
+  const int used = std::clamp(n, 0, kMaxViewMinutiae);
+  uint32_t* rest = spareKeys().data();
+  int kept = 0;
+  int others = 0;
+  for (int i = 0; i < used; ++i) {
+    const int xi = minutiae[i].x;
+    const int yi = minutiae[i].y;
+    for (int j = i + 1; j < used; ++j) {
+      const int dx = minutiae[j].x - xi;
+      const int dy = minutiae[j].y - yi;
+      const uint32_t d2 = static_cast<uint32_t>(dx * dx + dy * dy);
+      if (d2 > limit) continue;
+      const uint32_t key = pairKey(d2, i, j);
+      const bool keep = key <= bound;
+      keys[kept] = key;
+      rest[others] = key;
+      kept += keep ? 1 : 0;
+      others += keep ? 0 : 1;
+    }
   }
-  if (from != keys) std::memcpy(keys, from, sizeof(uint32_t) * static_cast<size_t>(count));
+  std::copy_n(rest, others, keys + kept);
+  total = kept + others;
+  return kept;
 }
 
-// The fields of a correspondence that depend only on the outer pair and its orientation.
-PairMatch matchTemplate(uint8_t bForAi, uint8_t bForAj, uint8_t dirB) {
-  PairMatch m{};
-  m.bForAi = bForAi;
-  m.bForAj = bForAj;
-  m.dirB = dirB;
-  return m;
-}
-
-// Completes a correspondence: the weights, the inner pair's i, j, relAngleJ and dir
-// (which sit in that order in both records) and the pair reference.
-inline PairMatch completeMatch(PairMatch m, uint8_t weightI, uint8_t weightJ, const MinutiaPair& inner,
-                               uint32_t pairRef) {
+// Writes one correspondence as two 64-bit words. outerWord holds bForAi, bForAj and dirB
+// in their byte positions; the inner pair's i, j, relAngleJ and dir sit in that order in
+// both records; the work bytes after weightJ start cleared.
+inline void writeMatch(PairMatch& match, uint32_t outerWord, uint32_t weightI, uint32_t weightJ,
+                       const MinutiaPair& inner, uint32_t pairRef) {
+  static_assert(std::endian::native == std::endian::little);
+  static_assert(offsetof(PairMatch, weightI) == 2 && offsetof(PairMatch, dirB) == 3);
+  static_assert(offsetof(PairMatch, aI) == 4 && offsetof(PairMatch, dirA) == 7);
+  static_assert(offsetof(PairMatch, weightJ) == 8 && offsetof(PairMatch, pairRef) == 12);
   static_assert(offsetof(MinutiaPair, dir) - offsetof(MinutiaPair, i) == 3);
-  static_assert(offsetof(PairMatch, dirA) - offsetof(PairMatch, aI) == 3);
-  m.weightI = weightI;
-  std::memcpy(&m.aI, &inner.i, 4);
-  m.weightJ = weightJ;
-  m.pairRef = pairRef;
-  return m;
+  uint32_t innerWord;
+  std::memcpy(&innerWord, &inner.i, 4);
+  const uint64_t low = (outerWord | (weightI << 16)) | (static_cast<uint64_t>(innerWord) << 32);
+  const uint64_t high = weightJ | (static_cast<uint64_t>(pairRef) << 32);
+  auto* bytes = reinterpret_cast<unsigned char*>(&match);
+  std::memcpy(bytes, &low, 8);
+  std::memcpy(bytes + 8, &high, 8);
+}
+
+// bForAi, bForAj and dirB of a correspondence in their byte positions.
+constexpr uint32_t outerMatchWord(uint8_t bForAi, uint8_t bForAj, uint8_t dirB) {
+  return bForAi | (static_cast<uint32_t>(bForAj) << 8) | (static_cast<uint32_t>(dirB) << 24);
 }
 
 }  // namespace
@@ -230,14 +274,14 @@ void preparePassTables(MatchContext& ctx) {
 void buildPass1PairsB(MatchContext& ctx) {
   const MatchView& b = ctx.viewB;
   uint32_t* keys = ctx.pairKeysB;
-  const int keyCount = buildPairKeys(b.minutiae, b.count, kPairLimitBKeys, keys, kMaxPairKeys);
-  ctx.pairKeyCountB = keyCount;
 
   // Take the B pairs no longer than A's 350th pair (or its last).
   const int f = std::min(ctx.pairCountA, kPairsInUse);
   const uint32_t boundD2 = d2OfPairNumber(ctx.pairsA, ctx.pairCountA, f);
   const uint32_t bound = boundD2 >= (kPairListEnd >> 14) ? kPairListEnd : (boundD2 << 14) | 0x3FFFu;
-  int taken = selectPairs(keys, keyCount, bound);
+  int keyCount = 0;
+  int taken = buildSelectedPairKeys(b.minutiae, b.count, kPairLimitBKeys, bound, keys, keyCount);
+  ctx.pairKeyCountB = keyCount;
   sortPairKeys(keys, taken);
   int g = std::min(taken, kMaxPairRecords);
   const int gBeforeWidening = g;
@@ -317,10 +361,13 @@ int matchPairs(MatchContext& ctx, int pass) {
       if (castsVotes && inner[innerStart].d2 == kPairListEnd) break;
       ++processed;
 
-      const uint32_t upper = pair.d2 + tolerance.hi;
+      // Real pairs are far shorter than the end mark, so the bound never reaches it and
+      // the end record stops the forward scan.
+      const uint32_t upper = static_cast<uint32_t>(
+          std::min<uint64_t>(static_cast<uint64_t>(pair.d2) + tolerance.hi, kPairListEnd - 1));
       // The upper bound grows with d2, so the window's end normally only moves forward.
       innerEnd = std::max(innerEnd, innerStart);
-      while (inner[innerEnd].d2 <= upper && inner[innerEnd].d2 != kPairListEnd) ++innerEnd;
+      while (inner[innerEnd].d2 <= upper) ++innerEnd;
       while (innerEnd > innerStart && inner[innerEnd - 1].d2 > upper) --innerEnd;
       for (copied = std::max(copied, innerStart); copied < innerEnd; ++copied) {
         endI[copied] = static_cast<uint8_t>(inner[copied].relAngles);
@@ -329,37 +376,47 @@ int matchPairs(MatchContext& ctx, int pass) {
 
       const uint32_t pairRefBase = static_cast<uint32_t>(q) << 20;
       const uint8_t turnedDir = static_cast<uint8_t>(pair.dir + 128);
-      auto accept = [&](int r) {
-        const MinutiaPair& candidate = inner[r];
-        const uint32_t straightDiff = candidate.relAngles - straight;
-        const uint32_t crossedDiff = candidate.relAngles - crossed;
-        if (endAnglesAgree(straightDiff)) {
-          const uint8_t wI = laneWeight(straightDiff & 0xFF);
-          const uint8_t wJ = laneWeight((straightDiff >> 16) & 0xFF);
-          if (matchCount < kMaxPairRecords)
-            matches[matchCount++] = completeMatch(matchTemplate(pair.i, pair.j, pair.dir), wI, wJ, candidate, pairRefBase + 16u * r);
-          if (castsVotes) votes[static_cast<uint8_t>(candidate.dir - pair.dir)] += wI + wJ - 14u;
-        }
-        if (endAnglesAgree(crossedDiff)) {
-          const uint8_t wI = laneWeight(crossedDiff & 0xFF);
-          const uint8_t wJ = laneWeight((crossedDiff >> 16) & 0xFF);
-          if (matchCount < kMaxPairRecords)
-            matches[matchCount++] = completeMatch(matchTemplate(pair.j, pair.i, turnedDir), wI, wJ, candidate, pairRefBase + 16u * r);
-          if (castsVotes) votes[static_cast<uint8_t>(candidate.dir - turnedDir)] += wI + wJ - 14u;
+      // Takes the hits of the block starting at r in window order, straight before crossed.
+      auto accept = [&](int r, BlockHits hits) {
+        for (uint32_t any = hits.straight | hits.crossed; any != 0; any &= any - 1) {
+          const int k = std::countr_zero(any);
+          const int index = r + k;
+          const MinutiaPair& candidate = inner[index];
+          const uint32_t pairRef = pairRefBase + 16u * static_cast<uint32_t>(index);
+          if ((hits.straight >> k) & 1u) {
+            const uint32_t residuals = candidate.relAngles - straight;
+            const uint32_t wI = laneWeight(residuals & 0xFF);
+            const uint32_t wJ = laneWeight((residuals >> 16) & 0xFF);
+            if (matchCount < kMaxPairRecords)
+              writeMatch(matches[matchCount++], outerMatchWord(pair.i, pair.j, pair.dir), wI, wJ, candidate, pairRef);
+            if (castsVotes) votes[static_cast<uint8_t>(candidate.dir - pair.dir)] += wI + wJ - 14u;
+          }
+          if ((hits.crossed >> k) & 1u) {
+            const uint32_t residuals = candidate.relAngles - crossed;
+            const uint32_t wI = laneWeight(residuals & 0xFF);
+            const uint32_t wJ = laneWeight((residuals >> 16) & 0xFF);
+            if (matchCount < kMaxPairRecords)
+              writeMatch(matches[matchCount++], outerMatchWord(pair.j, pair.i, turnedDir), wI, wJ, candidate, pairRef);
+            if (castsVotes) votes[static_cast<uint8_t>(candidate.dir - turnedDir)] += wI + wJ - 14u;
+          }
         }
       };
       // Most candidates fail both tests: check sixteen at a time and look closer only at hits.
       const auto probeI = static_cast<uint8_t>(relI);
       const auto probeJ = static_cast<uint8_t>(relJ);
-      // Blocks start on multiples of sixteen so that the loads are aligned; records
-      // outside the window are masked off.
-      const int blockStart = innerStart & ~(kScanBlock - 1);
-      uint32_t windowMask = ~0u << (innerStart - blockStart);
-      for (int r = blockStart; r < innerEnd; r += kScanBlock) {
-        uint32_t hits = blockHits(endI + r, endJ + r, probeI, probeJ) & windowMask;
-        windowMask = ~0u;
-        if (innerEnd - r < kScanBlock) hits &= (1u << (innerEnd - r)) - 1;
-        for (; hits != 0; hits &= hits - 1) accept(r + std::countr_zero(hits));
+      int r = innerStart;
+      for (; r + kScanBlock <= innerEnd; r += kScanBlock) {
+        const BlockHits hits = blockHits(endI + r, endJ + r, probeI, probeJ);
+        if ((hits.straight | hits.crossed) != 0) accept(r, hits);
+      }
+      if (r < innerEnd) {
+        // The last block reaches past the window (the arrays have room for it); those
+        // records are masked off.
+        const uint32_t inWindow = (1u << (innerEnd - r)) - 1;
+        BlockHits hits = blockHits(endI + r, endJ + r, probeI, probeJ);
+        hits.straight &= inWindow;
+        hits.crossed &= inWindow;
+        if ((hits.straight | hits.crossed) != 0) accept(r, hits);
       }
     }
   }

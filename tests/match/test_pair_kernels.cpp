@@ -1,0 +1,188 @@
+// The fast paths of pair building and pair matching against plain reference versions:
+// byte angles of long vectors, pair lists with many equal lengths, and the blockwise
+// correspondence scan with its packed match records.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <tuple>
+#include <vector>
+
+#include "match/angles.h"
+#include "match/pair_tables.h"
+#include "match/view.h"
+#include "template_builder.h"
+
+namespace fx60::match {
+namespace {
+
+using testing::buildTemplate;
+using testing::TestMinutia;
+
+// Halves both components one step at a time until they fit the table.
+uint8_t referenceByteAngle(int dx, int dy) {
+  int ax = std::abs(dx);
+  int ay = std::abs(dy);
+  while (ax >= 64 || ay >= 64) {
+    ax >>= 1;
+    ay >>= 1;
+  }
+  const int t = ArctanTable[ay][ax];
+  const int angle = dy >= 0 ? (dx <= 0 ? t : 128 - t) : (dx <= 0 ? -t : t + 128);
+  return static_cast<uint8_t>(angle & 0xFF);
+}
+
+TEST(PairKernels, ByteAngleOfLongVectorsHalvesLikeTheStepwiseRule) {
+  for (int dx = -520; dx <= 520; ++dx)
+    for (int dy = -520; dy <= 520; dy += (std::abs(dx) < 70 ? 1 : 7))
+      ASSERT_EQ(byteAngleOf(dx, dy), referenceByteAngle(dx, dy)) << dx << ", " << dy;
+  ASSERT_EQ(byteAngleOf(64, 0), referenceByteAngle(64, 0));
+  ASSERT_EQ(byteAngleOf(-63, 127), referenceByteAngle(-63, 127));
+}
+
+struct PairsOf {
+  MatchContext ctx;
+  PairsOf(const std::vector<TestMinutia>& a, const std::vector<TestMinutia>& b) {
+    resetContext(ctx, threadWorkBuffers());
+    const auto ta = buildTemplate(a);
+    const auto tb = buildTemplate(b);
+    decodeView(ctx.viewA, ta.data());
+    decodeView(ctx.viewB, tb.data());
+    preparePassTables(ctx);
+    buildPass1PairsB(ctx);
+  }
+};
+
+// Minutiae on a square lattice: many pairs share a length, so the order of equal
+// lengths (by i, then j) decides the lists.
+std::vector<TestMinutia> lattice(int columns, int rows, int step, int angleStep) {
+  std::vector<TestMinutia> out;
+  for (int r = 0; r < rows; ++r)
+    for (int c = 0; c < columns; ++c) out.push_back({20 + c * step, 20 + r * step, ((r * columns + c) * angleStep) % 360});
+  return out;
+}
+
+void expectSortedByLengthThenIndexes(const MinutiaPair* pairs, int count, const MatchView& view) {
+  for (int k = 0; k < count; ++k) {
+    const MinutiaPair& p = pairs[k];
+    ASSERT_LT(p.i, p.j) << k;
+    const int dx = view.minutiae[p.j].x - view.minutiae[p.i].x;
+    const int dy = view.minutiae[p.j].y - view.minutiae[p.i].y;
+    ASSERT_EQ(p.d2, static_cast<uint32_t>(dx * dx + dy * dy)) << k;
+    if (k > 0) {
+      const MinutiaPair& q = pairs[k - 1];
+      ASSERT_TRUE(q.d2 < p.d2 || (q.d2 == p.d2 && (q.i < p.i || (q.i == p.i && q.j < p.j)))) << k;
+    }
+  }
+}
+
+TEST(PairKernels, ListsWithManyEqualLengthsKeepIndexOrder) {
+  // 12 x 10 lattice: 120 minutiae, of which the view keeps 112; A's list is cut at 1399.
+  PairsOf big(lattice(12, 10, 20, 37), lattice(12, 10, 20, 53));
+  ASSERT_EQ(big.ctx.viewA.count, kMaxViewMinutiae);
+  ASSERT_EQ(big.ctx.pairCountA, kMaxPairRecords);
+  expectSortedByLengthThenIndexes(big.ctx.pairsA, big.ctx.pairCountA, big.ctx.viewA);
+  expectSortedByLengthThenIndexes(big.ctx.pairsB, big.ctx.pairCountB, big.ctx.viewB);
+  // The keys pass 1 selected are B's shortest; every other key is longer than all of them.
+  const uint32_t longestTaken = big.ctx.pairKeysB[big.ctx.pairKeysSortedB - 1];
+  for (int k = big.ctx.pairKeysSortedB; k < big.ctx.pairKeyCountB; ++k)
+    ASSERT_GT(big.ctx.pairKeysB[k], longestTaken) << k;
+
+  // A small A (fewer than 350 pairs) against a large B: only B's short pairs are taken.
+  PairsOf small(lattice(5, 5, 30, 11), lattice(11, 10, 17, 29));
+  expectSortedByLengthThenIndexes(small.ctx.pairsB, small.ctx.pairCountB, small.ctx.viewB);
+  ASSERT_GT(small.ctx.pairKeyCountB, small.ctx.pairCountB);
+}
+
+struct ReferenceResult {
+  std::vector<PairMatch> matches;
+  std::array<uint32_t, kRotationBins> votes{};
+  int processed = 0;
+};
+
+// Every candidate of every window tested one at a time, each record filled field by field.
+ReferenceResult referenceMatchPairs(const MatchContext& ctx) {
+  ReferenceResult out;
+  const MinutiaPair* outer = ctx.outerPairs;
+  const MinutiaPair* inner = ctx.innerPairs;
+  const MatchMinutia* b = ctx.viewB.minutiae;
+  if (ctx.outerCount <= 0) return out;
+  const uint32_t limit = std::min(ctx.outerLimit, outer[ctx.outerCount - 1].d2);
+  int start = 0;
+  const auto weight = [](int residual) { return static_cast<uint8_t>(20 - std::abs(residual - 12)); };
+  for (int q = 0; outer[q].d2 <= limit; ++q) {
+    const MinutiaPair& pair = outer[q];
+    const uint8_t dir = byteAngleOf(b[pair.j].x - b[pair.i].x, b[pair.j].y - b[pair.i].y);
+    const int relI = static_cast<uint8_t>(b[pair.i].angle() - dir);
+    const int relJ = static_cast<uint8_t>(b[pair.j].angle() - dir - 128);
+    const DistanceTolerance tolerance = toleranceOf(pair.length);
+    if (pair.d2 > tolerance.lo)
+      while (inner[start].d2 < pair.d2 - tolerance.lo) ++start;
+    const bool votes = pair.d2 > 1224;
+    if (votes && inner[start].d2 == kPairListEnd) break;
+    ++out.processed;
+    for (int r = start; inner[r].d2 != kPairListEnd && inner[r].d2 <= pair.d2 + tolerance.hi; ++r) {
+      const int endI = static_cast<int>(inner[r].relAngles & 0xFF);
+      const int endJ = static_cast<int>((inner[r].relAngles >> 16) & 0xFF);
+      const auto add = [&](int probeI, int probeJ, uint8_t bForAi, uint8_t bForAj, uint8_t dirB) {
+        const int residualI = (endI - probeI) & 0xFF;
+        const int residualJ = (endJ - probeJ) & 0xFF;
+        if (residualI > 24 || residualJ > 24) return;
+        PairMatch m{};
+        m.bForAi = bForAi;
+        m.bForAj = bForAj;
+        m.weightI = weight(residualI);
+        m.dirB = dirB;
+        m.aI = inner[r].i;
+        m.aJ = inner[r].j;
+        m.aRelAngleJ = inner[r].relAngleJ;
+        m.dirA = inner[r].dir;
+        m.weightJ = weight(residualJ);
+        m.pairRef = (static_cast<uint32_t>(q) << 20) + 16u * static_cast<uint32_t>(r);
+        if (static_cast<int>(out.matches.size()) < kMaxPairRecords) out.matches.push_back(m);
+        if (votes) out.votes[static_cast<uint8_t>(inner[r].dir - dirB)] += m.weightI + m.weightJ - 14u;
+      };
+      add(relI, relJ, pair.i, pair.j, dir);
+      add(relJ, relI, pair.j, pair.i, static_cast<uint8_t>(dir + 128));
+    }
+  }
+  return out;
+}
+
+void expectMatchesLikeReference(MatchContext& ctx) {
+  const ReferenceResult want = referenceMatchPairs(ctx);
+  const int count = matchPairs(ctx, 1);
+  ASSERT_EQ(count, static_cast<int>(want.matches.size()));
+  EXPECT_EQ(ctx.outerRecordsProcessed[0], want.processed);
+  for (int k = 0; k < count; ++k) {
+    const PairMatch& got = ctx.matches[k];
+    const PairMatch& m = want.matches[k];
+    ASSERT_EQ(std::make_tuple(got.bForAi, got.bForAj, got.weightI, got.dirB, got.aI, got.aJ, got.aRelAngleJ, got.dirA,
+                              got.weightJ, got.rotationFlag, got.alignScore, got.spare, got.pairRef),
+              std::make_tuple(m.bForAi, m.bForAj, m.weightI, m.dirB, m.aI, m.aJ, m.aRelAngleJ, m.dirA, m.weightJ,
+                              m.rotationFlag, m.alignScore, m.spare, m.pairRef))
+        << k;
+  }
+  EXPECT_EQ(ctx.matches[count].rotationFlag, kPairMatchEndFlag);
+  for (int bin = 0; bin < kRotationBins; ++bin) ASSERT_EQ(ctx.rotationVotes[bin], want.votes[bin]) << bin;
+}
+
+TEST(PairKernels, CorrespondencesEqualACandidateByCandidateScan) {
+  for (uint32_t seed = 1; seed <= 6; ++seed) {
+    SCOPED_TRACE(seed);
+    PairsOf s(testing::scatteredMinutiae(30 + 12 * static_cast<int>(seed), seed),
+            testing::scatteredMinutiae(70 - 6 * static_cast<int>(seed), seed + 100));
+    expectMatchesLikeReference(s.ctx);
+  }
+  // The same print on both sides: long agreeing windows, votes concentrated at rotation 0.
+  PairsOf same(testing::scatteredMinutiae(60, 77), testing::scatteredMinutiae(60, 77));
+  expectMatchesLikeReference(same.ctx);
+  // Lattices: many equal lengths and angles, enough matches to reach the record limit.
+  PairsOf full(lattice(12, 10, 20, 0), lattice(12, 10, 20, 0));
+  expectMatchesLikeReference(full.ctx);
+  EXPECT_EQ(full.ctx.matchCount, kMaxPairRecords);
+}
+
+}  // namespace
+}  // namespace fx60::match

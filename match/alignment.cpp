@@ -45,8 +45,6 @@ struct MatchIndex {
   std::array<int16_t, kIndexCapacity> score{};  // record score once computed, -1 before
 };
 
-// A flagged record's index, with this bit set when both its end angles agree.
-inline constexpr uint16_t kEndsAgree = 0x8000;
 
 // One record that scores under a translation close enough to its ends: its score and
 // the offsets of its two ends from A's ends with the turned, not yet moved, copy of B.
@@ -71,9 +69,6 @@ struct AlignmentWork {
   TranslationHistogram histX{};
   TranslationHistogram histY{};
   MatchIndex index;
-  // Records flagged for the current rotation, in record order (with kEndsAgree).
-  std::array<uint16_t, kIndexCapacity> flagged{};
-  int flaggedCount = 0;
   ScorableRecords scorable{};
   std::array<ScoredRecord, kMaxPairRecords> scored{};
   // Associations of A minutiae with B minutiae, one chain per A minutia.
@@ -371,52 +366,54 @@ const MatchIndex& currentMatchIndex(MatchContext& ctx, MatchIndex& index) {
   return index;
 }
 
-// Lists the records whose rotation lies within 9 steps of the candidate's, and those
-// of them whose both turned end angles lie within 16 steps of A's.
-void flagRecords(const MatchIndex& index, uint8_t rotation, AlignmentWork& work) {
-  work.flaggedCount = 0;
-  const auto emit = [&](int base, uint32_t flaggedBits, uint32_t agreeingBits) {
-    for (; flaggedBits != 0; flaggedBits &= flaggedBits - 1) {
-      const int bit = __builtin_ctz(flaggedBits);
-      work.flagged[work.flaggedCount++] =
-          static_cast<uint16_t>((base + bit) | (((agreeingBits >> bit) & 1u) != 0 ? kEndsAgree : 0));
-    }
-  };
-  // A byte b is within r steps of c when (uint8)(b - c + r) <= 2r.
-  const uint8_t rotationLow = static_cast<uint8_t>(rotation - kRotationFlagReach);
-  const uint8_t endLow = static_cast<uint8_t>(rotation - kMaxEndAngleGap);
+// The windows of a candidate rotation: a byte b lies within r steps of c when
+// (uint8)(b - c + r) <= 2r.
+struct RotationWindow {
+  explicit RotationWindow(uint8_t rotation)
+      : rotationLow(static_cast<uint8_t>(rotation - kRotationFlagReach)),
+        endLow(static_cast<uint8_t>(rotation - kMaxEndAngleGap)) {}
+  uint8_t rotationLow;
+  uint8_t endLow;
+};
+
+// Of the sixteen records from base: those whose rotation lies within 9 steps of the
+// candidate's (flagged), and those of them whose both turned end angles lie within 16
+// steps of A's (agreeing), one bit per record.
+struct BlockFlags {
+  uint32_t flagged;
+  uint32_t agreeing;
+};
+BlockFlags flagBlock(const MatchIndex& index, int base, RotationWindow window) {
+  uint32_t flagged = 0;
+  uint32_t agreeing = 0;
 #if defined(__SSE2__)
-  const __m128i rotationBias = _mm_set1_epi8(static_cast<char>(rotationLow));
-  const __m128i rotationSpan = _mm_set1_epi8(static_cast<char>(2 * kRotationFlagReach));
-  const __m128i endBias = _mm_set1_epi8(static_cast<char>(endLow));
-  const __m128i endSpan = _mm_set1_epi8(static_cast<char>(2 * kMaxEndAngleGap));
-  const auto within = [](const uint8_t* bytes, __m128i bias, __m128i span) {
-    const __m128i shifted = _mm_sub_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(bytes)), bias);
-    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(shifted, span), shifted)));
+  const auto within = [](const uint8_t* bytes, uint8_t low, int span) {
+    const __m128i shifted = _mm_sub_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(bytes)),
+                                         _mm_set1_epi8(static_cast<char>(low)));
+    const __m128i inside = _mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(static_cast<char>(span))), shifted);
+    return static_cast<uint32_t>(_mm_movemask_epi8(inside));
   };
-  for (int base = 0; base < index.count; base += 16) {
-    uint32_t flaggedBits = within(&index.rotation[base], rotationBias, rotationSpan);
-    if (index.count - base < 16) flaggedBits &= (1u << (index.count - base)) - 1;
-    if (flaggedBits == 0) continue;
-    const uint32_t agreeingBits = flaggedBits & within(&index.endTurnI[base], endBias, endSpan) &
-                                  within(&index.endTurnJ[base], endBias, endSpan);
-    emit(base, flaggedBits, agreeingBits);
-  }
+  flagged = within(&index.rotation[base], window.rotationLow, 2 * kRotationFlagReach);
+  if (flagged != 0)
+    agreeing = flagged & within(&index.endTurnI[base], window.endLow, 2 * kMaxEndAngleGap) &
+               within(&index.endTurnJ[base], window.endLow, 2 * kMaxEndAngleGap);
 #else
-  for (int base = 0; base < index.count; base += 16) {
-    uint32_t flaggedBits = 0;
-    uint32_t agreeingBits = 0;
-    for (int k = base; k < std::min(base + 16, index.count); ++k) {
-      const uint32_t bit = 1u << (k - base);
-      if (static_cast<uint8_t>(index.rotation[k] - rotationLow) > 2 * kRotationFlagReach) continue;
-      flaggedBits |= bit;
-      if (static_cast<uint8_t>(index.endTurnI[k] - endLow) <= 2 * kMaxEndAngleGap &&
-          static_cast<uint8_t>(index.endTurnJ[k] - endLow) <= 2 * kMaxEndAngleGap)
-        agreeingBits |= bit;
-    }
-    emit(base, flaggedBits, agreeingBits);
+  for (int bit = 0; bit < 16; ++bit) {
+    const int k = base + bit;
+    if (static_cast<uint8_t>(index.rotation[k] - window.rotationLow) > 2 * kRotationFlagReach) continue;
+    flagged |= 1u << bit;
+    if (static_cast<uint8_t>(index.endTurnI[k] - window.endLow) <= 2 * kMaxEndAngleGap &&
+        static_cast<uint8_t>(index.endTurnJ[k] - window.endLow) <= 2 * kMaxEndAngleGap)
+      agreeing |= 1u << bit;
   }
 #endif
+  // Entries past the list are not records.
+  if (index.count - base < 16) {
+    const uint32_t present = (1u << (index.count - base)) - 1;
+    flagged &= present;
+    agreeing &= present;
+  }
+  return {flagged, agreeing};
 }
 
 }  // namespace
@@ -483,8 +480,7 @@ struct TranslationVotes {
 // Votes of the flagged records for translations of the turned copy. On the way, the
 // records whose end angles agree and that score are collected with their end offsets
 // (when scorable is given): both read the same ends. Returns the number collected.
-int castRecordVotes(const MatchContext& ctx, MatchIndex& index, std::span<const uint16_t> flagged,
-                    const MatchMinutia* turnedB, TurnOffset offset, TranslationVotes& votes,
+int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow window, const MatchMinutia* turnedB, TurnOffset offset, TranslationVotes& votes,
                     ScorableRecords* scorable) {
   const MatchMinutia* minutiaeA = ctx.viewA.minutiae;
   // |a| <= t exactly when (unsigned)(a + t) <= 2t.
@@ -496,8 +492,11 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, std::span<const 
   VotedRange rangeY = votes.rangeY;
   VotedRange rangeX = votes.rangeX;
   int collected = 0;
-  for (const uint16_t entry : flagged) {
-    const int k = entry & ~kEndsAgree;
+  for (int base = 0; base < index.count; base += 16) {
+   const BlockFlags flags = flagBlock(index, base, window);
+   for (uint32_t bits = flags.flagged; bits != 0; bits &= bits - 1) {
+    const int bit = __builtin_ctz(bits);
+    const int k = base + bit;
     const PairMatch& m = ctx.matches[k];
     const MatchMinutia& ai = minutiaeA[m.aI];
     const MatchMinutia& aj = minutiaeA[m.aJ];
@@ -517,7 +516,7 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, std::span<const 
       rangeY.add(binY);
       rangeX.add(binX);
     }
-    if (scorable == nullptr || (entry & kEndsAgree) == 0) continue;
+    if (scorable == nullptr || ((flags.agreeing >> bit) & 1u) == 0) continue;
     const int score = scoreOf(ctx, index, k);
     if (score == 0) continue;
     scorable->index[collected] = static_cast<uint16_t>(k);
@@ -527,6 +526,7 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, std::span<const 
     scorable->dyJ[collected] = dyj;
     scorable->dxJ[collected] = dxj;
     ++collected;
+   }
   }
   votes.rangeY = rangeY;
   votes.rangeX = rangeX;
@@ -592,15 +592,16 @@ TranslationCandidates translationCandidates(MatchContext& ctx, uint8_t rotation,
   // Standalone use: the records may have changed since any earlier call.
   AlignmentWork& work = alignmentWork();
   buildMatchIndex(ctx, work.index);
-  flagRecords(work.index, rotation, work);
-  for (int k = 0; k < recordCount(ctx); ++k) {
-    ctx.matches[k].rotationFlag = 0;
-    ctx.matches[k].alignScore = 0;
+  const RotationWindow window(rotation);
+  for (int base = 0; base < work.index.count; base += 16) {
+    const uint32_t flagged = flagBlock(work.index, base, window).flagged;
+    for (int k = base; k < std::min(base + 16, work.index.count); ++k) {
+      ctx.matches[k].rotationFlag = static_cast<uint8_t>((flagged >> (k - base)) & 1u);
+      ctx.matches[k].alignScore = 0;
+    }
   }
-  for (int f = 0; f < work.flaggedCount; ++f) ctx.matches[work.flagged[f] & ~kEndsAgree].rotationFlag = 1;
   TranslationVotes votes{histX, histY};
-  castRecordVotes(ctx, work.index, {work.flagged.data(), static_cast<size_t>(work.flaggedCount)}, turnedB, offset,
-                  votes, nullptr);
+  castRecordVotes(ctx, work.index, window, turnedB, offset, votes, nullptr);
   castSingularVotes(singular, offset, votes);
   return translationsFromVotes(votes, offset);
 }
@@ -745,11 +746,9 @@ bool alignCandidate(MatchContext& ctx, uint8_t rotation, CandidateAlignment& can
   AlignmentWork& work = alignmentWork();
   MatchIndex& index = work.index;
   currentMatchIndex(ctx, index);
-  flagRecords(index, rotation, work);
   MatchMinutia* turnedB = candidate.minutiae.data();
   TranslationVotes votes{work.histX, work.histY};
-  const int scorable = castRecordVotes(ctx, index, {work.flagged.data(), static_cast<size_t>(work.flaggedCount)},
-                                       turnedB, offset, votes, &work.scorable);
+  const int scorable = castRecordVotes(ctx, index, RotationWindow(rotation), turnedB, offset, votes, &work.scorable);
   castSingularVotes(candidate.singularPairs, offset, votes);
   const TranslationCandidates translations = translationsFromVotes(votes, offset);
   if (translations.count == 0) return false;

@@ -138,6 +138,16 @@ struct PairCounts {
   int32_t nB0 = 0;  // outer pairs in use before widening (at most 350)
 };
 
+// One outer pair's inner window [start, end) and its end-angle probe (the pair's end
+// angles relative to its direction), laid out by the correspondence search.
+struct OuterPairWindow {
+  uint16_t start;
+  uint16_t end;
+  uint8_t probeI;
+  uint8_t probeJ;
+  uint16_t reserved;
+};
+
 // ---------------------------------------------------------------------------
 // Per-thread work buffers (large, reused, not cleared per comparison)
 // ---------------------------------------------------------------------------
@@ -153,6 +163,7 @@ struct MatchWorkBuffers {
   // scan; a whole scan block past the last record stays readable.
   alignas(16) std::array<uint8_t, kMaxPairRecords + 16> innerEndAnglesI;
   alignas(16) std::array<uint8_t, kMaxPairRecords + 16> innerEndAnglesJ;
+  std::array<OuterPairWindow, kMaxPairRecords> outerWindows;  // per outer pair of the scan
   // Free area for the alignment, affine and fine stages (translation histograms,
   // matched-pair list, affine parameters, overlap lists, coverage grids).
   alignas(16) std::array<uint8_t, kFreeAreaBytes> freeArea;

@@ -320,6 +320,57 @@ void buildPass1PairsB(MatchContext& ctx) {
   ctx.counts.nA = std::min(ctx.pairCountA, kPairsInUse);
 }
 
+namespace {
+
+// First half of the correspondence search: the direction and scanned-list angle word of
+// each outer pair, and its inner window. Stops where the search stops; returns the
+// number of outer pairs processed and the furthest window end in `reach`.
+int placeOuterWindows(MinutiaPair* outer, uint32_t limit, const MinutiaPair* inner, const MatchMinutia* minutiaeB,
+                      OuterPairWindow* windows, int& reach) {
+  int innerStart = 0;
+  int innerEnd = 0;
+  int q = 0;
+  for (; outer[q].d2 <= limit; ++q) {
+    MinutiaPair& pair = outer[q];
+    const MatchMinutia& first = minutiaeB[pair.i];
+    const MatchMinutia& second = minutiaeB[pair.j];
+    pair.dir = byteAngleOf(second.x - first.x, second.y - first.y);
+    const uint32_t relI = static_cast<uint8_t>(first.angle() - pair.dir);
+    const uint32_t relJ = static_cast<uint8_t>(second.angle() - pair.dir - 128);
+    pair.relAngles = ((relI | (relJ << 16)) + 0x000C000Cu) | 0x8F000F00u;
+
+    const DistanceTolerance tolerance = toleranceOf(pair.length);
+    if (pair.d2 > tolerance.lo) {
+      const uint32_t lower = pair.d2 - tolerance.lo;
+      while (inner[innerStart].d2 < lower) ++innerStart;
+    }
+    if (pair.d2 > kVotingD2 && inner[innerStart].d2 == kPairListEnd) break;
+
+    // Real pairs are far shorter than the end mark, so the bound never reaches it and
+    // the end record stops the forward scan.
+    const uint32_t upper =
+        static_cast<uint32_t>(std::min<uint64_t>(static_cast<uint64_t>(pair.d2) + tolerance.hi, kPairListEnd - 1));
+    // The upper bound grows with d2, so the window's end normally only moves forward.
+    innerEnd = std::max(innerEnd, innerStart);
+    while (inner[innerEnd].d2 <= upper) ++innerEnd;
+    while (innerEnd > innerStart && inner[innerEnd - 1].d2 > upper) --innerEnd;
+    windows[q] = {static_cast<uint16_t>(innerStart), static_cast<uint16_t>(innerEnd), static_cast<uint8_t>(relI),
+                  static_cast<uint8_t>(relJ), 0};
+    reach = std::max(reach, innerEnd);
+  }
+  return q;
+}
+
+// The end-angle bytes of inner records [from, to) into the two scan arrays.
+void copyInnerEndAngles(const MinutiaPair* inner, int from, int to, uint8_t* endI, uint8_t* endJ) {
+  for (int r = from; r < to; ++r) {
+    endI[r] = static_cast<uint8_t>(inner[r].relAngles);
+    endJ[r] = static_cast<uint8_t>(inner[r].relAngles >> 16);
+  }
+}
+
+}  // namespace
+
 int matchPairs(MatchContext& ctx, int pass) {
   uint32_t* votes = ctx.rotationVotes;
   std::fill(votes, votes + kRotationBins, 0u);
@@ -327,53 +378,27 @@ int matchPairs(MatchContext& ctx, int pass) {
   int matchCount = 0;
   int processed = 0;
 
-  MinutiaPair* outer = ctx.outerPairs;
+  const MinutiaPair* outer = ctx.outerPairs;
   const MinutiaPair* inner = ctx.innerPairs;
-  const MatchMinutia* minutiaeB = ctx.viewB.minutiae;
 
   if (ctx.outerCount > 0) {
     const uint32_t limit = std::min(ctx.outerLimit, outer[ctx.outerCount - 1].d2);
-    int innerStart = 0;
-    int innerEnd = 0;
-    // End angles of the inner records, copied as the window first reaches them. Bytes past
-    // the window's end are never copied there; hits on them are masked off.
+    OuterPairWindow* windows = ctx.buffers->outerWindows.data();
+    int reach = 0;
+    processed = placeOuterWindows(ctx.outerPairs, limit, inner, ctx.viewB.minutiae, windows, reach);
+    // Window starts only grow: nothing below the first one is ever scanned. Bytes past
+    // the furthest end are never copied; hits on them are masked off.
     uint8_t* endI = ctx.buffers->innerEndAnglesI.data();
     uint8_t* endJ = ctx.buffers->innerEndAnglesJ.data();
-    int copied = 0;
+    if (processed > 0) copyInnerEndAngles(inner, windows[0].start, reach, endI, endJ);
 
-    for (int q = 0; outer[q].d2 <= limit; ++q) {
-      MinutiaPair& pair = outer[q];
-      const MatchMinutia& first = minutiaeB[pair.i];
-      const MatchMinutia& second = minutiaeB[pair.j];
-      pair.dir = byteAngleOf(second.x - first.x, second.y - first.y);
-      const uint32_t relI = static_cast<uint8_t>(first.angle() - pair.dir);
-      const uint32_t relJ = static_cast<uint8_t>(second.angle() - pair.dir - 128);
-      const uint32_t straight = relI | (relJ << 16);
-      const uint32_t crossed = relJ | (relI << 16);
-      pair.relAngles = (straight + 0x000C000Cu) | 0x8F000F00u;
-
-      const DistanceTolerance tolerance = toleranceOf(pair.length);
-      if (pair.d2 > tolerance.lo) {
-        const uint32_t lower = pair.d2 - tolerance.lo;
-        while (inner[innerStart].d2 < lower) ++innerStart;
-      }
+    for (int q = 0; q < processed; ++q) {
+      const OuterPairWindow window = windows[q];
+      if (window.start >= window.end) continue;
+      const MinutiaPair& pair = outer[q];
       const bool castsVotes = pair.d2 > kVotingD2;
-      if (castsVotes && inner[innerStart].d2 == kPairListEnd) break;
-      ++processed;
-
-      // Real pairs are far shorter than the end mark, so the bound never reaches it and
-      // the end record stops the forward scan.
-      const uint32_t upper = static_cast<uint32_t>(
-          std::min<uint64_t>(static_cast<uint64_t>(pair.d2) + tolerance.hi, kPairListEnd - 1));
-      // The upper bound grows with d2, so the window's end normally only moves forward.
-      innerEnd = std::max(innerEnd, innerStart);
-      while (inner[innerEnd].d2 <= upper) ++innerEnd;
-      while (innerEnd > innerStart && inner[innerEnd - 1].d2 > upper) --innerEnd;
-      for (copied = std::max(copied, innerStart); copied < innerEnd; ++copied) {
-        endI[copied] = static_cast<uint8_t>(inner[copied].relAngles);
-        endJ[copied] = static_cast<uint8_t>(inner[copied].relAngles >> 16);
-      }
-
+      const uint32_t straight = window.probeI | (static_cast<uint32_t>(window.probeJ) << 16);
+      const uint32_t crossed = window.probeJ | (static_cast<uint32_t>(window.probeI) << 16);
       const uint32_t pairRefBase = static_cast<uint32_t>(q) << 20;
       const uint8_t turnedDir = static_cast<uint8_t>(pair.dir + 128);
       // Takes the hits of the block starting at r in window order, straight before crossed.
@@ -402,18 +427,17 @@ int matchPairs(MatchContext& ctx, int pass) {
         }
       };
       // Most candidates fail both tests: check sixteen at a time and look closer only at hits.
-      const auto probeI = static_cast<uint8_t>(relI);
-      const auto probeJ = static_cast<uint8_t>(relJ);
-      int r = innerStart;
-      for (; r + kScanBlock <= innerEnd; r += kScanBlock) {
-        const BlockHits hits = blockHits(endI + r, endJ + r, probeI, probeJ);
+      const int end = window.end;
+      int r = window.start;
+      for (; r + kScanBlock <= end; r += kScanBlock) {
+        const BlockHits hits = blockHits(endI + r, endJ + r, window.probeI, window.probeJ);
         if ((hits.straight | hits.crossed) != 0) accept(r, hits);
       }
-      if (r < innerEnd) {
+      if (r < end) {
         // The last block reaches past the window (the arrays have room for it); those
         // records are masked off.
-        const uint32_t inWindow = (1u << (innerEnd - r)) - 1;
-        BlockHits hits = blockHits(endI + r, endJ + r, probeI, probeJ);
+        const uint32_t inWindow = (1u << (end - r)) - 1;
+        BlockHits hits = blockHits(endI + r, endJ + r, window.probeI, window.probeJ);
         hits.straight &= inWindow;
         hits.crossed &= inWindow;
         if ((hits.straight | hits.crossed) != 0) accept(r, hits);

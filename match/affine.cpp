@@ -50,7 +50,7 @@ int64_t toFixed(long double value) {
 
 int affineRefine(MatchContext& ctx, CandidateAlignment& candidate) {
   candidate.affine = AffineParams{};
-  int n = candidate.matchedCount;
+  int n = std::min(candidate.matchedCount, kMaxViewMinutiae);
   if (n < kMinFitPairs) {
     ctx.affine.pairsUsed = 0;
     return 0;
@@ -136,24 +136,29 @@ int affineRefine(MatchContext& ctx, CandidateAlignment& candidate) {
   const int64_t t = ((static_cast<int64_t>(p.bx) - p.ay) * 16384) / (static_cast<int64_t>(p.ax) + p.by);
   const int64_t correction = t >= 0 ? (t + kAngleStep / 2) / kAngleStep : (t - kAngleStep / 2) / kAngleStep;
 
-  for (int k = 0; k < candidate.count; ++k) {
+  // A local copy: the aligned minutiae written below live in the same object as the
+  // parameters, which would otherwise be reloaded after every store.
+  const AffineParams map = p;
+  const int countB = std::clamp(candidate.count, 0, kMaxViewMinutiae);
+  for (int k = 0; k < countB; ++k) {
     MatchMinutia& m = minutiaeB[k];
     const int x = m.x;
     const int y = m.y;
-    m.x = applyRow(p.ax, p.bx, p.cx, x, y);
-    m.y = applyRow(p.ay, p.by, p.cy, x, y);
-    m.setAngle(mapAngle(p, m.angle()));
+    m.x = applyRow(map.ax, map.bx, map.cx, x, y);
+    m.y = applyRow(map.ay, map.by, map.cy, x, y);
+    m.setAngle(mapAngle(map, m.angle()));
   }
-  for (int k = 0; k < candidate.singularCount; ++k) {
+  const int singularCount = std::clamp(candidate.singularCount, 0, kMaxSingularPoints);
+  for (int k = 0; k < singularCount; ++k) {
     MatchSingularPoint& s = candidate.singularPoints[k];
     const int x = s.x;
     const int y = s.y;
-    s.x = applyRow(p.ax, p.bx, p.cx, x, y);
-    s.y = applyRow(p.ay, p.by, p.cy, x, y);
-    s.angle = mapAngle(p, s.angle);
+    s.x = applyRow(map.ax, map.bx, map.cx, x, y);
+    s.y = applyRow(map.ay, map.by, map.cy, x, y);
+    s.angle = mapAngle(map, s.angle);
     if (s.type == 255) {
-      s.angles[0] = mapAngle(p, s.angles[0]);
-      s.angles[1] = mapAngle(p, s.angles[1]);
+      s.angles[0] = mapAngle(map, s.angles[0]);
+      s.angles[1] = mapAngle(map, s.angles[1]);
     }
   }
   return static_cast<int>(std::clamp<int64_t>(correction, -128, 127));

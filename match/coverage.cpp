@@ -47,6 +47,25 @@ struct Outline {
 struct RowMask {
   uint64_t low = 0;
   uint64_t high = 0;
+  RowMask operator&(const RowMask& o) const { return {low & o.low, high & o.high}; }
+  RowMask operator|(const RowMask& o) const { return {low | o.low, high | o.high}; }
+  RowMask operator~() const { return {~low, ~high}; }
+  // Columns 0..127 moved down by `shift` (0..127) columns.
+  RowMask operator>>(int shift) const {
+    if (shift >= 64) return {high >> (shift - 64), 0};
+    if (shift == 0) return *this;
+    return {(low >> shift) | (high << (64 - shift)), high >> shift};
+  }
+  // Columns first..last (0 <= first, last <= 127; empty when first > last).
+  static RowMask range(int first, int last) {
+    const auto below = [](int n) {  // columns below n
+      const auto word = [](int bits) {
+        return bits <= 0 ? uint64_t{0} : bits >= 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1;
+      };
+      return RowMask{word(n), word(n - 64)};
+    };
+    return below(last + 1) & ~below(first);
+  }
 };
 
 struct CellRun {
@@ -63,10 +82,17 @@ struct MarkedRuns {
   std::array<uint16_t, kMaxRuns> root;
 };
 
+// Per window row after the balance: the cells at 0x8000 or above and those below 0x7FFF.
+struct BalanceMasks {
+  std::array<RowMask, kMaxRows> positive;
+  std::array<RowMask, kMaxRows> negative;
+};
+
 struct CoverageWork {
   CoarseGrid unpaired;  // UnpairedCoverage
   CoarseGrid paired;    // PairedBalance
   FineGrid fine;        // FineBalance
+  BalanceMasks balance;
   MarkedRuns marked;
   std::array<uint8_t, kMaxRuns> componentLabel;  // by first run of the component; 0 = none
 };
@@ -156,9 +182,11 @@ void placeBits(RowMask& mask, int c, uint64_t bits) {
 }
 
 // PairedBalance -= UnpairedCoverage over the window. Returns the number of cells below
-// 0x7FFF and bounds the cells at 0x8000 or above in every row (columns counted from the
-// window's left edge; kMissing for a row without any).
-int balanceWindow(CoarseGrid& paired, const CoarseGrid& unpaired, const CoverageBox& window, RowBounds& rows) {
+// 0x7FFF; keeps the masks of positive and negative cells of every row and bounds the
+// positive ones (columns counted from the window's left edge; kMissing for a row
+// without any).
+int balanceWindow(CoarseGrid& paired, const CoarseGrid& unpaired, const CoverageBox& window, BalanceMasks& masks,
+                  RowBounds& rows) {
   const int last = window.width;
   int negative = 0;
 #if defined(__SSE2__)
@@ -170,41 +198,48 @@ int balanceWindow(CoarseGrid& paired, const CoarseGrid& unpaired, const Coverage
   for (int r = 0; r <= window.height; ++r) {
     uint16_t* balance = &paired.at(window.top + r, window.left);
     const uint16_t* against = &unpaired.at(window.top + r, window.left);
-    RowMask marked;
+    RowMask positiveCells;
+    RowMask negativeCells;
 #if defined(__SSE2__)
-    // Saturating packs keep the sign: a cell at 0x8000 or above becomes a negative byte.
-    const auto markedBits = [](__m128i cells) {
-      return static_cast<uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(cells, _mm_setzero_si128())));
+    const auto group = [&](int c, __m128i diff, __m128i below) {
+      negatives = _mm_sub_epi16(negatives, below);
+      // Saturating packs keep the sign: a cell at 0x8000 or above becomes a negative byte.
+      placeBits(positiveCells, c, static_cast<uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(diff, _mm_setzero_si128()))));
+      placeBits(negativeCells, c, static_cast<uint64_t>(laneBits(below)));
     };
     int c = 0;
     for (; c < wholeGroups; c += kGroup) {
       const __m128i diff = _mm_sub_epi16(loadCells(balance + c), loadCells(against + c));
       storeCells(balance + c, diff);
-      negatives = _mm_sub_epi16(negatives, belowBalanced(diff));
-      placeBits(marked, c, markedBits(diff));
+      group(c, diff, belowBalanced(diff));
     }
     if (c <= last) {
       const __m128i old = loadCells(balance + c);
       const __m128i diff = _mm_and_si128(tailKeep, _mm_sub_epi16(old, loadCells(against + c)));
       storeCells(balance + c, _mm_or_si128(diff, _mm_andnot_si128(tailKeep, old)));
-      negatives = _mm_sub_epi16(negatives, _mm_and_si128(tailKeep, belowBalanced(diff)));
-      placeBits(marked, c, markedBits(diff));
+      group(c, diff, _mm_and_si128(tailKeep, belowBalanced(diff)));
     }
 #else
     for (int c = 0; c <= last; ++c) {
       balance[c] = static_cast<uint16_t>(balance[c] - against[c]);
-      negative += balance[c] < kBalanced ? 1 : 0;
-      if (balance[c] >= 0x8000) placeBits(marked, c & ~(kGroup - 1), uint64_t{1} << (c % kGroup));
+      const uint64_t bit = uint64_t{1} << (c % kGroup);
+      if (balance[c] < kBalanced) {
+        ++negative;
+        placeBits(negativeCells, c & ~(kGroup - 1), bit);
+      }
+      if (balance[c] >= 0x8000) placeBits(positiveCells, c & ~(kGroup - 1), bit);
     }
 #endif
-    if ((marked.low | marked.high) == 0) {
+    masks.positive[r] = positiveCells;
+    masks.negative[r] = negativeCells;
+    if ((positiveCells.low | positiveCells.high) == 0) {
       rows.first[r] = rows.last[r] = kMissing;
       continue;
     }
-    rows.first[r] = static_cast<uint8_t>(marked.low != 0 ? std::countr_zero(marked.low)
-                                                         : 64 + std::countr_zero(marked.high));
-    rows.last[r] = static_cast<uint8_t>(marked.high != 0 ? 127 - std::countl_zero(marked.high)
-                                                         : 63 - std::countl_zero(marked.low));
+    rows.first[r] = static_cast<uint8_t>(positiveCells.low != 0 ? std::countr_zero(positiveCells.low)
+                                                                : 64 + std::countr_zero(positiveCells.high));
+    rows.last[r] = static_cast<uint8_t>(positiveCells.high != 0 ? 127 - std::countl_zero(positiveCells.high)
+                                                                : 63 - std::countl_zero(positiveCells.low));
   }
 #if defined(__SSE2__)
   const __m128i pairs = _mm_madd_epi16(negatives, _mm_set1_epi16(1));
@@ -212,6 +247,37 @@ int balanceWindow(CoarseGrid& paired, const CoarseGrid& unpaired, const Coverage
   negative = _mm_cvtsi128_si32(_mm_add_epi32(quads, _mm_shuffle_epi32(quads, 0xB1)));
 #endif
   return negative;
+}
+
+// Each bit of the low 32 doubled into two neighbouring bits.
+constexpr uint64_t doubleBits(uint32_t bits) {
+  uint64_t doubled = 0;
+  for (int k = 0; k < 32; ++k)
+    if ((bits >> k) & 1u) doubled |= uint64_t{3} << (2 * k);
+  return doubled;
+}
+constexpr auto kDoubledBytes = [] {
+  std::array<uint16_t, 256> table{};
+  for (uint32_t b = 0; b < 256; ++b) table[b] = static_cast<uint16_t>(doubleBits(b));
+  return table;
+}();
+
+// Coarse columns 0..last of a row starting at grid column `left` that lie over a fine
+// cell below 0x7FFF (fine points at the fine cell of column left).
+RowMask overNegativeFine(const uint16_t* fine, int left, int last) {
+  const int fineLast = ((left + last) >> 1) - (left >> 1);
+  RowMask doubled;
+  for (int j = 0; j <= fineLast; j += kGroup) {
+#if defined(__SSE2__)
+    const unsigned bits = static_cast<unsigned>(laneBits(belowBalanced(loadCells(fine + j))));
+#else
+    unsigned bits = 0;
+    for (int k = 0; k < kGroup; ++k) bits |= unsigned{fine[j + k] < kBalanced} << k;
+#endif
+    placeBits(doubled, 2 * j, kDoubledBytes[bits & 0xFFu]);
+  }
+  // An odd left column is the second half of its fine cell.
+  return (doubled >> (left & 1)) & RowMask::range(0, last);
 }
 
 // First and last cell of row[0..last] at 0x8000 or above.
@@ -242,29 +308,6 @@ void fillRow(uint16_t* row, int first, int last) {
   }
 #else
   for (int c = first; c <= last; ++c) row[c] = static_cast<uint16_t>(std::min(row[c], kFillCeiling) + 1);
-#endif
-}
-
-// Subtracts one from the two coarse cells of rows `upper` and `lower` under every fine
-// cell of fine[0..last] below 0x7FFF.
-void erodeRowPair(uint16_t* upper, uint16_t* lower, const uint16_t* fine, int last) {
-#if defined(__SSE2__)
-  for (int j = 0; j <= last; j += 4) {
-    const __m128i keep = firstLanes(std::min(last - j + 1, 4));
-    const __m128i negative =
-        _mm_and_si128(keep, belowBalanced(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(fine + j))));
-    if (_mm_movemask_epi8(negative) == 0) continue;
-    const __m128i doubled = _mm_unpacklo_epi16(negative, negative);  // adds -1 under a negative cell
-    storeCells(upper + 2 * j, _mm_add_epi16(loadCells(upper + 2 * j), doubled));
-    storeCells(lower + 2 * j, _mm_add_epi16(loadCells(lower + 2 * j), doubled));
-  }
-#else
-  for (int j = 0; j <= last; ++j)
-    if (fine[j] < kBalanced)
-      for (uint16_t* row : {upper, lower}) {
-        row[2 * j] = static_cast<uint16_t>(row[2 * j] - 1);
-        row[2 * j + 1] = static_cast<uint16_t>(row[2 * j + 1] - 1);
-      }
 #endif
 }
 
@@ -362,6 +405,80 @@ void findMarkedRuns(const CoarseGrid& grid, const CoverageBox& box, MarkedRuns& 
   marked.rowStart[marked.rows] = static_cast<uint16_t>(count);
   // Parents never point to a later run, so one pass in order leaves every run on its root.
   for (int k = 0; k < count; ++k) parent[k] = parent[parent[k]];
+}
+
+// Leaves every run on the first run of its 4-connected component. Parents never point
+// to a later run, so one pass in order resolves them all.
+void finishRuns(MarkedRuns& marked) {
+  for (int k = 0; k < marked.rowStart[marked.rows]; ++k) marked.root[k] = marked.root[marked.root[k]];
+}
+
+// Appends the runs of set bits of a row's mask as the runs of the next row.
+void appendRuns(const RowMask& mask, MarkedRuns& marked) {
+  // Locals, so that the byte stores below do not force the counters to be reloaded.
+  const int rows = marked.rows;
+  const int aboveStart = rows > 0 ? marked.rowStart[rows - 1] : 0;
+  const int aboveEnd = marked.rowStart[rows];
+  CellRun* const runs = marked.runs.data();
+  int count = aboveEnd;
+  // A run starts at a set bit whose lower neighbour is clear and ends at one whose
+  // upper neighbour is clear; the k-th start belongs to the k-th end.
+  uint64_t startsLow = mask.low & ~(mask.low << 1);
+  uint64_t startsHigh = mask.high & ~((mask.high << 1) | (mask.low >> 63));
+  uint64_t endsLow = mask.low & ~((mask.low >> 1) | (mask.high << 63));
+  uint64_t endsHigh = mask.high & ~(mask.high >> 1);
+  while ((startsLow | startsHigh) != 0) {
+    const int first = takeLowestBit(startsLow, startsHigh);
+    const int last = takeLowestBit(endsLow, endsHigh);
+    runs[count] = {static_cast<uint8_t>(first), static_cast<uint8_t>(last)};
+    marked.root[count] = static_cast<uint16_t>(count);
+    ++count;
+  }
+  // Runs of this row that share a column with runs of the row above join their sets.
+  int above = aboveStart;
+  int here = aboveEnd;
+  while (above < aboveEnd && here < count) {
+    const CellRun a = runs[above];
+    const CellRun h = runs[here];
+    if (a.first <= h.last && h.first <= a.last)
+      uniteRuns(marked.root, static_cast<uint16_t>(above), static_cast<uint16_t>(here));
+    if (a.last < h.last)
+      ++above;
+    else
+      ++here;
+  }
+  marked.rows = rows + 1;
+  marked.rowStart[rows + 1] = static_cast<uint16_t>(count);
+}
+
+// The runs of the box cells that end up marked once the outline is filled and eroded by
+// the fine grid, and their components, from the balance masks alone: a cell inside the
+// outline is marked when it is positive, or balanced and not over a negative fine cell.
+// The erosion covers the 1/16 rows box.top / 2 .. (box.top + box.height) / 2 and the
+// columns likewise, the division truncating: so a negative odd top row or left column
+// of the box is never eroded.
+void findFilledRuns(const BalanceMasks& masks, int windowTop, const FineGrid& fine, const CoverageBox& box,
+                    const Outline& outline, MarkedRuns& marked) {
+  const bool erodeTopRow = !(box.top < 0 && (box.top & 1) != 0);
+  const bool erodeLeftColumn = !(box.left < 0 && (box.left & 1) != 0);
+  const int shift = outline.minLeft;  // window columns to box columns
+  marked.rows = 0;
+  marked.rowStart[0] = 0;
+  RowMask eroded;
+  for (int r = 0; r <= box.height; ++r) {
+    const int row = box.top + r;
+    const int windowRow = row - windowTop;
+    if (r == 0 || (row & 1) == 0) {  // a new fine row
+      eroded = r == 0 && !erodeTopRow ? RowMask{}
+                                      : overNegativeFine(&fine.at(row >> 1, box.left >> 1), box.left, box.width);
+      if (!erodeLeftColumn) eroded.low &= ~uint64_t{1};
+    }
+    const RowMask inside = RowMask::range(outline.first[r] - shift, outline.last[r] - shift);
+    const RowMask positive = masks.positive[windowRow] >> shift;
+    const RowMask negative = masks.negative[windowRow] >> shift;
+    appendRuns(inside & (positive | ~(negative | eroded)), marked);
+  }
+  finishRuns(marked);
 }
 
 // Index of the run that holds the cell, or -1.
@@ -468,15 +585,6 @@ void fillOutline(CoarseGrid& grid, const CoverageBox& box, const Outline& outlin
     row[outline.maxRight + 1] = kGuardStop;
     row[outline.maxRight + 2] = kGuardMarked;
   }
-}
-
-// Cells over a negative fine cell lose one, so balanced cells there drop out.
-void erodeByFine(CoarseGrid& grid, const FineGrid& fine, const CoverageBox& box) {
-  const int fineLeft = box.left / 2;
-  const int fineRight = (box.left + box.width) / 2;
-  for (int i = box.top / 2; i <= (box.top + box.height) / 2; ++i)
-    erodeRowPair(&grid.at(2 * i, 2 * fineLeft), &grid.at(2 * i + 1, 2 * fineLeft), &fine.at(i, fineLeft),
-                 fineRight - fineLeft);
 }
 
 }  // namespace
@@ -618,18 +726,16 @@ CoverageResult coverageAnalysis(const CoverageInput& input) {
   // and bound the marked cells of every row for the envelope.
   CoverageBox box{r0, c0, c1 - c0, r1 - r0};
   RowBounds rows;
-  result.v = balanceWindow(paired, unpaired, box, rows);
-
+  result.v = balanceWindow(paired, unpaired, box, work.balance, rows);
   Outline outline;
   const int seed = closeOutline(rows, box, outline);
   if (seed < 0) return result;
-  fillOutline(paired, box, outline);
-  erodeByFine(paired, fine, box);
 
-  // Components: the seed's first, then every other one in scan order. They are kept as
-  // runs with a label each instead of being written into the grid.
+  // Components of the filled outline, eroded where the fine grid is negative: the
+  // seed's first, then every other one in scan order. They are kept as runs with a
+  // label each instead of being written into the grid.
   MarkedRuns& marked = work.marked;
-  findMarkedRuns(paired, box, marked);
+  findFilledRuns(work.balance, r0, fine, box, outline, marked);
   const int lastLabel = labelComponents(marked, 0, seed, work.componentLabel);
   const auto labelAt = [&](int r, int c) {
     const int run = runAt(marked, r - box.top, c - box.left);

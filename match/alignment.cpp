@@ -51,10 +51,8 @@ struct MatchIndex {
 struct ScorableRecords {
   std::array<uint16_t, kMaxPairRecords> index;
   std::array<uint8_t, kMaxPairRecords> score;
-  std::array<int32_t, kMaxPairRecords> dyI;
-  std::array<int32_t, kMaxPairRecords> dxI;
-  std::array<int32_t, kMaxPairRecords> dyJ;
-  std::array<int32_t, kMaxPairRecords> dxJ;
+  // dy and dx of the i end, then of the j end.
+  alignas(16) std::array<std::array<int32_t, 4>, kMaxPairRecords> ends;
 };
 
 // A record index and its alignment score, for the partner assignment.
@@ -105,10 +103,6 @@ constexpr std::array<uint8_t, 256> VoteByAngleWeight = [] {
 struct VotedRange {
   int low = kTranslationBins;
   int high = -1;
-  void add(int bin) {
-    low = std::min(low, bin);
-    high = std::max(high, bin);
-  }
 };
 
 HistogramPeaks peaksWithin(const TranslationHistogram& histogram, VotedRange range);
@@ -126,12 +120,13 @@ TurnOffset turnSide(const MatchMinutia* minutiae, int count, uint8_t rotation, M
   const int s = sineOfByte(rotation);
   const int c = cosineOfByte(rotation);
   for (int k = 0; k < count; ++k) {
-    const MatchMinutia& m = minutiae[k];
-    MatchMinutia turned = m;
-    turned.y = (c * m.y - s * m.x + 8192) >> 14;
-    turned.x = (c * m.x + s * m.y + 8192) >> 14;
-    turned.setAngle(static_cast<uint8_t>(m.angle() + rotation));
-    out[k] = turned;
+    const int y = minutiae[k].y;
+    const int x = minutiae[k].x;
+    const uint32_t sortKey = minutiae[k].sortKey;
+    out[k] = minutiae[k];
+    out[k].y = (c * y - s * x + 8192) >> 14;
+    out[k].x = (c * x + s * y + 8192) >> 14;
+    out[k].sortKey = (sortKey & ~0xFFu) | static_cast<uint8_t>(sortKey + rotation);
   }
   // The centre is turned without the rounding term, as the offset has always been formed.
   const int centre = kRotationCentre;
@@ -463,19 +458,26 @@ int scoreOf(const MatchContext& ctx, MatchIndex& index, int k) {
   return index.score[k];
 }
 
-// Translation histograms and the bins that may hold votes.
+// Translation histograms and the blocks of 16 bins that may hold votes (one bit each).
+inline constexpr int kBlockShift = 4;
 struct TranslationVotes {
   TranslationHistogram& x;
   TranslationHistogram& y;
-  VotedRange rangeX{};
-  VotedRange rangeY{};
+  uint64_t blocksX = 0;
+  uint64_t blocksY = 0;
   void add(int binY, int binX, uint32_t vote) {
     y[binY] += vote;
     x[binX] += vote;
-    rangeY.add(binY);
-    rangeX.add(binX);
+    blocksY |= uint64_t{1} << (binY >> kBlockShift);
+    blocksX |= uint64_t{1} << (binX >> kBlockShift);
   }
 };
+static_assert(kTranslationBins >> kBlockShift == 64);
+
+VotedRange rangeOfBlocks(uint64_t blocks) {
+  if (blocks == 0) return {};
+  return {__builtin_ctzll(blocks) << kBlockShift, ((64 - __builtin_clzll(blocks)) << kBlockShift) - 1};
+}
 
 // Votes of the flagged records for translations of the turned copy. On the way, the
 // records whose end angles agree and that score are collected with their end offsets
@@ -489,8 +491,8 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
   const int baseX = offset.x - kHistogramMidBin;
   uint32_t* const histY = votes.y.data();
   uint32_t* const histX = votes.x.data();
-  VotedRange rangeY = votes.rangeY;
-  VotedRange rangeX = votes.rangeX;
+  uint64_t blocksY = votes.blocksY;
+  uint64_t blocksX = votes.blocksX;
   int collected = 0;
   for (int base = 0; base < index.count; base += 16) {
    const BlockFlags flags = flagBlock(index, base, window);
@@ -513,23 +515,20 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
       const int binX = ((dxi + dxj) / 2 - baseX) & (kTranslationBins - 1);
       histY[binY] += vote;
       histX[binX] += vote;
-      rangeY.add(binY);
-      rangeX.add(binX);
+      blocksY |= uint64_t{1} << (binY >> kBlockShift);
+      blocksX |= uint64_t{1} << (binX >> kBlockShift);
     }
     if (scorable == nullptr || ((flags.agreeing >> bit) & 1u) == 0) continue;
     const int score = scoreOf(ctx, index, k);
     if (score == 0) continue;
     scorable->index[collected] = static_cast<uint16_t>(k);
     scorable->score[collected] = static_cast<uint8_t>(score);
-    scorable->dyI[collected] = dyi;
-    scorable->dxI[collected] = dxi;
-    scorable->dyJ[collected] = dyj;
-    scorable->dxJ[collected] = dxj;
+    scorable->ends[collected] = {dyi, dxi, dyj, dxj};
     ++collected;
    }
   }
-  votes.rangeY = rangeY;
-  votes.rangeX = rangeX;
+  votes.blocksY = blocksY;
+  votes.blocksX = blocksX;
   return collected;
 }
 
@@ -546,10 +545,12 @@ void castSingularVotes(const SingularPairs& singular, TurnOffset offset, Transla
 
 // The translations the histogram peaks give; leaves the histograms all zero.
 TranslationCandidates translationsFromVotes(TranslationVotes& votes, TurnOffset offset) {
-  HistogramPeaks peaksX = peaksWithin(votes.x, votes.rangeX);
-  HistogramPeaks peaksY = peaksWithin(votes.y, votes.rangeY);
-  if (votes.rangeX.high >= 0) std::fill(votes.x.begin() + votes.rangeX.low, votes.x.begin() + votes.rangeX.high + 1, 0u);
-  if (votes.rangeY.high >= 0) std::fill(votes.y.begin() + votes.rangeY.low, votes.y.begin() + votes.rangeY.high + 1, 0u);
+  const VotedRange rangeX = rangeOfBlocks(votes.blocksX);
+  const VotedRange rangeY = rangeOfBlocks(votes.blocksY);
+  HistogramPeaks peaksX = peaksWithin(votes.x, rangeX);
+  HistogramPeaks peaksY = peaksWithin(votes.y, rangeY);
+  if (rangeX.high >= 0) std::fill(votes.x.begin() + rangeX.low, votes.x.begin() + rangeX.high + 1, 0u);
+  if (rangeY.high >= 0) std::fill(votes.y.begin() + rangeY.low, votes.y.begin() + rangeY.high + 1, 0u);
 
   TranslationCandidates result;
   if (peaksX.count == 0 || peaksY.count == 0) return result;
@@ -563,24 +564,50 @@ TranslationCandidates translationsFromVotes(TranslationVotes& votes, TurnOffset 
   return result;
 }
 
+// Visits, in order, the collected records whose both ends lie within reach once the
+// turned copy is moved by the translation.
+template <typename Visit>
+void forEachClose(const ScorableRecords& records, int count, TranslationCandidate t, Visit visit) {
+  int k = 0;
+#if defined(__SSE2__)
+  // Two records at a time in 16 bits: offsets saturate at +-32767, which stays out of
+  // reach of any translation within +-16384, and two squares of such sum below 2^31.
+  constexpr int kNarrowTranslation = 16384;
+  if (absInt(t.ty) <= kNarrowTranslation && absInt(t.tx) <= kNarrowTranslation) {
+    const __m128i shift = _mm_setr_epi16(static_cast<int16_t>(t.ty), static_cast<int16_t>(t.tx),
+                                         static_cast<int16_t>(t.ty), static_cast<int16_t>(t.tx),
+                                         static_cast<int16_t>(t.ty), static_cast<int16_t>(t.tx),
+                                         static_cast<int16_t>(t.ty), static_cast<int16_t>(t.tx));
+    const __m128i reach = _mm_set1_epi32(kMaxEndDistance2);
+    const __m128i lowest = _mm_set1_epi16(-32767);
+    for (; k + 2 <= count; k += 2) {
+      const __m128i ends = _mm_packs_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(records.ends[k].data())),
+                                           _mm_load_si128(reinterpret_cast<const __m128i*>(records.ends[k + 1].data())));
+      const __m128i moved = _mm_max_epi16(_mm_subs_epi16(ends, shift), lowest);
+      const __m128i far = _mm_cmpgt_epi32(_mm_madd_epi16(moved, moved), reach);
+      const int farBits = _mm_movemask_ps(_mm_castsi128_ps(far));
+      if ((farBits & 0x3) == 0) visit(k);
+      if ((farBits & 0xC) == 0) visit(k + 1);
+    }
+  }
+#endif
+  for (; k < count; ++k) {
+    const std::array<int32_t, 4>& e = records.ends[k];
+    if (withinReach(e[0] - t.ty, e[1] - t.tx) && withinReach(e[2] - t.ty, e[3] - t.tx)) visit(k);
+  }
+}
+
 // Sum of the collected records' scores with the turned copy moved by the translation.
 int placedScore(const ScorableRecords& records, int count, TranslationCandidate t) {
   int sum = 0;
-  for (int k = 0; k < count; ++k) {
-    const bool close = withinReach(records.dyI[k] - t.ty, records.dxI[k] - t.tx) &&
-                       withinReach(records.dyJ[k] - t.ty, records.dxJ[k] - t.tx);
-    sum += close ? records.score[k] : 0;
-  }
+  forEachClose(records, count, t, [&](int k) { sum += records.score[k]; });
   return sum;
 }
 
 // The collected records that score under the translation, in record order.
 int scoredRecords(const ScorableRecords& records, int count, TranslationCandidate t, AlignmentWork& work) {
   int scored = 0;
-  for (int k = 0; k < count; ++k)
-    if (withinReach(records.dyI[k] - t.ty, records.dxI[k] - t.tx) &&
-        withinReach(records.dyJ[k] - t.ty, records.dxJ[k] - t.tx))
-      work.scored[scored++] = {records.index[k], records.score[k]};
+  forEachClose(records, count, t, [&](int k) { work.scored[scored++] = {records.index[k], records.score[k]}; });
   return scored;
 }
 
@@ -631,6 +658,24 @@ int alignmentScore(MatchContext& ctx, const MatchMinutia* turnedB) {
 
 namespace {
 
+// A set of minutia indices, visited in increasing order.
+class MinutiaSet {
+ public:
+  void insert(int i) { words_[i >> 6] |= uint64_t{1} << (i & 63); }
+  template <typename Visit>
+  void forEachBelow(int limit, Visit visit) const {
+    for (int w = 0; w < static_cast<int>(words_.size()); ++w)
+      for (uint64_t bits = words_[w]; bits != 0; bits &= bits - 1) {
+        const int i = 64 * w + __builtin_ctzll(bits);
+        if (i >= limit) return;
+        visit(i);
+      }
+  }
+
+ private:
+  std::array<uint64_t, 4> words_{};  // every byte index
+};
+
 // Partner assignment over the scored records (in record order, every score above 0).
 AssignmentResult assignFromRecords(const MatchContext& ctx, CandidateAlignment& candidate, AlignmentWork& work,
                                    int listed) {
@@ -639,6 +684,7 @@ AssignmentResult assignFromRecords(const MatchContext& ctx, CandidateAlignment& 
   work.chainHead.fill(-1);
 
   // Accumulate the record scores per (A minutia, B minutia) association.
+  MinutiaSet associatedA;
   int used = 0;
   const auto associate = [&](int a, int b, uint32_t score) {
     int16_t node = work.chainHead[a];
@@ -651,9 +697,10 @@ AssignmentResult assignFromRecords(const MatchContext& ctx, CandidateAlignment& 
     }
     const int16_t fresh = static_cast<int16_t>(used++);
     work.associations[fresh] = {static_cast<uint8_t>(b), -1, score};
-    if (work.chainHead[a] < 0)
+    if (work.chainHead[a] < 0) {
       work.chainHead[a] = fresh;
-    else
+      associatedA.insert(a);
+    } else
       work.associations[work.chainTail[a]].next = fresh;
     work.chainTail[a] = fresh;
   };
@@ -669,11 +716,9 @@ AssignmentResult assignFromRecords(const MatchContext& ctx, CandidateAlignment& 
   std::array<uint16_t, kMaxViewMinutiae> weight;
   partner.fill(kNoPartner);
   weight.fill(0);
-  for (int a = 0; a < countA; ++a) {
-    int16_t node = work.chainHead[a];
-    if (node < 0) continue;
-    int16_t best = node;
-    for (node = work.associations[node].next; node >= 0; node = work.associations[node].next)
+  associatedA.forEachBelow(countA, [&](int a) {
+    int16_t best = work.chainHead[a];
+    for (int16_t node = work.associations[best].next; node >= 0; node = work.associations[node].next)
       if (work.associations[node].weight > work.associations[best].weight) best = node;
     const int b = work.associations[best].b;
     const uint16_t offer = static_cast<uint16_t>(work.associations[best].weight);
@@ -681,10 +726,11 @@ AssignmentResult assignFromRecords(const MatchContext& ctx, CandidateAlignment& 
       weight[b] = offer;
       partner[b] = static_cast<uint8_t>(a);
     }
-  }
+  });
 
   // Only records whose both ends agree with the partners count.
   weight.fill(0);
+  MinutiaSet matchedB;
   AssignmentResult result;
   bool firstPartDone = false;
   for (int k = 0; k < listed; ++k) {
@@ -695,6 +741,8 @@ AssignmentResult assignFromRecords(const MatchContext& ctx, CandidateAlignment& 
       firstPartDone = true;
     }
     if (partner[m.bForAi] != m.aI || partner[m.bForAj] != m.aJ) continue;
+    matchedB.insert(m.bForAi);
+    matchedB.insert(m.bForAj);
     weight[m.bForAi] = static_cast<uint16_t>(weight[m.bForAi] + score);
     weight[m.bForAj] = static_cast<uint16_t>(weight[m.bForAj] + score);
     result.total += score;
@@ -702,8 +750,9 @@ AssignmentResult assignFromRecords(const MatchContext& ctx, CandidateAlignment& 
   if (!firstPartDone) result.firstPart = result.total;
 
   candidate.matchedCount = 0;
-  for (int b = 0; b < countB; ++b)
+  matchedB.forEachBelow(countB, [&](int b) {
     if (weight[b] > 0) candidate.matchedPairs[candidate.matchedCount++] = packMatchedPair(b, partner[b], weight[b]);
+  });
 
   const auto norm = [](int64_t value, int n) { return n > 64 ? static_cast<int>(64 * value / n) : static_cast<int>(value); };
   result.score = norm(result.firstPart, ctx.counts.nB) + norm(result.total, ctx.counts.nA);

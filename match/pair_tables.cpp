@@ -210,38 +210,91 @@ int selectPairs(uint32_t* keys, int count, uint32_t bound) {
   return kept;
 }
 
-void expandPairs(const uint32_t* keys, int from, int to, MinutiaPair* pairs) {
-  // Keys come sorted, so each length is found by stepping up from the previous one.
-  uint32_t lastD2 = 0;
-  uint32_t length = 0;
-  for (int k = from; k < to; ++k) {
-    MinutiaPair& pair = pairs[k];
-    pair = MinutiaPair{};
-    pair.d2 = pairKeyD2(keys[k]);
-    if (pair.d2 < lastD2) length = static_cast<uint32_t>(ceilSqrtExact(pair.d2));
-    while (length * length < pair.d2) ++length;
-    lastD2 = pair.d2;
-    pair.length = static_cast<uint16_t>(length);
-    pair.i = static_cast<uint8_t>(pairKeyI(keys[k]));
-    pair.j = static_cast<uint8_t>(pairKeyJ(keys[k]));
+namespace {
+
+// Steps a pair length along sorted squared lengths: each length is found by stepping up
+// from the previous one, and computed afresh only where the lengths restart.
+class LengthStepper {
+ public:
+  uint32_t next(uint32_t d2) {
+    if (d2 < lastD2_) length_ = static_cast<uint32_t>(ceilSqrtExact(d2));
+    while (length_ * length_ < d2) ++length_;
+    lastD2_ = d2;
+    return length_;
   }
-  pairs[to] = MinutiaPair{};
-  pairs[to].d2 = kPairListEnd;
+  explicit LengthStepper(uint32_t firstD2) : length_(static_cast<uint32_t>(ceilSqrtExact(firstD2))) {}
+
+ private:
+  uint32_t lastD2_ = 0;
+  uint32_t length_;
+};
+
+// The angle fields of an inner-list record of minutiae first -> second.
+struct PairAngles {
+  uint32_t relAngles;
+  uint8_t relAngleJ;
+  uint8_t dir;
+};
+
+PairAngles pairAnglesOf(const MatchMinutia& first, const MatchMinutia& second) {
+  const uint8_t dir = byteAngleOf(second.x - first.x, second.y - first.y);
+  const auto relAngleJ = static_cast<uint8_t>(second.angle() - dir - 116);
+  const uint32_t relAngles = static_cast<uint32_t>((first.angle() - dir + 12) & 0xFF) | 0x0F000F00u |
+                             (static_cast<uint32_t>(relAngleJ) << 16);
+  return {relAngles, relAngleJ, dir};
+}
+
+void writeEndMark(MinutiaPair& pair) {
+  pair = MinutiaPair{};
+  pair.d2 = kPairListEnd;
+}
+
+}  // namespace
+
+void expandPairs(const uint32_t* keys, int from, int to, MinutiaPair* pairs) {
+  if (from < to) {
+    LengthStepper lengths(pairKeyD2(keys[from]));
+    for (int k = from; k < to; ++k) {
+      const uint32_t d2 = pairKeyD2(keys[k]);
+      pairs[k] = MinutiaPair{d2, static_cast<uint16_t>(lengths.next(d2)), 0, 0,
+                             static_cast<uint8_t>(pairKeyI(keys[k])), static_cast<uint8_t>(pairKeyJ(keys[k])), 0, 0};
+    }
+  }
+  writeEndMark(pairs[to]);
 }
 
 void fillPairAngles(MinutiaPair* pairs, int count, const MatchMinutia* minutiae) {
   for (int k = 0; k < count; ++k) {
     MinutiaPair& pair = pairs[k];
-    const MatchMinutia& first = minutiae[pair.i];
-    const MatchMinutia& second = minutiae[pair.j];
     // The length was set when the record was expanded; side-A lists use at least 2.
     pair.length = std::max<uint16_t>(2, pair.length);
-    pair.dir = byteAngleOf(second.x - first.x, second.y - first.y);
-    pair.relAngleJ = static_cast<uint8_t>(second.angle() - pair.dir - 116);
-    pair.relAngles = static_cast<uint32_t>((first.angle() - pair.dir + 12) & 0xFF) | 0x0F000F00u |
-                     (static_cast<uint32_t>(pair.relAngleJ) << 16);
+    const PairAngles angles = pairAnglesOf(minutiae[pair.i], minutiae[pair.j]);
+    pair.dir = angles.dir;
+    pair.relAngleJ = angles.relAngleJ;
+    pair.relAngles = angles.relAngles;
   }
 }
+
+namespace {
+
+// expandPairs followed by fillPairAngles, in one pass over the records.
+void expandPairsWithAngles(const uint32_t* keys, int count, MinutiaPair* pairs, const MatchMinutia* minutiae) {
+  if (count > 0) {
+    LengthStepper lengths(pairKeyD2(keys[0]));
+    for (int k = 0; k < count; ++k) {
+      const uint32_t d2 = pairKeyD2(keys[k]);
+      const int i = pairKeyI(keys[k]);
+      const int j = pairKeyJ(keys[k]);
+      const auto length = static_cast<uint16_t>(std::max<uint32_t>(2, lengths.next(d2)));
+      const PairAngles angles = pairAnglesOf(minutiae[i], minutiae[j]);
+      pairs[k] = MinutiaPair{d2, length, 0, angles.relAngles, static_cast<uint8_t>(i), static_cast<uint8_t>(j),
+                             angles.relAngleJ, angles.dir};
+    }
+  }
+  writeEndMark(pairs[count]);
+}
+
+}  // namespace
 
 void preparePassTables(MatchContext& ctx) {
   const MatchView& a = ctx.viewA;
@@ -263,8 +316,7 @@ void preparePassTables(MatchContext& ctx) {
   const int keyCount = buildPairKeys(a.minutiae, a.count, ctx.pairLimitA, keys, kMaxPairKeys);
   sortPairKeys(keys, keyCount);
   const int kept = std::min(keyCount, kMaxPairRecords);
-  expandPairs(keys, 0, kept, ctx.pairsA);
-  fillPairAngles(ctx.pairsA, kept, a.minutiae);
+  expandPairsWithAngles(keys, kept, ctx.pairsA, a.minutiae);
   ctx.pairCountA = kept;
   ctx.pairLimitB = kept > 0 ? upperBoundOfPairNumber(ctx.pairsA, kept, kept) : 0;
   // The view keeps its count: pass 2 reads the true count of both sides.
@@ -427,16 +479,10 @@ int matchPairs(MatchContext& ctx, int pass) {
         }
       };
       // Most candidates fail both tests: check sixteen at a time and look closer only at hits.
-      const int end = window.end;
-      int r = window.start;
-      for (; r + kScanBlock <= end; r += kScanBlock) {
-        const BlockHits hits = blockHits(endI + r, endJ + r, window.probeI, window.probeJ);
-        if ((hits.straight | hits.crossed) != 0) accept(r, hits);
-      }
-      if (r < end) {
-        // The last block reaches past the window (the arrays have room for it); those
-        // records are masked off.
-        const uint32_t inWindow = (1u << (end - r)) - 1;
+      // The last block may reach past the window (the arrays have room for it); those
+      // records are masked off.
+      for (int r = window.start; r < window.end; r += kScanBlock) {
+        const uint32_t inWindow = (1u << std::min(window.end - r, kScanBlock)) - 1;
         BlockHits hits = blockHits(endI + r, endJ + r, window.probeI, window.probeJ);
         hits.straight &= inWindow;
         hits.crossed &= inWindow;

@@ -368,9 +368,7 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
         if (position >= 0) work.recordsA[position].partner = static_cast<uint8_t>(w);
         work.probesA[probeCountA++] = {m.y, m.x, m.angle(), m.curvature, 0};
       }
-      if (nearOverlap(m.y, m.x)) work.ridgeA[ridgeCountA++] = {ridgeKey(m.y, m.x), m.angle(), m.weight};
     }
-    work.ridgeA[ridgeCountA++] = {kRidgeListEndKey, 0, 0};
 
     // Unpartnered inside B minutiae inside A's region; the inside flag becomes the region weight.
     int ridgeCountB = 0;
@@ -394,6 +392,13 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
     // It only scales the penalty for unpartnered minutiae, and the penalty only counts
     // for image qualities above 80: otherwise it is not needed.
     const bool ridgeCounts = unmatched != 0 && qualitySum > 80;
+    // A's neighbour list serves only B's partnerless minutiae.
+    if (ridgeCounts && probeCountB > 0) {
+      for (int i = 0; i < countA; ++i)
+        if (nearOverlap(minA[i].y, minA[i].x))
+          work.ridgeA[ridgeCountA++] = {ridgeKey(minA[i].y, minA[i].x), minA[i].angle(), minA[i].weight};
+    }
+    work.ridgeA[ridgeCountA++] = {kRidgeListEndKey, 0, 0};
     const int ridge =
         !ridgeCounts ? 0
                      : ridgeConsistency(std::span<const RidgeEntry>(work.ridgeB.data(), ridgeCountB),

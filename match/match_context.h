@@ -148,6 +148,28 @@ struct OuterPairWindow {
   uint16_t reserved;
 };
 
+// The pass-1 correspondences of the last side B searched against side A's list. When
+// the next side B is the same print turned by half a turn about some point (as the
+// half-turn retry makes it), every pair keeps its length and direction and only swaps
+// its ends, so its correspondences follow from these without another search.
+struct HalfTurnMemo {
+  bool valid = false;
+  uint64_t sideAGeneration = 0;
+  const MinutiaPair* inner = nullptr;
+  int32_t innerCount = 0;
+  int32_t minutiaCount = 0;
+  std::array<int32_t, kMaxViewMinutiae> x;
+  std::array<int32_t, kMaxViewMinutiae> y;
+  std::array<uint8_t, kMaxViewMinutiae> angle;
+  int32_t processed = 0;  // outer pairs processed
+  int32_t matchCount = 0;
+  std::array<uint32_t, kMaxPairRecords> outerD2;
+  std::array<uint16_t, kMaxPairRecords> outerEnds;        // i << 8 | j
+  std::array<uint16_t, kMaxPairRecords + 1> firstMatch;   // per outer pair, then the total
+  std::array<PairMatch, kMaxPairRecords> matches;
+  std::array<uint32_t, kRotationBins> votes;
+};
+
 // ---------------------------------------------------------------------------
 // Per-thread work buffers (large, reused, not cleared per comparison)
 // ---------------------------------------------------------------------------
@@ -164,6 +186,8 @@ struct MatchWorkBuffers {
   alignas(16) std::array<uint8_t, kMaxPairRecords + 16> innerEndAnglesI;
   alignas(16) std::array<uint8_t, kMaxPairRecords + 16> innerEndAnglesJ;
   std::array<OuterPairWindow, kMaxPairRecords> outerWindows;  // per outer pair of the scan
+  uint64_t sideAGeneration = 0;  // counts side-A pair lists built on this thread
+  HalfTurnMemo halfTurnMemo;
   // Free area for the alignment, affine and fine stages (translation histograms,
   // matched-pair list, affine parameters, overlap lists, coverage grids).
   alignas(16) std::array<uint8_t, kFreeAreaBytes> freeArea;

@@ -315,6 +315,7 @@ void preparePassTables(MatchContext& ctx) {
   uint32_t* keys = ctx.buffers->pairKeysB.data();
   const int keyCount = buildPairKeys(a.minutiae, a.count, ctx.pairLimitA, keys, kMaxPairKeys);
   sortPairKeys(keys, keyCount);
+  ++ctx.buffers->sideAGeneration;  // a memo of searches against the previous list is stale
   const int kept = std::min(keyCount, kMaxPairRecords);
   expandPairsWithAngles(keys, kept, ctx.pairsA, a.minutiae);
   ctx.pairCountA = kept;
@@ -423,28 +424,152 @@ void copyInnerEndAngles(const MinutiaPair* inner, int from, int to, uint8_t* end
 
 }  // namespace
 
+namespace {
+
+// Minutia k of `turned` is minutia n-1-k of the memo's side B reflected through one
+// centre, with its angle turned by half a turn.
+bool isHalfTurnOfMemo(const HalfTurnMemo& memo, const MatchView& turned) {
+  const int n = memo.minutiaCount;
+  if (n == 0 || turned.count != n) return false;
+  const int centreX = turned.minutiae[0].x + memo.x[n - 1];
+  const int centreY = turned.minutiae[0].y + memo.y[n - 1];
+  for (int k = 0; k < n; ++k) {
+    const MatchMinutia& m = turned.minutiae[k];
+    const int original = n - 1 - k;
+    if (m.x != centreX - memo.x[original] || m.y != centreY - memo.y[original] ||
+        m.angle() != static_cast<uint8_t>(memo.angle[original] + 128))
+      return false;
+  }
+  return true;
+}
+
+// The memo's correspondence as made by the half-turned side B: its minutia numbers run
+// backwards and its pair direction is turned by half a turn.
+PairMatch halfTurned(PairMatch m, int lastMinutia, int outerIndex) {
+  m.bForAi = static_cast<uint8_t>(lastMinutia - m.bForAi);
+  m.bForAj = static_cast<uint8_t>(lastMinutia - m.bForAj);
+  m.dirB = static_cast<uint8_t>(m.dirB + 128);
+  m.pairRef = (static_cast<uint32_t>(outerIndex) << 20) | (m.pairRef & 0xFFFFFu);
+  return m;
+}
+
+// Correspondences of a side B that is the memo's side B turned by half a turn, searched
+// against the same inner list with the same windows. The pair (i, j) becomes
+// (n-1-j, n-1-i): same length, same direction (the vector between its ends is the same),
+// and the two end angles trade places. So its straight matches are the memo pair's
+// crossed ones and the reverse, with the same weights; within one inner pair the
+// straight match still comes first, and every vote moves by half a turn. Returns false,
+// having written nothing, unless all of this holds exactly.
+bool takeOverHalfTurn(MatchContext& ctx, int processed, int& matchCount) {
+  const HalfTurnMemo& memo = ctx.buffers->halfTurnMemo;
+  if (!memo.valid || memo.sideAGeneration != ctx.buffers->sideAGeneration || memo.inner != ctx.innerPairs ||
+      memo.innerCount != ctx.innerCount || memo.processed != processed || !isHalfTurnOfMemo(memo, ctx.viewB))
+    return false;
+  const int last = memo.minutiaCount - 1;
+  const MinutiaPair* outer = ctx.outerPairs;
+
+  // Each outer pair's counterpart among the memo's pairs of the same length.
+  std::array<uint16_t, kMaxPairRecords> counterpart;
+  int groupStart = 0;
+  for (int q = 0; q < processed; ++q) {
+    const uint32_t d2 = outer[q].d2;
+    if (d2 != memo.outerD2[q]) return false;
+    if (q > 0 && d2 != outer[q - 1].d2) groupStart = q;
+    const auto ends = static_cast<uint16_t>(((last - outer[q].j) << 8) | (last - outer[q].i));
+    int found = -1;
+    for (int c = groupStart; c < processed && memo.outerD2[c] == d2; ++c) {
+      if (memo.outerEnds[c] == ends) {
+        found = c;
+        break;
+      }
+    }
+    if (found < 0) return false;
+    counterpart[q] = static_cast<uint16_t>(found);
+  }
+
+  PairMatch* matches = ctx.matches;
+  int count = 0;
+  for (int q = 0; q < processed; ++q) {
+    const int from = memo.firstMatch[counterpart[q]];
+    const int to = memo.firstMatch[counterpart[q] + 1];
+    for (int k = from; k < to; ++k) {
+      const bool sameInnerAsNext =
+          k + 1 < to && (memo.matches[k + 1].pairRef & 0xFFFFFu) == (memo.matches[k].pairRef & 0xFFFFFu);
+      if (sameInnerAsNext) {
+        matches[count++] = halfTurned(memo.matches[k + 1], last, q);
+        matches[count++] = halfTurned(memo.matches[k], last, q);
+        ++k;
+      } else {
+        matches[count++] = halfTurned(memo.matches[k], last, q);
+      }
+    }
+  }
+  for (int bin = 0; bin < kRotationBins; ++bin) ctx.rotationVotes[(bin + 128) & 0xFF] = memo.votes[bin];
+  matchCount = count;
+  return true;
+}
+
+// Keeps a pass-1 search against side A's list for a half-turn retry; only searches whose
+// every match fits the list qualify.
+void rememberForHalfTurn(const MatchContext& ctx, int processed, int matchCount, const uint16_t* firstMatch) {
+  HalfTurnMemo& memo = ctx.buffers->halfTurnMemo;
+  const MatchView& b = ctx.viewB;
+  memo.valid = matchCount <= kMaxPairRecords && b.count > 0 && b.count <= kMaxViewMinutiae;
+  if (!memo.valid) return;
+  memo.sideAGeneration = ctx.buffers->sideAGeneration;
+  memo.inner = ctx.innerPairs;
+  memo.innerCount = ctx.innerCount;
+  memo.minutiaCount = b.count;
+  for (int k = 0; k < b.count; ++k) {
+    memo.x[k] = b.minutiae[k].x;
+    memo.y[k] = b.minutiae[k].y;
+    memo.angle[k] = b.minutiae[k].angle();
+  }
+  memo.processed = processed;
+  memo.matchCount = matchCount;
+  for (int q = 0; q < processed; ++q) {
+    memo.outerD2[q] = ctx.outerPairs[q].d2;
+    memo.outerEnds[q] = static_cast<uint16_t>((ctx.outerPairs[q].i << 8) | ctx.outerPairs[q].j);
+  }
+  std::copy_n(firstMatch, processed + 1, memo.firstMatch.begin());
+  std::copy_n(ctx.matches, matchCount, memo.matches.begin());
+  std::copy_n(ctx.rotationVotes, kRotationBins, memo.votes.begin());
+}
+
+}  // namespace
+
 int matchPairs(MatchContext& ctx, int pass) {
   uint32_t* votes = ctx.rotationVotes;
   std::fill(votes, votes + kRotationBins, 0u);
   PairMatch* matches = ctx.matches;
-  int matchCount = 0;
+  int matchCount = 0;  // counts every match, also those past the list's capacity
   int processed = 0;
 
   const MinutiaPair* outer = ctx.outerPairs;
   const MinutiaPair* inner = ctx.innerPairs;
+  const bool searchesSideA = pass == 1 && inner == ctx.buffers->pairsA.data();
 
   if (ctx.outerCount > 0) {
     const uint32_t limit = std::min(ctx.outerLimit, outer[ctx.outerCount - 1].d2);
     OuterPairWindow* windows = ctx.buffers->outerWindows.data();
     int reach = 0;
     processed = placeOuterWindows(ctx.outerPairs, limit, inner, ctx.viewB.minutiae, windows, reach);
+    if (searchesSideA && takeOverHalfTurn(ctx, processed, matchCount)) {
+      matches[matchCount] = PairMatch{};
+      matches[matchCount].rotationFlag = kPairMatchEndFlag;
+      ctx.matchCount = matchCount;
+      ctx.outerRecordsProcessed[0] = processed;
+      return matchCount;
+    }
     // Window starts only grow: nothing below the first one is ever scanned. Bytes past
     // the furthest end are never copied; hits on them are masked off.
     uint8_t* endI = ctx.buffers->innerEndAnglesI.data();
     uint8_t* endJ = ctx.buffers->innerEndAnglesJ.data();
     if (processed > 0) copyInnerEndAngles(inner, windows[0].start, reach, endI, endJ);
 
+    std::array<uint16_t, kMaxPairRecords + 1> firstMatch;  // per outer pair, for the memo
     for (int q = 0; q < processed; ++q) {
+      firstMatch[q] = static_cast<uint16_t>(std::min(matchCount, kMaxPairRecords + 1));
       const OuterPairWindow window = windows[q];
       if (window.start >= window.end) continue;
       const MinutiaPair& pair = outer[q];
@@ -465,7 +590,8 @@ int matchPairs(MatchContext& ctx, int pass) {
             const uint32_t wI = laneWeight(residuals & 0xFF);
             const uint32_t wJ = laneWeight((residuals >> 16) & 0xFF);
             if (matchCount < kMaxPairRecords)
-              writeMatch(matches[matchCount++], outerMatchWord(pair.i, pair.j, pair.dir), wI, wJ, candidate, pairRef);
+              writeMatch(matches[matchCount], outerMatchWord(pair.i, pair.j, pair.dir), wI, wJ, candidate, pairRef);
+            ++matchCount;
             if (castsVotes) votes[static_cast<uint8_t>(candidate.dir - pair.dir)] += wI + wJ - 14u;
           }
           if ((hits.crossed >> k) & 1u) {
@@ -473,7 +599,8 @@ int matchPairs(MatchContext& ctx, int pass) {
             const uint32_t wI = laneWeight(residuals & 0xFF);
             const uint32_t wJ = laneWeight((residuals >> 16) & 0xFF);
             if (matchCount < kMaxPairRecords)
-              writeMatch(matches[matchCount++], outerMatchWord(pair.j, pair.i, turnedDir), wI, wJ, candidate, pairRef);
+              writeMatch(matches[matchCount], outerMatchWord(pair.j, pair.i, turnedDir), wI, wJ, candidate, pairRef);
+            ++matchCount;
             if (castsVotes) votes[static_cast<uint8_t>(candidate.dir - turnedDir)] += wI + wJ - 14u;
           }
         }
@@ -489,6 +616,9 @@ int matchPairs(MatchContext& ctx, int pass) {
         if ((hits.straight | hits.crossed) != 0) accept(r, hits);
       }
     }
+    firstMatch[processed] = static_cast<uint16_t>(std::min(matchCount, kMaxPairRecords + 1));
+    if (searchesSideA) rememberForHalfTurn(ctx, processed, matchCount, firstMatch.data());
+    matchCount = std::min(matchCount, kMaxPairRecords);
   }
 
   matches[matchCount] = PairMatch{};

@@ -184,5 +184,51 @@ TEST(PairKernels, CorrespondencesEqualACandidateByCandidateScan) {
   EXPECT_EQ(full.ctx.matchCount, kMaxPairRecords);
 }
 
+// The same print turned by half a turn about the image centre, as a template.
+std::vector<TestMinutia> halfTurn(const std::vector<TestMinutia>& minutiae) {
+  std::vector<TestMinutia> out;
+  for (const TestMinutia& m : minutiae) out.push_back({255 - m.x, 359 - m.y, (m.angle + 180) % 360});
+  return out;
+}
+
+TEST(PairKernels, HalfTurnedSideBTakesOverTheSearchExactly) {
+  for (uint32_t seed = 11; seed <= 14; ++seed) {
+    SCOPED_TRACE(seed);
+    const auto a = testing::scatteredMinutiae(45, seed);
+    const auto b = testing::scatteredMinutiae(40 + static_cast<int>(seed), seed + 50);
+    PairsOf s(a, b);
+    matchPairs(s.ctx, 1);
+    const int firstX = s.ctx.viewB.minutiae[0].x;
+
+    // Side B turned, side A kept: the search is taken over from the first one.
+    const auto turned = buildTemplate(halfTurn(b));
+    decodeView(s.ctx.viewB, turned.data());
+    buildPass1PairsB(s.ctx);
+    expectMatchesLikeReference(s.ctx);
+    EXPECT_EQ(s.ctx.buffers->halfTurnMemo.x[0], firstX) << "the turned side was searched again";
+  }
+  // A side B that is not an exact half turn (one minutia moved) is searched afresh.
+  const auto a = testing::scatteredMinutiae(45, 21);
+  auto b = testing::scatteredMinutiae(45, 22);
+  PairsOf s(a, b);
+  matchPairs(s.ctx, 1);
+  auto turned = halfTurn(b);
+  turned[5].x += 1;
+  const auto moved = buildTemplate(turned);
+  decodeView(s.ctx.viewB, moved.data());
+  buildPass1PairsB(s.ctx);
+  expectMatchesLikeReference(s.ctx);
+  // A new side A makes the memo stale even for an exact half turn.
+  PairsOf fresh(testing::scatteredMinutiae(45, 23), b);
+  matchPairs(fresh.ctx, 1);
+  const auto otherA = buildTemplate(testing::scatteredMinutiae(44, 24));
+  decodeView(fresh.ctx.viewA, otherA.data());
+  preparePassTables(fresh.ctx);
+  const auto exact = buildTemplate(halfTurn(b));
+  decodeView(fresh.ctx.viewB, exact.data());
+  buildPass1PairsB(fresh.ctx);
+  expectMatchesLikeReference(fresh.ctx);
+}
+
 }  // namespace
 }  // namespace fx60::match

@@ -156,6 +156,15 @@ int RegionOutline::edgeTests(std::size_t split, int qy, int qx, int tests) const
   const std::size_t count = points.size();
   const auto offsetOf = [&](const RegionPoint& p) { return Offset{int64_t{p.x} - qx, int64_t{p.y} - qy}; };
   const std::size_t lastIndex = count - 1;
+  // Bounds of the offsets above and below the query (the rows bound dy only in a list
+  // in row order). A scan for a point on the far side of an edge is skipped when the
+  // bounds show that no point can lie there.
+  const int64_t minDxBelow = int64_t{suffixMinX_[split]} - qx;
+  const int64_t maxDxBelow = int64_t{suffixMaxX_[split]} - qx;
+  const int64_t minDyBelow = int64_t{points[std::min(split, lastIndex)].y} - qy;
+  const int64_t minDxAbove = int64_t{prefixMinX_[split - 1]} - qx;
+  const int64_t maxDxAbove = int64_t{prefixMaxX_[split - 1]} - qx;
+  const int64_t maxDyAbove = int64_t{points[split - 1].y} - qy;
 
   if (tests & 1) {
     // Everything above lies right: only points that set a new leftmost x can turn the edge.
@@ -164,10 +173,13 @@ int RegionOutline::edgeTests(std::size_t split, int qy, int qx, int tests) const
       const Offset o = offsetOf(points[newLeftmost_[c]]);
       if (o.dx * edge.dy > o.dy * edge.dx) edge = o;
     }
+    // Below, dx >= minDxBelow and dy >= minDyBelow, while edge.dy <= 0 <= edge.dx.
     bool found = false;
-    for (std::size_t k = split; k < count && !found; ++k) {
-      const Offset o = offsetOf(points[k]);
-      found = o.dx * edge.dy >= o.dy * edge.dx;
+    if (!ordered_ || minDxBelow * edge.dy >= minDyBelow * edge.dx) {
+      for (std::size_t k = split; k < count && !found; ++k) {
+        const Offset o = offsetOf(points[k]);
+        found = o.dx * edge.dy >= o.dy * edge.dx;
+      }
     }
     if (!found) return 0;
     if (tests == 1) return 1;
@@ -179,10 +191,13 @@ int RegionOutline::edgeTests(std::size_t split, int qy, int qx, int tests) const
       const Offset o = offsetOf(points[newRightmost_[c]]);
       if (o.dx * edge.dy < o.dy * edge.dx) edge = o;
     }
+    // Below, dx <= maxDxBelow and dy >= minDyBelow, while edge.dy <= 0 and edge.dx < 0.
     bool found = false;
-    for (std::size_t k = split; k < count && !found; ++k) {
-      const Offset o = offsetOf(points[k]);
-      found = o.dx * edge.dy <= o.dy * edge.dx;
+    if (!ordered_ || maxDxBelow * edge.dy <= minDyBelow * edge.dx) {
+      for (std::size_t k = split; k < count && !found; ++k) {
+        const Offset o = offsetOf(points[k]);
+        found = o.dx * edge.dy <= o.dy * edge.dx;
+      }
     }
     if (!found) return 0;
     if (tests == 2) return 1;
@@ -194,9 +209,12 @@ int RegionOutline::edgeTests(std::size_t split, int qy, int qx, int tests) const
       const Offset o = offsetOf(points[newLeftmostFromEnd_[c]]);
       if (o.dx * edge.dy < o.dy * edge.dx) edge = o;
     }
-    for (std::size_t k = split; k-- > 0;) {
-      const Offset o = offsetOf(points[k]);
-      if (o.dx * edge.dy <= o.dy * edge.dx) return 1;
+    // Above, dx >= minDxAbove and dy <= maxDyAbove, while edge.dx >= 0 and edge.dy > 0.
+    if (!ordered_ || minDxAbove * edge.dy <= maxDyAbove * edge.dx) {
+      for (std::size_t k = split; k-- > 0;) {
+        const Offset o = offsetOf(points[k]);
+        if (o.dx * edge.dy <= o.dy * edge.dx) return 1;
+      }
     }
     if ((tests & 8) == 0) return 0;
   }
@@ -207,9 +225,12 @@ int RegionOutline::edgeTests(std::size_t split, int qy, int qx, int tests) const
       const Offset o = offsetOf(points[k]);
       if (o.dx * edge.dy > o.dy * edge.dx) edge = o;
     }
-    for (std::size_t k = split; k-- > 0;) {
-      const Offset o = offsetOf(points[k]);
-      if (o.dx * edge.dy >= o.dy * edge.dx) return 1;
+    // Above, dx <= maxDxAbove and dy <= maxDyAbove, while edge.dx < 0 and edge.dy > 0.
+    if (!ordered_ || maxDxAbove * edge.dy >= maxDyAbove * edge.dx) {
+      for (std::size_t k = split; k-- > 0;) {
+        const Offset o = offsetOf(points[k]);
+        if (o.dx * edge.dy >= o.dy * edge.dx) return 1;
+      }
     }
   }
   return 0;

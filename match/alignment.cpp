@@ -1,6 +1,7 @@
 #include "match/alignment.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <memory>
 
 #if defined(__SSE2__)
@@ -249,7 +250,7 @@ int firstIndexOf(const uint32_t* values, int from, int to, uint32_t value) {
     if (hits != 0) return at + __builtin_ctz(static_cast<unsigned>(hits));
   }
 #endif
-  while (values[at] != value) ++at;
+  while (at < to && values[at] != value) ++at;
   return at;
 }
 
@@ -482,8 +483,8 @@ VotedRange rangeOfBlocks(uint64_t blocks) {
 // Votes of the flagged records for translations of the turned copy. On the way, the
 // records whose end angles agree and that score are collected with their end offsets
 // (when scorable is given): both read the same ends. Returns the number collected.
-int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow window, const MatchMinutia* turnedB, TurnOffset offset, TranslationVotes& votes,
-                    ScorableRecords* scorable) {
+int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow window, const MatchMinutia* turnedB,
+                    TurnOffset offset, TranslationVotes& votes, ScorableRecords* scorable) {
   const MatchMinutia* minutiaeA = ctx.viewA.minutiae;
   // |a| <= t exactly when (unsigned)(a + t) <= 2t.
   const uint32_t tolerance = static_cast<uint32_t>(std::max(ctx.translationTolerance, 0));
@@ -493,39 +494,69 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
   uint32_t* const histX = votes.x.data();
   uint64_t blocksY = votes.blocksY;
   uint64_t blocksX = votes.blocksX;
+#if defined(__SSE2__)
+  // Lanes (y, x) of the i end, then of the j end; MatchMinutia starts with y and x.
+  static_assert(offsetof(MatchMinutia, y) == 0 && offsetof(MatchMinutia, x) == 4);
+  const auto lanesOf = [](const MatchMinutia& i, const MatchMinutia& j) {
+    return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&i)),
+                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&j)));
+  };
+  const __m128i topBit = _mm_set1_epi32(static_cast<int>(0x80000000u));
+  const __m128i toleranceLanes = _mm_set1_epi32(static_cast<int>(tolerance));
+  const __m128i spanLanes = _mm_xor_si128(_mm_set1_epi32(static_cast<int>(2 * tolerance)), topBit);
+  const __m128i baseLanes = _mm_setr_epi32(baseY, baseX, 0, 0);
+  const __m128i binMask = _mm_set1_epi32(kTranslationBins - 1);
+#endif
   int collected = 0;
   for (int base = 0; base < index.count; base += 16) {
-   const BlockFlags flags = flagBlock(index, base, window);
-   for (uint32_t bits = flags.flagged; bits != 0; bits &= bits - 1) {
-    const int bit = __builtin_ctz(bits);
-    const int k = base + bit;
-    const PairMatch& m = ctx.matches[k];
-    const MatchMinutia& ai = minutiaeA[m.aI];
-    const MatchMinutia& aj = minutiaeA[m.aJ];
-    const MatchMinutia& bi = turnedB[m.bForAi];
-    const MatchMinutia& bj = turnedB[m.bForAj];
-    const int dyi = ai.y - bi.y;
-    const int dxi = ai.x - bi.x;
-    const int dyj = aj.y - bj.y;
-    const int dxj = aj.x - bj.x;
-    if (static_cast<uint32_t>(dxi - dxj) + tolerance <= 2 * tolerance &&
-        static_cast<uint32_t>(dyi - dyj) + tolerance <= 2 * tolerance) {
-      const uint32_t vote = VoteByAngleWeight[m.weightI] + VoteByAngleWeight[m.weightJ];
-      const int binY = ((dyi + dyj) / 2 - baseY) & (kTranslationBins - 1);
-      const int binX = ((dxi + dxj) / 2 - baseX) & (kTranslationBins - 1);
-      histY[binY] += vote;
-      histX[binX] += vote;
-      blocksY |= uint64_t{1} << (binY >> kBlockShift);
-      blocksX |= uint64_t{1} << (binX >> kBlockShift);
+    const BlockFlags flags = flagBlock(index, base, window);
+    for (uint32_t bits = flags.flagged; bits != 0; bits &= bits - 1) {
+      const int bit = __builtin_ctz(bits);
+      const int k = base + bit;
+      const PairMatch& m = ctx.matches[k];
+#if defined(__SSE2__)
+      const __m128i ends = _mm_sub_epi32(lanesOf(minutiaeA[m.aI], minutiaeA[m.aJ]),
+                                         lanesOf(turnedB[m.bForAi], turnedB[m.bForAj]));
+      const __m128i otherEnd = _mm_shuffle_epi32(ends, _MM_SHUFFLE(1, 0, 3, 2));
+      const __m128i gap = _mm_add_epi32(_mm_sub_epi32(ends, otherEnd), toleranceLanes);
+      const bool consistent =
+          (_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(_mm_xor_si128(gap, topBit), spanLanes))) & 0x3) == 0;
+      if (consistent) {
+        // Mean offset of the two ends, halved towards zero as integer division does.
+        const __m128i sum = _mm_add_epi32(ends, otherEnd);
+        const __m128i mean = _mm_srai_epi32(_mm_add_epi32(sum, _mm_srli_epi32(sum, 31)), 1);
+        const __m128i bins = _mm_and_si128(_mm_sub_epi32(mean, baseLanes), binMask);
+        const int binY = _mm_cvtsi128_si32(bins);
+        const int binX = _mm_cvtsi128_si32(_mm_shuffle_epi32(bins, _MM_SHUFFLE(1, 1, 1, 1)));
+#else
+      const MatchMinutia& ai = minutiaeA[m.aI];
+      const MatchMinutia& aj = minutiaeA[m.aJ];
+      const MatchMinutia& bi = turnedB[m.bForAi];
+      const MatchMinutia& bj = turnedB[m.bForAj];
+      const std::array<int32_t, 4> ends = {ai.y - bi.y, ai.x - bi.x, aj.y - bj.y, aj.x - bj.x};
+      if (static_cast<uint32_t>(ends[1] - ends[3]) + tolerance <= 2 * tolerance &&
+          static_cast<uint32_t>(ends[0] - ends[2]) + tolerance <= 2 * tolerance) {
+        const int binY = ((ends[0] + ends[2]) / 2 - baseY) & (kTranslationBins - 1);
+        const int binX = ((ends[1] + ends[3]) / 2 - baseX) & (kTranslationBins - 1);
+#endif
+        const uint32_t vote = VoteByAngleWeight[m.weightI] + VoteByAngleWeight[m.weightJ];
+        histY[binY] += vote;
+        histX[binX] += vote;
+        blocksY |= uint64_t{1} << (binY >> kBlockShift);
+        blocksX |= uint64_t{1} << (binX >> kBlockShift);
+      }
+      if (scorable == nullptr || ((flags.agreeing >> bit) & 1u) == 0) continue;
+      const int score = scoreOf(ctx, index, k);
+      if (score == 0) continue;
+      scorable->index[collected] = static_cast<uint16_t>(k);
+      scorable->score[collected] = static_cast<uint8_t>(score);
+#if defined(__SSE2__)
+      _mm_store_si128(reinterpret_cast<__m128i*>(scorable->ends[collected].data()), ends);
+#else
+      scorable->ends[collected] = ends;
+#endif
+      ++collected;
     }
-    if (scorable == nullptr || ((flags.agreeing >> bit) & 1u) == 0) continue;
-    const int score = scoreOf(ctx, index, k);
-    if (score == 0) continue;
-    scorable->index[collected] = static_cast<uint16_t>(k);
-    scorable->score[collected] = static_cast<uint8_t>(score);
-    scorable->ends[collected] = {dyi, dxi, dyj, dxj};
-    ++collected;
-   }
   }
   votes.blocksY = blocksY;
   votes.blocksX = blocksX;

@@ -590,6 +590,9 @@ void fillOutline(CoarseGrid& grid, const CoverageBox& box, const Outline& outlin
 }  // namespace
 
 void lowerHullFill(uint8_t* values, int n) {
+  // The outline never needs more than one value per grid row; longer runs keep their
+  // values past that bound rather than overflow the hull.
+  n = std::min(n, kMaxRows);
   if (n <= 1) return;
   const auto present = [&](int i) { return static_cast<int8_t>(values[i]) >= 0; };
   // Stack of hull vertices; (0, values[0]) is never dropped.

@@ -97,7 +97,8 @@ CoverageResult coverageAnalysis(const CoverageInput& input);
 int regionEnvelope(CoarseGrid& grid, CoverageBox& box);
 
 // Replaces missing values (128 or more as a signed byte) and concave dents of
-// values[0..n] by the lower convex hull through the present values.
+// values[0..n] by the lower convex hull through the present values. Only the first
+// CoarseGrid::kSide + 1 values take part; any beyond stay as they were.
 void lowerHullFill(uint8_t* values, int n);
 
 // Writes the label into the high byte of the 4-connected component of marked cells

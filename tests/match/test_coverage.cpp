@@ -45,6 +45,18 @@ TEST(LowerHullFill, FillsGapsAndDents) {
   EXPECT_EQ(shortRun, (std::vector<uint8_t>{5, 0xFF}));
 }
 
+TEST(LowerHullFill, RunsLongerThanTheGridStopAtItsSide) {
+  // Ninety-one hull vertices, one more each time a step twice as flat follows: more
+  // than a grid side holds. Only the first CoarseGrid::kSide + 1 values take part.
+  std::vector<uint8_t> values(4200, 0xFF);
+  for (int step = 0; step <= 90; ++step) values[step * (step + 1) / 2] = static_cast<uint8_t>(100 - step);
+  lowerHullFill(values.data(), 90 * 91 / 2);
+  EXPECT_EQ(values[2], 99);
+  EXPECT_EQ(values[CoarseGrid::kSide], 0xFF);  // after the last vertex within reach
+  EXPECT_EQ(values[91], 87);
+  EXPECT_EQ(values[4000], 0xFF);
+}
+
 struct GridFixture : ::testing::Test {
   std::unique_ptr<CoarseGrid> grid = std::make_unique<CoarseGrid>();
   void fill(int r0, int r1, int c0, int c1, uint16_t value) {

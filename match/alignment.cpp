@@ -579,7 +579,8 @@ TranslationCandidates translationsFromVotes(TranslationVotes& votes, TurnOffset 
   const VotedRange rangeX = rangeOfBlocks(votes.blocksX);
   const VotedRange rangeY = rangeOfBlocks(votes.blocksY);
   HistogramPeaks peaksX = peaksWithin(votes.x, rangeX);
-  HistogramPeaks peaksY = peaksWithin(votes.y, rangeY);
+  // Without a peak in x there is no translation, whatever y holds.
+  HistogramPeaks peaksY = peaksX.count > 0 ? peaksWithin(votes.y, rangeY) : HistogramPeaks{};
   if (rangeX.high >= 0) std::fill(votes.x.begin() + rangeX.low, votes.x.begin() + rangeX.high + 1, 0u);
   if (rangeY.high >= 0) std::fill(votes.y.begin() + rangeY.low, votes.y.begin() + rangeY.high + 1, 0u);
 

@@ -167,12 +167,6 @@ void fillWindow(Grid& grid, int r0, int r1, int c0, int c1, uint16_t value) {
   }
 }
 
-struct RowBalance {
-  int negative = 0;  // cells below 0x7FFF
-  int first = -1;    // first and last cell at 0x8000 or above; -1 when none
-  int last = -1;
-};
-
 // Adds eight bits at column c (a multiple of 8 below 128).
 void placeBits(RowMask& mask, int c, uint64_t bits) {
   if (c < 64)
@@ -280,15 +274,14 @@ RowMask overNegativeFine(const uint16_t* fine, int left, int last) {
   return (doubled >> (left & 1)) & RowMask::range(0, last);
 }
 
-// First and last cell of row[0..last] at 0x8000 or above.
-RowBalance markedBounds(const uint16_t* row, int last) {
-  RowBalance result;
+// First and last cell of row[0..last] at 0x8000 or above, kept as entry r of the bounds.
+void boundMarked(const uint16_t* row, int last, RowBounds& bounds, int r) {
+  bounds.first[r] = bounds.last[r] = kMissing;
   for (int c = 0; c <= last; ++c)
     if (row[c] >= 0x8000) {
-      if (result.first < 0) result.first = c;
-      result.last = c;
+      if (bounds.first[r] == kMissing) bounds.first[r] = static_cast<uint8_t>(c);
+      bounds.last[r] = static_cast<uint8_t>(c);
     }
-  return result;
 }
 
 // Cells row[first..last] become min(cell, 0x80FE) + 1.
@@ -326,14 +319,7 @@ RowMask markedColumns(const uint16_t* row, int last) {
     placeBits(mask, c, bits);
   }
   // Drop the cells past the end that the last group read.
-  const int n = last + 1;
-  if (n < 64) {
-    mask.low &= (uint64_t{1} << n) - 1;
-    mask.high = 0;
-  } else if (n < 128) {
-    mask.high &= (uint64_t{1} << (n - 64)) - 1;
-  }
-  return mask;
+  return mask & RowMask::range(0, last);
 }
 
 // Index of the lowest set bit of the 128-bit value, which it clears; the value is not 0.
@@ -362,49 +348,6 @@ void uniteRuns(std::array<uint16_t, kMaxRuns>& parent, uint16_t a, uint16_t b) {
   b = findRoot(parent, b);
   if (a < b) parent[b] = a;
   if (b < a) parent[a] = b;
-}
-
-// Collects the runs of marked cells (high byte 0x80) of the box and connects the runs
-// of neighbouring rows that share a column: the 4-connected components of the cells.
-void findMarkedRuns(const CoarseGrid& grid, const CoverageBox& box, MarkedRuns& marked) {
-  auto& parent = marked.root;
-  int count = 0;
-  marked.rows = box.height + 1;
-  for (int r = 0; r <= box.height; ++r) {
-    marked.rowStart[r] = static_cast<uint16_t>(count);
-    const RowMask mask = markedColumns(&grid.at(box.top + r, box.left), box.width);
-    // A run starts at a set bit whose lower neighbour is clear and ends at one whose
-    // upper neighbour is clear; the k-th start belongs to the k-th end.
-    uint64_t startsLow = mask.low & ~(mask.low << 1);
-    uint64_t startsHigh = mask.high & ~((mask.high << 1) | (mask.low >> 63));
-    uint64_t endsLow = mask.low & ~((mask.low >> 1) | (mask.high << 63));
-    uint64_t endsHigh = mask.high & ~(mask.high >> 1);
-    while ((startsLow | startsHigh) != 0) {
-      const int first = takeLowestBit(startsLow, startsHigh);
-      const int last = takeLowestBit(endsLow, endsHigh);
-      marked.runs[count] = {static_cast<uint8_t>(first), static_cast<uint8_t>(last)};
-      parent[count] = static_cast<uint16_t>(count);
-      ++count;
-    }
-    if (r == 0) continue;
-    // Overlapping runs of this row and the row above, found in one sweep.
-    int above = marked.rowStart[r - 1];
-    const int aboveEnd = marked.rowStart[r];
-    int here = aboveEnd;
-    while (above < aboveEnd && here < count) {
-      const CellRun& a = marked.runs[above];
-      const CellRun& h = marked.runs[here];
-      if (a.first <= h.last && h.first <= a.last)
-        uniteRuns(parent, static_cast<uint16_t>(above), static_cast<uint16_t>(here));
-      if (a.last < h.last)
-        ++above;
-      else
-        ++here;
-    }
-  }
-  marked.rowStart[marked.rows] = static_cast<uint16_t>(count);
-  // Parents never point to a later run, so one pass in order leaves every run on its root.
-  for (int k = 0; k < count; ++k) parent[k] = parent[parent[k]];
 }
 
 // Leaves every run on the first run of its 4-connected component. Parents never point
@@ -449,6 +392,14 @@ void appendRuns(const RowMask& mask, MarkedRuns& marked) {
   }
   marked.rows = rows + 1;
   marked.rowStart[rows + 1] = static_cast<uint16_t>(count);
+}
+
+// The runs of marked cells (high byte 0x80) of the box and their 4-connected components.
+void findMarkedRuns(const CoarseGrid& grid, const CoverageBox& box, MarkedRuns& marked) {
+  marked.rows = 0;
+  marked.rowStart[0] = 0;
+  for (int r = 0; r <= box.height; ++r) appendRuns(markedColumns(&grid.at(box.top + r, box.left), box.width), marked);
+  finishRuns(marked);
 }
 
 // The runs of the box cells that end up marked once the outline is filled and eroded by
@@ -628,11 +579,7 @@ void lowerHullFill(uint8_t* values, int n) {
 int regionEnvelope(CoarseGrid& grid, CoverageBox& box) {
   if (!boxInside<CoarseGrid>(box)) return -1;
   RowBounds rows;
-  for (int r = 0; r <= box.height; ++r) {
-    const RowBalance bounds = markedBounds(&grid.at(box.top + r, box.left), box.width);
-    rows.first[r] = bounds.first < 0 ? kMissing : static_cast<uint8_t>(bounds.first);
-    rows.last[r] = bounds.first < 0 ? kMissing : static_cast<uint8_t>(bounds.last);
-  }
+  for (int r = 0; r <= box.height; ++r) boundMarked(&grid.at(box.top + r, box.left), box.width, rows, r);
   Outline outline;
   const int seed = closeOutline(rows, box, outline);
   if (seed >= 0) fillOutline(grid, box, outline);

@@ -161,10 +161,14 @@ struct HalfTurnMemo {
   std::array<int32_t, kMaxViewMinutiae> x;
   std::array<int32_t, kMaxViewMinutiae> y;
   std::array<uint8_t, kMaxViewMinutiae> angle;
-  int32_t processed = 0;  // outer pairs processed
+  uint32_t limit = 0;      // squared-length limit of the outer scan
+  int32_t processed = 0;   // outer pairs processed
   int32_t matchCount = 0;
-  std::array<uint32_t, kMaxPairRecords> outerD2;
+  std::array<uint32_t, kMaxPairRecords + 1> outerD2;      // up to the first unprocessed record
   std::array<uint16_t, kMaxPairRecords> outerEnds;        // i << 8 | j
+  std::array<uint8_t, kMaxPairRecords> outerDir;
+  std::array<uint8_t, kMaxPairRecords> outerRelI;         // end angles relative to the direction
+  std::array<uint8_t, kMaxPairRecords> outerRelJ;
   std::array<uint16_t, kMaxPairRecords + 1> firstMatch;   // per outer pair, then the total
   std::array<PairMatch, kMaxPairRecords> matches;
   std::array<uint32_t, kRotationBins> votes;

@@ -375,6 +375,28 @@ void buildPass1PairsB(MatchContext& ctx) {
 
 namespace {
 
+// A scanned outer pair's end angles relative to its direction.
+struct OuterAngles {
+  uint8_t relI;
+  uint8_t relJ;
+};
+
+// The record's angle word in scanned-list form (0x8F above the j end).
+void setScannedAngleWord(MinutiaPair& pair, OuterAngles angles) {
+  pair.relAngles = ((angles.relI | (static_cast<uint32_t>(angles.relJ) << 16)) + 0x000C000Cu) | 0x8F000F00u;
+}
+
+// Direction and scanned-list angle word of an outer pair of side B's minutiae.
+OuterAngles setScannedAngles(MinutiaPair& pair, const MatchMinutia* minutiaeB) {
+  const MatchMinutia& first = minutiaeB[pair.i];
+  const MatchMinutia& second = minutiaeB[pair.j];
+  pair.dir = byteAngleOf(second.x - first.x, second.y - first.y);
+  const OuterAngles angles{static_cast<uint8_t>(first.angle() - pair.dir),
+                           static_cast<uint8_t>(second.angle() - pair.dir - 128)};
+  setScannedAngleWord(pair, angles);
+  return angles;
+}
+
 // First half of the correspondence search: the direction and scanned-list angle word of
 // each outer pair, and its inner window. Stops where the search stops; returns the
 // number of outer pairs processed and the furthest window end in `reach`.
@@ -385,12 +407,9 @@ int placeOuterWindows(MinutiaPair* outer, uint32_t limit, const MinutiaPair* inn
   int q = 0;
   for (; outer[q].d2 <= limit; ++q) {
     MinutiaPair& pair = outer[q];
-    const MatchMinutia& first = minutiaeB[pair.i];
-    const MatchMinutia& second = minutiaeB[pair.j];
-    pair.dir = byteAngleOf(second.x - first.x, second.y - first.y);
-    const uint32_t relI = static_cast<uint8_t>(first.angle() - pair.dir);
-    const uint32_t relJ = static_cast<uint8_t>(second.angle() - pair.dir - 128);
-    pair.relAngles = ((relI | (relJ << 16)) + 0x000C000Cu) | 0x8F000F00u;
+    const OuterAngles angles = setScannedAngles(pair, minutiaeB);
+    const uint32_t relI = angles.relI;
+    const uint32_t relJ = angles.relJ;
 
     const DistanceTolerance tolerance = toleranceOf(pair.length);
     if (pair.d2 > tolerance.lo) {
@@ -460,24 +479,27 @@ PairMatch halfTurned(PairMatch m, int lastMinutia, int outerIndex) {
 // crossed ones and the reverse, with the same weights; within one inner pair the
 // straight match still comes first, and every vote moves by half a turn. Returns false,
 // having written nothing, unless all of this holds exactly.
-bool takeOverHalfTurn(MatchContext& ctx, int processed, int& matchCount) {
+bool takeOverHalfTurn(MatchContext& ctx, uint32_t limit, int& processed, int& matchCount) {
   const HalfTurnMemo& memo = ctx.buffers->halfTurnMemo;
   if (!memo.valid || memo.sideAGeneration != ctx.buffers->sideAGeneration || memo.inner != ctx.innerPairs ||
-      memo.innerCount != ctx.innerCount || memo.processed != processed || !isHalfTurnOfMemo(memo, ctx.viewB))
+      memo.innerCount != ctx.innerCount || memo.limit != limit || !isHalfTurnOfMemo(memo, ctx.viewB))
     return false;
   const int last = memo.minutiaCount - 1;
-  const MinutiaPair* outer = ctx.outerPairs;
+  MinutiaPair* outer = ctx.outerPairs;
+  // The same lengths up to the record that stopped the search: the same windows, and the
+  // search stops at the same record.
+  for (int q = 0; q <= memo.processed; ++q)
+    if (outer[q].d2 != memo.outerD2[q]) return false;
 
   // Each outer pair's counterpart among the memo's pairs of the same length.
   std::array<uint16_t, kMaxPairRecords> counterpart;
   int groupStart = 0;
-  for (int q = 0; q < processed; ++q) {
+  for (int q = 0; q < memo.processed; ++q) {
     const uint32_t d2 = outer[q].d2;
-    if (d2 != memo.outerD2[q]) return false;
     if (q > 0 && d2 != outer[q - 1].d2) groupStart = q;
     const auto ends = static_cast<uint16_t>(((last - outer[q].j) << 8) | (last - outer[q].i));
     int found = -1;
-    for (int c = groupStart; c < processed && memo.outerD2[c] == d2; ++c) {
+    for (int c = groupStart; c < memo.processed && memo.outerD2[c] == d2; ++c) {
       if (memo.outerEnds[c] == ends) {
         found = c;
         break;
@@ -486,6 +508,16 @@ bool takeOverHalfTurn(MatchContext& ctx, int processed, int& matchCount) {
     if (found < 0) return false;
     counterpart[q] = static_cast<uint16_t>(found);
   }
+
+  processed = memo.processed;
+  // The records the search would have written: direction and angle word of every processed
+  // pair (the ends trade places), and of the record that stopped it, if a pair.
+  for (int q = 0; q < processed; ++q) {
+    const int c = counterpart[q];
+    outer[q].dir = memo.outerDir[c];
+    setScannedAngleWord(outer[q], {memo.outerRelJ[c], memo.outerRelI[c]});
+  }
+  if (outer[processed].d2 <= limit) setScannedAngles(outer[processed], ctx.viewB.minutiae);
 
   PairMatch* matches = ctx.matches;
   int count = 0;
@@ -511,7 +543,8 @@ bool takeOverHalfTurn(MatchContext& ctx, int processed, int& matchCount) {
 
 // Keeps a pass-1 search against side A's list for a half-turn retry; only searches whose
 // every match fits the list qualify.
-void rememberForHalfTurn(const MatchContext& ctx, int processed, int matchCount, const uint16_t* firstMatch) {
+void rememberForHalfTurn(const MatchContext& ctx, uint32_t limit, int processed, int matchCount,
+                         const uint16_t* firstMatch, const OuterPairWindow* windows) {
   HalfTurnMemo& memo = ctx.buffers->halfTurnMemo;
   const MatchView& b = ctx.viewB;
   memo.valid = matchCount <= kMaxPairRecords && b.count > 0 && b.count <= kMaxViewMinutiae;
@@ -525,12 +558,18 @@ void rememberForHalfTurn(const MatchContext& ctx, int processed, int matchCount,
     memo.y[k] = b.minutiae[k].y;
     memo.angle[k] = b.minutiae[k].angle();
   }
+  memo.limit = limit;
   memo.processed = processed;
   memo.matchCount = matchCount;
   for (int q = 0; q < processed; ++q) {
-    memo.outerD2[q] = ctx.outerPairs[q].d2;
-    memo.outerEnds[q] = static_cast<uint16_t>((ctx.outerPairs[q].i << 8) | ctx.outerPairs[q].j);
+    const MinutiaPair& pair = ctx.outerPairs[q];
+    memo.outerD2[q] = pair.d2;
+    memo.outerEnds[q] = static_cast<uint16_t>((pair.i << 8) | pair.j);
+    memo.outerDir[q] = pair.dir;
+    memo.outerRelI[q] = windows[q].probeI;
+    memo.outerRelJ[q] = windows[q].probeJ;
   }
+  memo.outerD2[processed] = ctx.outerPairs[processed].d2;
   std::copy_n(firstMatch, processed + 1, memo.firstMatch.begin());
   std::copy_n(ctx.matches, matchCount, memo.matches.begin());
   std::copy_n(ctx.rotationVotes, kRotationBins, memo.votes.begin());
@@ -551,16 +590,16 @@ int matchPairs(MatchContext& ctx, int pass) {
 
   if (ctx.outerCount > 0) {
     const uint32_t limit = std::min(ctx.outerLimit, outer[ctx.outerCount - 1].d2);
-    OuterPairWindow* windows = ctx.buffers->outerWindows.data();
-    int reach = 0;
-    processed = placeOuterWindows(ctx.outerPairs, limit, inner, ctx.viewB.minutiae, windows, reach);
-    if (searchesSideA && takeOverHalfTurn(ctx, processed, matchCount)) {
+    if (searchesSideA && takeOverHalfTurn(ctx, limit, processed, matchCount)) {
       matches[matchCount] = PairMatch{};
       matches[matchCount].rotationFlag = kPairMatchEndFlag;
       ctx.matchCount = matchCount;
       ctx.outerRecordsProcessed[0] = processed;
       return matchCount;
     }
+    OuterPairWindow* windows = ctx.buffers->outerWindows.data();
+    int reach = 0;
+    processed = placeOuterWindows(ctx.outerPairs, limit, inner, ctx.viewB.minutiae, windows, reach);
     // Window starts only grow: nothing below the first one is ever scanned. Bytes past
     // the furthest end are never copied; hits on them are masked off.
     uint8_t* endI = ctx.buffers->innerEndAnglesI.data();
@@ -617,7 +656,7 @@ int matchPairs(MatchContext& ctx, int pass) {
       }
     }
     firstMatch[processed] = static_cast<uint16_t>(std::min(matchCount, kMaxPairRecords + 1));
-    if (searchesSideA) rememberForHalfTurn(ctx, processed, matchCount, firstMatch.data());
+    if (searchesSideA) rememberForHalfTurn(ctx, limit, processed, matchCount, firstMatch.data(), windows);
     matchCount = std::min(matchCount, kMaxPairRecords);
   }
 

@@ -166,6 +166,18 @@ void expectMatchesLikeReference(MatchContext& ctx) {
   }
   EXPECT_EQ(ctx.matches[count].rotationFlag, kPairMatchEndFlag);
   for (int bin = 0; bin < kRotationBins; ++bin) ASSERT_EQ(ctx.rotationVotes[bin], want.votes[bin]) << bin;
+  // Every outer record the search reached, including the one that stopped it, carries its
+  // direction and its angle word in scanned-list form.
+  const MatchMinutia* b = ctx.viewB.minutiae;
+  const uint32_t limit = std::min(ctx.outerLimit, ctx.outerPairs[ctx.outerCount - 1].d2);
+  for (int q = 0; q <= want.processed && ctx.outerPairs[q].d2 <= limit; ++q) {
+    const MinutiaPair& pair = ctx.outerPairs[q];
+    const uint8_t dir = byteAngleOf(b[pair.j].x - b[pair.i].x, b[pair.j].y - b[pair.i].y);
+    ASSERT_EQ(pair.dir, dir) << q;
+    const uint32_t low = static_cast<uint8_t>(b[pair.i].angle() - dir + 12);
+    const uint32_t high = static_cast<uint8_t>(b[pair.j].angle() - dir - 128 + 12);
+    ASSERT_EQ(pair.relAngles, low | 0x0F00u | (high << 16) | 0x8F000000u) << q;
+  }
 }
 
 TEST(PairKernels, CorrespondencesEqualACandidateByCandidateScan) {

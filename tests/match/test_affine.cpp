@@ -2,6 +2,7 @@
 // the second-pass preparation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -177,6 +178,37 @@ TEST(PreparePass2, ListsForTheSwappedSides) {
   EXPECT_LE(k, p.innerCount);
   EXPECT_EQ(p.extent.firstY, ctx.viewB.minutiae[0].y);
   EXPECT_EQ(p.extent.lastY, ctx.viewB.minutiae[ctx.viewB.count - 1].y);
+}
+
+// With more B pairs than records, the records are exactly the shortest pairs in key
+// order, however pass 1 left the keys behind them.
+TEST(PreparePass2, RecordsAreTheShortestPairsInOrder) {
+  MatchContext ctx;
+  resetContext(ctx, threadWorkBuffers());
+  const auto a = testing::buildTemplate(testing::scatteredMinutiae(100, 11));
+  const auto b = testing::buildTemplate(testing::scatteredMinutiae(100, 12));
+  decodeView(ctx.viewA, a.data());
+  decodeView(ctx.viewB, b.data());
+  preparePassTables(ctx);
+  buildPass1PairsB(ctx);
+  ASSERT_GT(ctx.pairKeyCountB, kMaxPairRecords);
+  preparePass2(ctx);
+
+  std::vector<uint32_t> expected(kMaxPairKeys);
+  const int all = buildPairKeys(ctx.viewB.minutiae, ctx.viewB.count, kPairLimitBKeys, expected.data(), kMaxPairKeys);
+  ASSERT_EQ(all, ctx.pairKeyCountB);
+  expected.resize(static_cast<std::size_t>(all));
+  std::sort(expected.begin(), expected.end());
+  const Pass2Material& p = ctx.pass2;
+  ASSERT_EQ(p.innerCount, kMaxPairRecords);
+  int k = 0;
+  for (; p.innerPairs[k].d2 != kPairListEnd; ++k) {
+    ASSERT_LT(k, kMaxPairRecords);
+    ASSERT_EQ(p.innerPairs[k].d2, pairKeyD2(expected[k])) << k;
+    ASSERT_EQ(p.innerPairs[k].i, pairKeyI(expected[k])) << k;
+    ASSERT_EQ(p.innerPairs[k].j, pairKeyJ(expected[k])) << k;
+  }
+  EXPECT_GT(k, kPairsInUse);
 }
 
 }  // namespace

@@ -356,8 +356,9 @@ void finishRuns(MarkedRuns& marked) {
   for (int k = 0; k < marked.rowStart[marked.rows]; ++k) marked.root[k] = marked.root[marked.root[k]];
 }
 
-// Appends the runs of set bits of a row's mask as the runs of the next row.
-void appendRuns(const RowMask& mask, MarkedRuns& marked) {
+// Appends the runs of set bits of a row's mask as the runs of the next row. Inlined:
+// it runs once per row of every candidate's area.
+[[gnu::always_inline]] inline void appendRuns(const RowMask& mask, MarkedRuns& marked) {
   // Locals, so that the byte stores below do not force the counters to be reloaded.
   const int rows = marked.rows;
   const int aboveStart = rows > 0 ? marked.rowStart[rows - 1] : 0;

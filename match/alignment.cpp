@@ -46,7 +46,6 @@ struct MatchIndex {
   std::array<int16_t, kIndexCapacity> score{};  // record score once computed, -1 before
 };
 
-
 // One record that scores under a translation close enough to its ends: its score and
 // the offsets of its two ends from A's ends with the turned, not yet moved, copy of B.
 struct ScorableRecords {
@@ -184,15 +183,15 @@ namespace {
 __m128i loadFour(const uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 
 // Lane-wise unsigned maximum through signed compares: flip the top bit of both sides.
-const __m128i kTopBit = _mm_set1_epi32(static_cast<int>(0x80000000u));
+__m128i topBitLanes() { return _mm_set1_epi32(static_cast<int>(0x80000000u)); }
 __m128i flippedMax(__m128i flippedBest, __m128i values) {
-  const __m128i flipped = _mm_xor_si128(values, kTopBit);
+  const __m128i flipped = _mm_xor_si128(values, topBitLanes());
   const __m128i greater = _mm_cmpgt_epi32(flipped, flippedBest);
   return _mm_or_si128(_mm_and_si128(greater, flipped), _mm_andnot_si128(greater, flippedBest));
 }
 uint32_t largestLane(__m128i flippedBest) {
   alignas(16) std::array<uint32_t, 4> lanes;
-  _mm_store_si128(reinterpret_cast<__m128i*>(lanes.data()), _mm_xor_si128(flippedBest, kTopBit));
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes.data()), _mm_xor_si128(flippedBest, topBitLanes()));
   return std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
 }
 #endif
@@ -224,7 +223,7 @@ uint32_t windowSums(const uint32_t* prefix, int first, int last, uint32_t* smoot
   uint32_t top = 0;
   int k = first;
 #if defined(__SSE2__)
-  __m128i best = kTopBit;
+  __m128i best = topBitLanes();
   for (; k + 3 <= last; k += 4) {
     const __m128i sums =
         _mm_sub_epi32(loadFour(prefix + k + kSmoothingReach), loadFour(prefix + k - kSmoothingReach - 1));
@@ -260,7 +259,7 @@ int firstMaximum(const uint32_t* values, int from, int to, uint32_t& largest) {
   uint32_t top = 0;
   int k = from;
 #if defined(__SSE2__)
-  __m128i best = kTopBit;
+  __m128i best = topBitLanes();
   for (; k + 3 <= to; k += 4) best = flippedMax(best, loadFour(values + k));
   top = largestLane(best);
 #endif

@@ -152,15 +152,19 @@ struct OuterPairWindow {
 // the next side B is the same print turned by half a turn about some point (as the
 // half-turn retry makes it), every pair keeps its length and direction and only swaps
 // its ends, so its correspondences follow from these without another search.
+struct SideBShape {
+  int32_t count = 0;
+  std::array<int32_t, kMaxViewMinutiae> x;
+  std::array<int32_t, kMaxViewMinutiae> y;
+  std::array<uint8_t, kMaxViewMinutiae> angle;
+};
+
 struct HalfTurnMemo {
   bool valid = false;
   uint64_t sideAGeneration = 0;
   const MinutiaPair* inner = nullptr;
   int32_t innerCount = 0;
-  int32_t minutiaCount = 0;
-  std::array<int32_t, kMaxViewMinutiae> x;
-  std::array<int32_t, kMaxViewMinutiae> y;
-  std::array<uint8_t, kMaxViewMinutiae> angle;
+  SideBShape shape;
   uint32_t limit = 0;      // squared-length limit of the outer scan
   int32_t processed = 0;   // outer pairs processed
   int32_t matchCount = 0;
@@ -172,6 +176,18 @@ struct HalfTurnMemo {
   std::array<uint16_t, kMaxPairRecords + 1> firstMatch;   // per outer pair, then the total
   std::array<PairMatch, kMaxPairRecords> matches;
   std::array<uint32_t, kRotationBins> votes;
+};
+
+// Side B's pass-1 keys as left in the key buffer: a half-turned side B has the same
+// lengths with its minutia numbers reversed, so its keys follow from these.
+struct HalfTurnKeysMemo {
+  bool valid = false;
+  uint64_t sideAGeneration = 0;
+  SideBShape shape;
+  int32_t keyCount = 0;
+  int32_t taken = 0;  // keys at the front, selected and sorted
+  int32_t recordCount = 0;
+  int32_t recordCountBeforeWidening = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -192,6 +208,7 @@ struct MatchWorkBuffers {
   std::array<OuterPairWindow, kMaxPairRecords> outerWindows;  // per outer pair of the scan
   uint64_t sideAGeneration = 0;  // counts side-A pair lists built on this thread
   HalfTurnMemo halfTurnMemo;
+  HalfTurnKeysMemo halfTurnKeysMemo;
   // Free area for the alignment, affine and fine stages (translation histograms,
   // matched-pair list, affine parameters, overlap lists, coverage grids).
   alignas(16) std::array<uint8_t, kFreeAreaBytes> freeArea;

@@ -324,7 +324,65 @@ void preparePassTables(MatchContext& ctx) {
   ctx.countA = a.count;
 }
 
-void buildPass1PairsB(MatchContext& ctx) {
+namespace {
+
+void copyShape(const MatchView& view, SideBShape& shape) {
+  shape.count = view.count;
+  for (int k = 0; k < view.count; ++k) {
+    shape.x[k] = view.minutiae[k].x;
+    shape.y[k] = view.minutiae[k].y;
+    shape.angle[k] = view.minutiae[k].angle();
+  }
+}
+
+// Minutia k of `turned` is minutia n-1-k of `shape` reflected through one centre, with
+// its angle turned by half a turn. Pair (i, j) of one is then pair (n-1-j, n-1-i) of the
+// other, with the same length and the same direction.
+bool isHalfTurnOf(const SideBShape& shape, const MatchView& turned) {
+  const int n = shape.count;
+  if (n <= 0 || n > kMaxViewMinutiae || turned.count != n) return false;
+  const int centreX = turned.minutiae[0].x + shape.x[n - 1];
+  const int centreY = turned.minutiae[0].y + shape.y[n - 1];
+  for (int k = 0; k < n; ++k) {
+    const MatchMinutia& m = turned.minutiae[k];
+    const int original = n - 1 - k;
+    if (m.x != centreX - shape.x[original] || m.y != centreY - shape.y[original] ||
+        m.angle() != static_cast<uint8_t>(shape.angle[original] + 128))
+      return false;
+  }
+  return true;
+}
+
+// Turns the keys left by the previous side B into those of its half turn, when the memo
+// shows that is what side B now is: every key gets its minutia numbers reversed, and
+// the sorted front, whose order changes only among pairs of equal length, is sorted
+// again (an insertion sort, as little is out of place). The rest stays unsorted, as
+// pass 1 leaves it.
+bool takeOverHalfTurnKeys(MatchContext& ctx, int& taken, int& recordCount, int& recordCountBeforeWidening) {
+  HalfTurnKeysMemo& memo = ctx.buffers->halfTurnKeysMemo;
+  if (!memo.valid || memo.sideAGeneration != ctx.buffers->sideAGeneration || !isHalfTurnOf(memo.shape, ctx.viewB))
+    return false;
+  memo.valid = false;  // the buffer now holds the turned side's keys
+  uint32_t* keys = ctx.pairKeysB;
+  const int last = memo.shape.count - 1;
+  for (int k = 0; k < memo.keyCount; ++k)
+    keys[k] = pairKey(pairKeyD2(keys[k]), last - pairKeyJ(keys[k]), last - pairKeyI(keys[k]));
+  for (int k = 1; k < memo.taken; ++k) {
+    const uint32_t key = keys[k];
+    int slot = k;
+    for (; slot > 0 && keys[slot - 1] > key; --slot) keys[slot] = keys[slot - 1];
+    keys[slot] = key;
+  }
+  ctx.pairKeyCountB = memo.keyCount;
+  taken = memo.taken;
+  recordCount = memo.recordCount;
+  recordCountBeforeWidening = memo.recordCountBeforeWidening;
+  return true;
+}
+
+// Chooses side B's pass-1 keys: those no longer than A's 350th pair, widened along A's
+// longer pairs while too few. Returns how many are taken (sorted, at the front).
+int selectPass1Keys(MatchContext& ctx, int& recordCount, int& recordCountBeforeWidening) {
   const MatchView& b = ctx.viewB;
   uint32_t* keys = ctx.pairKeysB;
 
@@ -337,7 +395,7 @@ void buildPass1PairsB(MatchContext& ctx) {
   ctx.pairKeyCountB = keyCount;
   sortPairKeys(keys, taken);
   int g = std::min(taken, kMaxPairRecords);
-  const int gBeforeWidening = g;
+  recordCountBeforeWidening = g;
 
   // Too few B pairs for a large A: widen the bound in steps along A's longer pairs.
   if (ctx.pairCountA > kPairsInUse && g < kPairsInUse) {
@@ -358,9 +416,29 @@ void buildPass1PairsB(MatchContext& ctx) {
       m = std::min(m + 100, ctx.pairCountA);
     }
   }
+  recordCount = g;
+
+  HalfTurnKeysMemo& memo = ctx.buffers->halfTurnKeysMemo;
+  memo.valid = b.count > 0 && b.count <= kMaxViewMinutiae;
+  memo.sideAGeneration = ctx.buffers->sideAGeneration;
+  copyShape(b, memo.shape);
+  memo.keyCount = keyCount;
+  memo.taken = taken;
+  memo.recordCount = recordCount;
+  memo.recordCountBeforeWidening = recordCountBeforeWidening;
+  return taken;
+}
+
+}  // namespace
+
+void buildPass1PairsB(MatchContext& ctx) {
+  int taken = 0;
+  int g = 0;
+  int gBeforeWidening = 0;
+  if (!takeOverHalfTurnKeys(ctx, taken, g, gBeforeWidening)) taken = selectPass1Keys(ctx, g, gBeforeWidening);
   ctx.pairKeysSortedB = taken;
 
-  expandPairs(keys, 0, g, ctx.pairsB);
+  expandPairs(ctx.pairKeysB, 0, g, ctx.pairsB);
   ctx.pairCountB = g;
 
   ctx.outerPairs = ctx.pairsB;
@@ -445,23 +523,6 @@ void copyInnerEndAngles(const MinutiaPair* inner, int from, int to, uint8_t* end
 
 namespace {
 
-// Minutia k of `turned` is minutia n-1-k of the memo's side B reflected through one
-// centre, with its angle turned by half a turn.
-bool isHalfTurnOfMemo(const HalfTurnMemo& memo, const MatchView& turned) {
-  const int n = memo.minutiaCount;
-  if (n == 0 || turned.count != n) return false;
-  const int centreX = turned.minutiae[0].x + memo.x[n - 1];
-  const int centreY = turned.minutiae[0].y + memo.y[n - 1];
-  for (int k = 0; k < n; ++k) {
-    const MatchMinutia& m = turned.minutiae[k];
-    const int original = n - 1 - k;
-    if (m.x != centreX - memo.x[original] || m.y != centreY - memo.y[original] ||
-        m.angle() != static_cast<uint8_t>(memo.angle[original] + 128))
-      return false;
-  }
-  return true;
-}
-
 // The memo's correspondence as made by the half-turned side B: its minutia numbers run
 // backwards and its pair direction is turned by half a turn.
 PairMatch halfTurned(PairMatch m, int lastMinutia, int outerIndex) {
@@ -482,9 +543,9 @@ PairMatch halfTurned(PairMatch m, int lastMinutia, int outerIndex) {
 bool takeOverHalfTurn(MatchContext& ctx, uint32_t limit, int& processed, int& matchCount) {
   const HalfTurnMemo& memo = ctx.buffers->halfTurnMemo;
   if (!memo.valid || memo.sideAGeneration != ctx.buffers->sideAGeneration || memo.inner != ctx.innerPairs ||
-      memo.innerCount != ctx.innerCount || memo.limit != limit || !isHalfTurnOfMemo(memo, ctx.viewB))
+      memo.innerCount != ctx.innerCount || memo.limit != limit || !isHalfTurnOf(memo.shape, ctx.viewB))
     return false;
-  const int last = memo.minutiaCount - 1;
+  const int last = memo.shape.count - 1;
   MinutiaPair* outer = ctx.outerPairs;
   // The same lengths up to the record that stopped the search: the same windows, and the
   // search stops at the same record.
@@ -552,12 +613,7 @@ void rememberForHalfTurn(const MatchContext& ctx, uint32_t limit, int processed,
   memo.sideAGeneration = ctx.buffers->sideAGeneration;
   memo.inner = ctx.innerPairs;
   memo.innerCount = ctx.innerCount;
-  memo.minutiaCount = b.count;
-  for (int k = 0; k < b.count; ++k) {
-    memo.x[k] = b.minutiae[k].x;
-    memo.y[k] = b.minutiae[k].y;
-    memo.angle[k] = b.minutiae[k].angle();
-  }
+  copyShape(b, memo.shape);
   memo.limit = limit;
   memo.processed = processed;
   memo.matchCount = matchCount;

@@ -196,6 +196,39 @@ TEST(PairKernels, CorrespondencesEqualACandidateByCandidateScan) {
   EXPECT_EQ(full.ctx.matchCount, kMaxPairRecords);
 }
 
+// Side B's pass-1 keys and records, with the unsorted rest of the keys as a set.
+struct Pass1Keys {
+  int keyCount;
+  int taken;
+  std::vector<uint32_t> front;
+  std::vector<uint32_t> rest;
+  std::vector<std::array<uint32_t, 4>> records;  // d2, length, i, j
+  PairCounts counts;
+};
+
+Pass1Keys pass1KeysOf(const MatchContext& ctx) {
+  Pass1Keys out{ctx.pairKeyCountB, ctx.pairKeysSortedB, {}, {}, {}, ctx.counts};
+  out.front.assign(ctx.pairKeysB, ctx.pairKeysB + ctx.pairKeysSortedB);
+  out.rest.assign(ctx.pairKeysB + ctx.pairKeysSortedB, ctx.pairKeysB + ctx.pairKeyCountB);
+  std::sort(out.rest.begin(), out.rest.end());
+  for (int k = 0; k <= ctx.pairCountB; ++k) {
+    const MinutiaPair& p = ctx.pairsB[k];
+    out.records.push_back({p.d2, p.length, p.i, p.j});
+  }
+  return out;
+}
+
+void expectSameKeys(const Pass1Keys& got, const Pass1Keys& want) {
+  EXPECT_EQ(got.keyCount, want.keyCount);
+  EXPECT_EQ(got.taken, want.taken);
+  EXPECT_EQ(got.front, want.front);
+  EXPECT_EQ(got.rest, want.rest);
+  EXPECT_EQ(got.records, want.records);
+  EXPECT_EQ(got.counts.nA, want.counts.nA);
+  EXPECT_EQ(got.counts.nB, want.counts.nB);
+  EXPECT_EQ(got.counts.nB0, want.counts.nB0);
+}
+
 // The same print turned by half a turn about the image centre, as a template.
 std::vector<TestMinutia> halfTurn(const std::vector<TestMinutia>& minutiae) {
   std::vector<TestMinutia> out;
@@ -207,8 +240,12 @@ TEST(PairKernels, HalfTurnedSideBTakesOverTheSearchExactly) {
   for (uint32_t seed = 11; seed <= 14; ++seed) {
     SCOPED_TRACE(seed);
     const auto a = testing::scatteredMinutiae(45, seed);
-    const auto b = testing::scatteredMinutiae(40 + static_cast<int>(seed), seed + 50);
+    // The last side B is small: its pass-1 keys are widened along A's longer pairs.
+    const auto b = testing::scatteredMinutiae(seed == 14 ? 20 : 40 + static_cast<int>(seed), seed + 50);
     PairsOf s(a, b);
+    if (seed == 14) {
+      EXPECT_GT(s.ctx.counts.nB, s.ctx.counts.nB0) << "no widening";
+    }
     matchPairs(s.ctx, 1);
     const int firstX = s.ctx.viewB.minutiae[0].x;
 
@@ -216,8 +253,13 @@ TEST(PairKernels, HalfTurnedSideBTakesOverTheSearchExactly) {
     const auto turned = buildTemplate(halfTurn(b));
     decodeView(s.ctx.viewB, turned.data());
     buildPass1PairsB(s.ctx);
+    // Its keys come from the first side's: the same as building them afresh.
+    EXPECT_FALSE(s.ctx.buffers->halfTurnKeysMemo.valid) << "the turned side's keys were built again";
+    const Pass1Keys takenOver = pass1KeysOf(s.ctx);
+    buildPass1PairsB(s.ctx);
+    expectSameKeys(takenOver, pass1KeysOf(s.ctx));
     expectMatchesLikeReference(s.ctx);
-    EXPECT_EQ(s.ctx.buffers->halfTurnMemo.x[0], firstX) << "the turned side was searched again";
+    EXPECT_EQ(s.ctx.buffers->halfTurnMemo.shape.x[0], firstX) << "the turned side was searched again";
   }
   // A side B that is not an exact half turn (one minutia moved) is searched afresh.
   const auto a = testing::scatteredMinutiae(45, 21);

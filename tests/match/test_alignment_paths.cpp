@@ -244,6 +244,29 @@ TEST(AlignCandidate, ANewListInTheSameBufferIsNotScoredFromTheOldOne) {
   EXPECT_NE(after.bestTranslationScore, before.bestTranslationScore);
 }
 
+TEST(AlignCandidate, TranslationToleranceBoundsTheVotes) {
+  // Exactly agreeing records vote with any tolerance of 0 or more, never with a negative one.
+  SyntheticComparison comparison(3, 0, false);
+  MatchContext& ctx = comparison.ctx;
+  for (int k = 0; k < ctx.viewA.count; ++k) ctx.viewB.minutiae[k] = ctx.viewA.minutiae[k];
+  PairMatch exact = ctx.matches[0];
+  exact.dirA = exact.dirB;
+  exact.bForAi = exact.aI;
+  exact.bForAj = exact.aJ;
+  exact.weightI = exact.weightJ = 20;
+  for (int k = 0; k < 3; ++k) ctx.matches[k] = exact;  // 3 votes of 128: a peak
+  ctx.matches[3] = PairMatch{};
+  ctx.matches[3].rotationFlag = kPairMatchEndFlag;
+  ctx.matchCount = 3;
+  TranslationHistogram histX{};
+  TranslationHistogram histY{};
+  for (const int tolerance : {-1, 0, 13}) {
+    ctx.translationTolerance = tolerance;
+    const TranslationCandidates found = translationCandidates(ctx, 0, ctx.viewB.minutiae, {}, SingularPairs{}, histX, histY);
+    EXPECT_EQ(found.count, tolerance < 0 ? 0 : 1) << tolerance;
+  }
+}
+
 // The peak rules read plainly: 11-bin smoothing over the trimmed range, the first
 // maximum, its centroid-corrected position and 21-bin mass, and the second peak.
 HistogramPeaks plainPeaks(const TranslationHistogram& h) {

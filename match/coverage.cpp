@@ -175,12 +175,13 @@ void placeBits(RowMask& mask, int c, uint64_t bits) {
     mask.high |= bits << (c - 64);
 }
 
-// PairedBalance -= UnpairedCoverage over the window. Returns the number of cells below
-// 0x7FFF; keeps the masks of positive and negative cells of every row and bounds the
-// positive ones (columns counted from the window's left edge; kMissing for a row
-// without any).
-int balanceWindow(CoarseGrid& paired, const CoarseGrid& unpaired, const CoverageBox& window, BalanceMasks& masks,
-                  RowBounds& rows) {
+// The balance PairedBalance - UnpairedCoverage of the window, cell by cell (16-bit).
+// Only its masks are kept, so the grid is left as painted: the positive and negative
+// cells of every row, and the bounds of the positive ones (columns counted from the
+// window's left edge; kMissing for a row without any). Returns the number of cells
+// below 0x7FFF.
+int balanceWindow(const CoarseGrid& paired, const CoarseGrid& unpaired, const CoverageBox& window,
+                  BalanceMasks& masks, RowBounds& rows) {
   const int last = window.width;
   int negative = 0;
 #if defined(__SSE2__)
@@ -190,7 +191,7 @@ int balanceWindow(CoarseGrid& paired, const CoarseGrid& unpaired, const Coverage
   __m128i negatives = _mm_setzero_si128();
 #endif
   for (int r = 0; r <= window.height; ++r) {
-    uint16_t* balance = &paired.at(window.top + r, window.left);
+    const uint16_t* balance = &paired.at(window.top + r, window.left);
     const uint16_t* against = &unpaired.at(window.top + r, window.left);
     RowMask positiveCells;
     RowMask negativeCells;
@@ -204,24 +205,21 @@ int balanceWindow(CoarseGrid& paired, const CoarseGrid& unpaired, const Coverage
     int c = 0;
     for (; c < wholeGroups; c += kGroup) {
       const __m128i diff = _mm_sub_epi16(loadCells(balance + c), loadCells(against + c));
-      storeCells(balance + c, diff);
       group(c, diff, belowBalanced(diff));
     }
     if (c <= last) {
-      const __m128i old = loadCells(balance + c);
-      const __m128i diff = _mm_and_si128(tailKeep, _mm_sub_epi16(old, loadCells(against + c)));
-      storeCells(balance + c, _mm_or_si128(diff, _mm_andnot_si128(tailKeep, old)));
+      const __m128i diff = _mm_and_si128(tailKeep, _mm_sub_epi16(loadCells(balance + c), loadCells(against + c)));
       group(c, diff, _mm_and_si128(tailKeep, belowBalanced(diff)));
     }
 #else
     for (int c = 0; c <= last; ++c) {
-      balance[c] = static_cast<uint16_t>(balance[c] - against[c]);
+      const auto diff = static_cast<uint16_t>(balance[c] - against[c]);
       const uint64_t bit = uint64_t{1} << (c % kGroup);
-      if (balance[c] < kBalanced) {
+      if (diff < kBalanced) {
         ++negative;
         placeBits(negativeCells, c & ~(kGroup - 1), bit);
       }
-      if (balance[c] >= 0x8000) placeBits(positiveCells, c & ~(kGroup - 1), bit);
+      if (diff >= 0x8000) placeBits(positiveCells, c & ~(kGroup - 1), bit);
     }
 #endif
     masks.positive[r] = positiveCells;

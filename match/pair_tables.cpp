@@ -60,6 +60,9 @@ inline BlockHits blockHits(const uint8_t* endI, const uint8_t* endJ, uint8_t pro
   const __m128i limit = _mm_set1_epi8(24);
   const __m128i straightWorst = _mm_max_epu8(_mm_sub_epi8(candidatesI, i), _mm_sub_epi8(candidatesJ, j));
   const __m128i crossedWorst = _mm_max_epu8(_mm_sub_epi8(candidatesI, j), _mm_sub_epi8(candidatesJ, i));
+  // Most blocks hold no hit at all: one test for both orientations first.
+  const __m128i best = _mm_min_epu8(straightWorst, crossedWorst);
+  if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(best, limit), best)) == 0) return {0, 0};
   const __m128i straight = _mm_cmpeq_epi8(_mm_min_epu8(straightWorst, limit), straightWorst);
   const __m128i crossed = _mm_cmpeq_epi8(_mm_min_epu8(crossedWorst, limit), crossedWorst);
   return {static_cast<uint32_t>(_mm_movemask_epi8(straight)), static_cast<uint32_t>(_mm_movemask_epi8(crossed))};

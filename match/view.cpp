@@ -11,8 +11,7 @@ namespace fx60::match {
 namespace {
 
 constexpr int kNoNeighbourCurvature = 16;
-constexpr int kNeighbourRows = 64;
-constexpr uint32_t kNeighbourReach = 4096;  // squared distance; only closer neighbours count
+constexpr uint32_t kNeighbourReach = 4096;  // squared distance (64 pixels); only closer neighbours count
 constexpr int kDuplicateDistance2 = 3;      // closer than this to the previous minutia: dropped
 
 void decodeSingularPoints(MatchView& view, const uint8_t* tpl) {
@@ -88,8 +87,14 @@ void neighbourCurvature(MatchMinutia* minutiae, int count) {
       best = d2;
       bestAngle = Q.angle();
     };
-    for (int q = p - 1; q >= 0 && minutiae[q].y - P.y >= -kNeighbourRows; --q) consider(minutiae[q]);
-    for (int q = p + 1; q < count && minutiae[q].y - P.y <= kNeighbourRows; ++q) consider(minutiae[q]);
+    // Minutiae are sorted by row: once the row distance alone reaches the best squared
+    // distance so far, no further minutia on that side can be closer.
+    const auto closeEnough = [&](const MatchMinutia& Q) {
+      const int dy = Q.y - P.y;
+      return static_cast<uint32_t>(dy * dy) < best;
+    };
+    for (int q = p - 1; q >= 0 && closeEnough(minutiae[q]); --q) consider(minutiae[q]);
+    for (int q = p + 1; q < count && closeEnough(minutiae[q]); ++q) consider(minutiae[q]);
 
     if (best < kNeighbourReach) {
       const int distance = ceilSqrt(best);

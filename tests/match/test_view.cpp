@@ -1,7 +1,13 @@
 // Decoding templates into matcher views: order, duplicates, curvature, singular points.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include "match/angles.h"
 #include "match/match_context.h"
+#include "match/sqrt_tables.h"
 #include "match/view.h"
 #include "template_builder.h"
 
@@ -76,6 +82,51 @@ TEST(DecodeView, CurvatureNeedsANeighbourAlongTheRidge) {
   // Along the ridge (270 degrees is +y): 63 rows away counts, 64 is beyond the reach.
   EXPECT_NE(DecodedView(buildTemplate({{100, 100, 270}, {100, 163, 300}})).view().minutiae[0].curvature, 16);
   EXPECT_EQ(DecodedView(buildTemplate({{100, 100, 270}, {100, 164, 300}})).view().minutiae[0].curvature, 16);
+}
+
+// Curvature by scanning every minutia within 64 rows, nearest first and the earlier
+// scanned on equal distance (rows above from the nearest up, then rows below).
+std::vector<uint8_t> referenceCurvature(const MatchView& v) {
+  std::vector<uint8_t> out;
+  for (int p = 0; p < v.count; ++p) {
+    const MatchMinutia& P = v.minutiae[p];
+    uint32_t best = 4096;
+    int bestAngle = 0;
+    std::vector<int> order;
+    for (int q = p - 1; q >= 0; --q) order.push_back(q);
+    for (int q = p + 1; q < v.count; ++q) order.push_back(q);
+    for (const int q : order) {
+      const MatchMinutia& Q = v.minutiae[q];
+      if (std::abs(Q.y - P.y) > 64) continue;
+      const uint32_t d2 = static_cast<uint32_t>((Q.x - P.x) * (Q.x - P.x) + (Q.y - P.y) * (Q.y - P.y));
+      const int phi = byteAngleOf(Q.x - P.x, Q.y - P.y);
+      if (d2 >= best || ((phi - P.angle() - 48) & 0xFF) <= 32 || ((phi - P.angle() + 80) & 0xFF) <= 32) continue;
+      best = d2;
+      bestAngle = Q.angle();
+    }
+    if (best >= 4096) {
+      out.push_back(16);
+      continue;
+    }
+    int delta = (bestAngle - P.angle()) & 0x7F;
+    if (delta >= 64) delta -= 128;
+    const uint64_t scaled = (static_cast<uint64_t>(std::abs(delta)) * ReciprocalTable[ceilSqrt(best) + 8]) >> 17;
+    out.push_back(static_cast<uint8_t>(std::min<uint64_t>(scaled, 255)));
+  }
+  return out;
+}
+
+TEST(DecodeView, CurvatureEqualsAScanOfAllNearbyMinutiae) {
+  // Dense scatters (many neighbours within reach) and a lattice (many equal distances).
+  std::vector<std::vector<TestMinutia>> prints = {testing::scatteredMinutiae(100, 5), testing::scatteredMinutiae(60, 6)};
+  std::vector<TestMinutia> lattice;
+  for (int k = 0; k < 80; ++k) lattice.push_back({30 + (k % 8) * 22, 30 + (k / 8) * 30, (k * 47) % 360});
+  prints.push_back(lattice);
+  for (const auto& minutiae : prints) {
+    const DecodedView d(buildTemplate(minutiae));
+    const std::vector<uint8_t> want = referenceCurvature(d.view());
+    for (int p = 0; p < d.view().count; ++p) ASSERT_EQ(d.view().minutiae[p].curvature, want[p]) << p;
+  }
 }
 
 TEST(DecodeView, SingularPointSlots) {

@@ -468,7 +468,7 @@ void setScannedAngleWord(MinutiaPair& pair, OuterAngles angles) {
 }
 
 // Direction and scanned-list angle word of an outer pair of side B's minutiae.
-OuterAngles setScannedAngles(MinutiaPair& pair, const MatchMinutia* minutiaeB) {
+inline OuterAngles setScannedAngles(MinutiaPair& pair, const MatchMinutia* minutiaeB) {
   const MatchMinutia& first = minutiaeB[pair.i];
   const MatchMinutia& second = minutiaeB[pair.j];
   pair.dir = byteAngleOf(second.x - first.x, second.y - first.y);

@@ -486,7 +486,7 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
                     TurnOffset offset, TranslationVotes& votes, ScorableRecords* scorable) {
   const MatchMinutia* minutiaeA = ctx.viewA.minutiae;
   // |a| <= t exactly when (unsigned)(a + t) <= 2t; no offset lies within a negative tolerance.
-  const bool anyVotes = ctx.translationTolerance >= 0;
+  const int alwaysOutside = ctx.translationTolerance < 0 ? 0x3 : 0;
   const uint32_t tolerance = static_cast<uint32_t>(std::max(ctx.translationTolerance, 0));
   const int baseY = offset.y - kHistogramMidBin;
   const int baseX = offset.x - kHistogramMidBin;
@@ -520,7 +520,7 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
       const __m128i otherEnd = _mm_shuffle_epi32(ends, _MM_SHUFFLE(1, 0, 3, 2));
       const __m128i gap = _mm_add_epi32(_mm_sub_epi32(ends, otherEnd), toleranceLanes);
       const int outside = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(_mm_xor_si128(gap, topBit), spanLanes)));
-      const bool consistent = anyVotes && (outside & 0x3) == 0;
+      const bool consistent = ((outside | alwaysOutside) & 0x3) == 0;
       if (consistent) {
         // Mean offset of the two ends, halved towards zero as integer division does.
         const __m128i sum = _mm_add_epi32(ends, otherEnd);
@@ -534,7 +534,7 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
       const MatchMinutia& bi = turnedB[m.bForAi];
       const MatchMinutia& bj = turnedB[m.bForAj];
       const std::array<int32_t, 4> ends = {ai.y - bi.y, ai.x - bi.x, aj.y - bj.y, aj.x - bj.x};
-      if (anyVotes && static_cast<uint32_t>(ends[1] - ends[3]) + tolerance <= 2 * tolerance &&
+      if (alwaysOutside == 0 && static_cast<uint32_t>(ends[1] - ends[3]) + tolerance <= 2 * tolerance &&
           static_cast<uint32_t>(ends[0] - ends[2]) + tolerance <= 2 * tolerance) {
         const int binY = ((ends[0] + ends[2]) / 2 - baseY) & (kTranslationBins - 1);
         const int binX = ((ends[1] + ends[3]) / 2 - baseX) & (kTranslationBins - 1);

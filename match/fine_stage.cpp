@@ -314,8 +314,62 @@ int rotationPenalty(int score, int rotationPlusCorrection) {
   return score;
 }
 
+// Largest score the candidate could still reach once the partner marks are known,
+// before the region tests, the ridge measure and the coverage analysis run. Every
+// term of the evidence is bounded from above: the penalty is never negative; the
+// singular agreement is at most 4 x 240 per B point; each partnered A record adds at
+// most twice its mark to J; K counts cells of one component, which lies inside the
+// window and within cone reach of some painted pair (a minutia pair, or any B and A
+// singular points that could pair).
+int fineScoreBound(const FineWork& work, int countB, int countListedA, const OverlapRect& rect,
+                   const MatchSingularPoint* singularB, int singularCountB, const MatchSingularPoint* singularA,
+                   int singularCountA, int g0, int rotationPlusCorrection) {
+  constexpr int kConeReachCells = 6;
+  constexpr int kMaxAgreementPerPoint = 4 * 240;
+  int64_t partnerSum = 0;
+  int minRow = std::numeric_limits<int>::max(), maxRow = std::numeric_limits<int>::min();
+  int minColumn = minRow, maxColumn = maxRow;
+  const auto paint = [&](int y, int x) {
+    if (static_cast<unsigned>(y) >= 512 || static_cast<unsigned>(x) >= 512) return;
+    minRow = std::min(minRow, y >> 3);
+    maxRow = std::max(maxRow, y >> 3);
+    minColumn = std::min(minColumn, x >> 3);
+    maxColumn = std::max(maxColumn, x >> 3);
+  };
+  for (int k = 0; k < countListedA; ++k) {
+    const OverlapRecordA& a = work.recordsA[k];
+    partnerSum += a.mark;
+    if (a.mark >= 2 && a.partner < countB) {
+      const OverlapRecordB& b = work.recordsB[a.partner];
+      paint((a.y + b.y) >> 1, (a.x + b.x) >> 1);
+    }
+  }
+  for (int s = 0; s < singularCountB; ++s)
+    for (int t = 0; t < singularCountA; ++t)
+      paint((singularA[t].y + singularB[s].y) >> 1, (singularA[t].x + singularB[s].x) >> 1);
+
+  int64_t cells = 0;
+  if (minRow <= maxRow) {
+    const int left = std::clamp(rect.left, 0, 511);
+    const int top = std::clamp(rect.top, 0, 511);
+    const int right = std::clamp(rect.right, left, 511);
+    const int bottom = std::clamp(rect.bottom, top, 511);
+    const int rows = std::min((bottom >> 3) + 5, maxRow + kConeReachCells) -
+                     std::max((top >> 3) - 5, minRow - kConeReachCells) + 1;
+    const int columns = std::min((right >> 3) + 5, maxColumn + kConeReachCells) -
+                        std::max((left >> 3) - 5, minColumn - kConeReachCells) + 1;
+    cells = int64_t{std::max(rows, 0)} * std::max(columns, 0);
+  }
+  const int64_t evidence =
+      8 * int64_t{kMaxAgreementPerPoint} * singularCountB + 143 * 2 * partnerSum + 128 * cells + 6000;
+  const int64_t score = (std::max<int64_t>(0, evidence + 64 * int64_t{g0}) * 12) >> 10;
+  if (score > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  // Below the penalty-free level the rotation penalty scales the score down monotonically.
+  return std::max(0, rotationPenalty(static_cast<int>(score), rotationPlusCorrection));
+}
+
 int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, int g0, uint8_t rotation,
-                int correction, int pass) {
+                int correction, int pass, int scoreToBeat) {
   FineWork& work = fineWork();
   const MatchMinutia* minA = ctx.viewA.minutiae;
   const int countA = std::clamp(ctx.countA, 0, kMaxViewMinutiae);
@@ -330,6 +384,12 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
   const OverlapRect& rect = selection.rect;
   if (selection.countA >= 2 && rect.left < rect.right && rect.top < rect.bottom) {
     pairStrengths(work, countB, margin);
+    const int singularCountB = std::clamp(candidate.singularCount, 0, kMaxSingularPoints);
+    const int singularCountA = std::clamp(ctx.viewA.singularCount, 0, kMaxSingularPoints);
+    if (scoreToBeat >= 0 &&
+        fineScoreBound(work, countB, selection.countA, rect, candidate.singularPoints.data(), singularCountB,
+                       ctx.viewA.singularPoints, singularCountA, g0, rotation + correction) <= scoreToBeat)
+      return 0;
 
     const std::span<const RegionPoint> regionB(work.pointsB.data(), countB);
     work.outlineB.assign(regionB);
@@ -406,8 +466,6 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
                            ridgeConsistency(std::span<const RidgeEntry>(work.ridgeA.data(), ridgeCountA),
                                             std::span<const RidgeProbe>(work.probesB.data(), probeCountB));
 
-    const int singularCountB = std::clamp(candidate.singularCount, 0, kMaxSingularPoints);
-    const int singularCountA = std::clamp(ctx.viewA.singularCount, 0, kMaxSingularPoints);
     const SingularOutcome singular = compareSingularPoints(candidate.singularPoints.data(), singularCountB,
                                                            ctx.viewA.singularPoints, singularCountA, regionA, work.outlineB);
     const int pairedThree = std::min(singular.matchedThree, 2);

@@ -13,8 +13,11 @@ namespace fx60::match {
 // The new score of an aligned, refined candidate (similarity units, >= 0).
 // Side A is ctx.viewA with ctx.countA minutiae; g0 is the incoming candidate score,
 // rotation the candidate rotation and correction the affine rotation correction.
+// With scoreToBeat >= 0 the stage may stop early and return 0 once it has shown
+// that the score cannot exceed scoreToBeat (a caller keeping the best score of
+// several candidates loses nothing by that).
 int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, int g0, uint8_t rotation,
-                int correction, int pass);
+                int correction, int pass, int scoreToBeat = -1);
 
 // Weight of a weighted squared distance between two minutiae (0 from 128 on).
 inline constexpr std::array<uint8_t, kFineDistanceWeightCount> FineDistanceWeights = {

@@ -202,8 +202,14 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace) {
           if (isRetry && correction == 0 && aligned.score == lastFineScore) {
             result = static_cast<uint32_t>(std::max(aligned.score, 0));
           } else {
-            result = static_cast<uint32_t>(
-                std::max(fineRescore(ctx, aligned, aligned.score, static_cast<uint8_t>(rotation), correction, pass), 0));
+            // Only a result above the best so far can matter, unless it may lead to a
+            // retry (which needs to know whether it is 0). Traces show every score.
+            const bool mayRetry = !isRetry && std::abs(correction) >= kRetryCorrection;
+            const int scoreToBeat =
+                trace == nullptr && !mayRetry ? static_cast<int>(std::min<uint32_t>(best, INT32_MAX)) : -1;
+            result = static_cast<uint32_t>(std::max(
+                fineRescore(ctx, aligned, aligned.score, static_cast<uint8_t>(rotation), correction, pass, scoreToBeat),
+                0));
             lastFineScore = aligned.score;
             fromFineStage = true;
           }

@@ -125,6 +125,43 @@ TEST(FineRescore, CoordinatesFarOutsideTheImage) {
   }
 }
 
+TEST(FineRescore, StopsEarlyOnlyWhenTheScoreCannotBeatTheBest) {
+  // Candidates from exact to poor, with and without singular points, at rotations with
+  // and without penalty: with a score to beat, the stage gives either the full score
+  // or 0, and 0 only when the full score does not exceed the score to beat.
+  int stopped = 0;
+  for (uint32_t seed = 1; seed <= 40; ++seed) {
+    FineSetup setup(seed, static_cast<uint8_t>(40 + seed), 60);
+    setup.move(static_cast<int>(seed % 7) * 9 - 27, static_cast<int>(seed % 5) * 11 - 22);
+    for (int k = 0; k < setup.candidate.count; k += 3)
+      setup.candidate.minutiae[k].x += static_cast<int>((seed * 37 + k * 11) % 41) - 20;
+    if (seed % 4 == 0) {
+      MatchSingularPoint point{};
+      point.y = 180;
+      point.x = 120;
+      point.type = 1;
+      setup.ctx.viewA.singularPoints[0] = point;
+      setup.ctx.viewA.singularCount = 1;
+      point.x += static_cast<int>(seed % 9);
+      setup.candidate.singularPoints[0] = point;
+      setup.candidate.singularCount = 1;
+    }
+    for (int g0 : {0, 300, 4000}) {
+      for (uint8_t rotation : {uint8_t{0}, uint8_t{20}, uint8_t{120}}) {
+        const int full = setup.score(g0, rotation);
+        for (int toBeat : {0, full / 4, full / 2, full - 1, full, full + 1, 2 * full + 500, 1 << 30}) {
+          const int early = fineRescore(setup.ctx, setup.candidate, g0, rotation, 0, 1, toBeat);
+          if (early == full) continue;
+          ++stopped;
+          EXPECT_EQ(early, 0) << seed << " " << g0 << " " << int{rotation} << " " << toBeat;
+          EXPECT_LE(full, toBeat) << seed << " " << g0 << " " << int{rotation};
+        }
+      }
+    }
+  }
+  EXPECT_GT(stopped, 0);  // the early stop is exercised
+}
+
 TEST(AlignedStages, ArbitraryTemplatesGiveAScore) {
   // Random records, counts up to 255, coordinates out of range, any singular slots:
   // every comparison runs through alignment, refinement and the fine stage safely.

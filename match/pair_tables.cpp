@@ -124,6 +124,17 @@ void sortPairKeys(uint32_t* keys, int count) {
   for (int k = 0; k < count; ++k) keys[highOffsets[spare[k] >> highShift]++] = spare[k];
 }
 
+// One step of a stable, branch-free split: a key at or below the bound goes to the
+// front of keys, any other to rest. Writing both places is cheaper than a branch;
+// keys[kept] never runs ahead of the key being read.
+inline void splitKey(uint32_t key, uint32_t bound, uint32_t* keys, uint32_t* rest, int& kept, int& others) {
+  const bool keep = key <= bound;
+  keys[kept] = key;
+  rest[others] = key;
+  kept += keep ? 1 : 0;
+  others += keep ? 0 : 1;
+}
+
 // buildPairKeys followed by selectPairs in one sweep: the keys <= bound first, then the
 // others, each part in build order. Views hold at most 112 minutiae, so every key fits.
 int buildSelectedPairKeys(const MatchMinutia* minutiae, int n, uint32_t limit, uint32_t bound, uint32_t* keys,
@@ -140,12 +151,7 @@ int buildSelectedPairKeys(const MatchMinutia* minutiae, int n, uint32_t limit, u
       const int dy = minutiae[j].y - yi;
       const uint32_t d2 = static_cast<uint32_t>(dx * dx + dy * dy);
       if (d2 > limit) continue;
-      const uint32_t key = pairKey(d2, i, j);
-      const bool keep = key <= bound;
-      keys[kept] = key;
-      rest[others] = key;
-      kept += keep ? 1 : 0;
-      others += keep ? 0 : 1;
+      splitKey(pairKey(d2, i, j), bound, keys, rest, kept, others);
     }
   }
   std::copy_n(rest, others, keys + kept);
@@ -201,14 +207,7 @@ int selectPairs(uint32_t* keys, int count, uint32_t bound) {
   uint32_t* rest = spareKeys().data();
   int kept = 0;
   int others = 0;
-  for (int k = 0; k < count; ++k) {
-    const uint32_t key = keys[k];
-    const bool keep = key <= bound;
-    keys[kept] = key;
-    rest[others] = key;
-    kept += keep ? 1 : 0;
-    others += keep ? 0 : 1;
-  }
+  for (int k = 0; k < count; ++k) splitKey(keys[k], bound, keys, rest, kept, others);
   std::copy_n(rest, others, keys + kept);
   return kept;
 }

@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "driver/feature_template.h"
+#include "match/match_context.h"
+#include "match/pair_tables.h"
+#include "match/view.h"
 
 namespace fx60::match::testing {
 
@@ -62,5 +65,31 @@ inline std::vector<TestMinutia> scatteredMinutiae(int count, uint32_t seed) {
   }
   return out;
 }
+
+// A minutia of the matcher's view at (y, x) with a byte angle and full weight; its
+// sort key orders by row, then column.
+inline MatchMinutia viewMinutia(int y, int x, int angle) {
+  MatchMinutia m{};
+  m.y = y;
+  m.x = x;
+  m.sortKey = (static_cast<uint32_t>(y) << 23) | (static_cast<uint32_t>(x) << 8) | static_cast<uint8_t>(angle);
+  m.weight = 63;
+  return m;
+}
+
+// Both sides decoded and their pair lists built for the first pass, as a comparison
+// prepares them.
+struct PairedSides {
+  MatchContext ctx;
+  PairedSides(const std::vector<TestMinutia>& a, const std::vector<TestMinutia>& b) {
+    resetContext(ctx, threadWorkBuffers());
+    const auto ta = buildTemplate(a);
+    const auto tb = buildTemplate(b);
+    decodeView(ctx.viewA, ta.data());
+    decodeView(ctx.viewB, tb.data());
+    preparePassTables(ctx);
+    buildPass1PairsB(ctx);
+  }
+};
 
 }  // namespace fx60::match::testing

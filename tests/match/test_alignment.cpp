@@ -6,18 +6,12 @@
 
 #include "match/alignment.h"
 #include "match/alignment_tables.h"
+#include "template_builder.h"
 
 namespace fx60::match {
 namespace {
 
-MatchMinutia minutia(int y, int x, int angle) {
-  MatchMinutia m{};
-  m.y = y;
-  m.x = x;
-  m.sortKey = (static_cast<uint32_t>(y) << 23) | (static_cast<uint32_t>(x) << 8) | static_cast<uint8_t>(angle);
-  m.weight = 63;
-  return m;
-}
+MatchMinutia minutia(int y, int x, int angle) { return testing::viewMinutia(y, x, angle); }
 
 MinutiaPair pairRecord(uint32_t d2, int length, uint32_t relAngles) {
   MinutiaPair p{};

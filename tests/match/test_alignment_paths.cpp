@@ -11,18 +11,12 @@
 
 #include "match/alignment.h"
 #include "match/angles.h"
+#include "template_builder.h"
 
 namespace fx60::match {
 namespace {
 
-MatchMinutia minutia(int y, int x, int angle) {
-  MatchMinutia m{};
-  m.y = y;
-  m.x = x;
-  m.sortKey = (static_cast<uint32_t>(y) << 23) | (static_cast<uint32_t>(x) << 8) | static_cast<uint8_t>(angle);
-  m.weight = 63;
-  return m;
-}
+MatchMinutia minutia(int y, int x, int angle) { return testing::viewMinutia(y, x, angle); }
 
 MinutiaPair randomPair(std::mt19937& rng) {
   MinutiaPair p{};

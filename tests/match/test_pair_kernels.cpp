@@ -41,18 +41,7 @@ TEST(PairKernels, ByteAngleOfLongVectorsHalvesLikeTheStepwiseRule) {
   ASSERT_EQ(byteAngleOf(-63, 127), referenceByteAngle(-63, 127));
 }
 
-struct PairsOf {
-  MatchContext ctx;
-  PairsOf(const std::vector<TestMinutia>& a, const std::vector<TestMinutia>& b) {
-    resetContext(ctx, threadWorkBuffers());
-    const auto ta = buildTemplate(a);
-    const auto tb = buildTemplate(b);
-    decodeView(ctx.viewA, ta.data());
-    decodeView(ctx.viewB, tb.data());
-    preparePassTables(ctx);
-    buildPass1PairsB(ctx);
-  }
-};
+using PairsOf = testing::PairedSides;
 
 // Minutiae on a square lattice: many pairs share a length, so the order of equal
 // lengths (by i, then j) decides the lists.

@@ -18,17 +18,8 @@ namespace {
 using testing::buildTemplate;
 using testing::TestMinutia;
 
-struct PairSetup {
-  MatchContext ctx;
-  PairSetup(const std::vector<TestMinutia>& a, const std::vector<TestMinutia>& b) {
-    resetContext(ctx, threadWorkBuffers());
-    const auto ta = buildTemplate(a);
-    const auto tb = buildTemplate(b);
-    decodeView(ctx.viewA, ta.data());
-    decodeView(ctx.viewB, tb.data());
-    preparePassTables(ctx);
-    buildPass1PairsB(ctx);
-  }
+struct PairSetup : testing::PairedSides {
+  using PairedSides::PairedSides;
   int match() { return matchPairs(ctx, 1); }
   uint32_t totalVotes() const {
     uint32_t sum = 0;

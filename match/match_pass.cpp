@@ -182,6 +182,14 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace) {
     int32_t lastFineScore = -1;  // G of the last candidate that reached the fine stage
     // The aligned copy is large; one per thread, reused by every candidate.
     thread_local CandidateAlignment aligned;
+    // A corrected rotation is not retried when it was tried already or when a later
+    // candidate lies within one step of it.
+    const auto retryIsBlocked = [&](int refined, int index) {
+      if (isTried(tried, triedCount, refined)) return true;
+      for (int later = index + 1; later < candidates.count; ++later)
+        if (std::abs(signedByte(candidates.rotation[later] - refined)) <= 1) return true;
+      return false;
+    };
 
     for (int index = 0; index < candidates.count; ++index) {
       if (resultRotation >= 0 && result > best) {
@@ -204,7 +212,8 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace) {
           } else {
             // Only a result above the best so far can matter, unless it may lead to a
             // retry (which needs to know whether it is 0). Traces show every score.
-            const bool mayRetry = !isRetry && std::abs(correction) >= kRetryCorrection;
+            const bool mayRetry = !isRetry && std::abs(correction) >= kRetryCorrection &&
+                                  !retryIsBlocked((rotation + correction) & 0xFF, index);
             const int scoreToBeat =
                 trace == nullptr && !mayRetry ? static_cast<int>(std::min<uint32_t>(best, INT32_MAX)) : -1;
             result = static_cast<uint32_t>(std::max(
@@ -225,11 +234,7 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace) {
           bestRotation = rotation;
         }
         const int refined = (rotation + correction) & 0xFF;
-        if (isTried(tried, triedCount, refined)) break;
-        bool waiting = false;
-        for (int later = index + 1; later < candidates.count; ++later)
-          if (std::abs(signedByte(candidates.rotation[later] - refined)) <= 1) waiting = true;
-        if (waiting) break;
+        if (retryIsBlocked(refined, index)) break;
         rotation = refined;
         isRetry = true;
       }

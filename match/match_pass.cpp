@@ -29,17 +29,21 @@ using Histogram = std::array<uint32_t, kRotationBins>;
 // First maximum of the histogram, over all bins or plausible rotations only.
 void firstMaximum(const Histogram& s, bool plausibleOnly, int& bin, uint32_t& value) {
   bin = 0;
-  value = 0;
-  bool found = false;
-  for (int i = 0; i < kRotationBins; ++i) {
-    if (plausibleOnly && !PlausibleRotation[i]) continue;
-    if (!found || s[i] > value) {
-      bin = i;
-      value = s[i];
-      found = true;
-    }
+  value = s[0];
+  static_assert(PlausibleRanges[0].first == 0, "the scan starts at bin 0 for both kinds");
+  const auto scan = [&](int first, int last) {
+    for (int i = first; i <= last; ++i)
+      if (s[i] > value) {
+        bin = i;
+        value = s[i];
+      }
+  };
+  if (!plausibleOnly) {
+    scan(1, kRotationBins - 1);
+    return;
   }
-  if (plausibleOnly && value == 0) bin = 0;
+  for (const BinRange& range : PlausibleRanges) scan(range.first, range.last);
+  if (value == 0) bin = 0;
 }
 
 // Moves b towards the middle of a plateau around it.

@@ -9,10 +9,17 @@
 
 namespace fx60::match {
 
-// A byte angle is a plausible rotation within 30 steps of no turn or 12 of a half turn.
+// A byte angle is a plausible rotation within 30 steps of no turn or 12 of a half turn:
+// three ranges of bins, both ends included, in ascending order.
+struct BinRange {
+  int first;
+  int last;
+};
+inline constexpr std::array<BinRange, 3> PlausibleRanges = {{{0, 30}, {116, 140}, {226, 255}}};
 inline constexpr std::array<bool, kRotationBins> PlausibleRotation = [] {
   std::array<bool, kRotationBins> table{};
-  for (int r = 0; r < kRotationBins; ++r) table[r] = r <= 30 || (r >= 116 && r <= 140) || r >= 226;
+  for (const BinRange& range : PlausibleRanges)
+    for (int r = range.first; r <= range.last; ++r) table[r] = true;
   return table;
 }();
 

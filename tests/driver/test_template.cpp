@@ -60,6 +60,29 @@ TEST(Crc8, DvbS2CheckValues) {
   EXPECT_EQ(crc8DvbS2(abc, 0), 0x00);
 }
 
+// Bytes are taken in groups; every length and starting offset must give what the
+// plain bit-by-bit division gives.
+TEST(Crc8, GroupedBytesAgreeWithBitwiseDivision) {
+  const auto bitwise = [](const uint8_t* data, size_t length) {
+    uint8_t crc = 0;
+    for (size_t i = 0; i < length; ++i) {
+      crc ^= data[i];
+      for (int bit = 0; bit < 8; ++bit) crc = static_cast<uint8_t>((crc & 0x80) ? (crc << 1) ^ 0xD5 : crc << 1);
+    }
+    return crc;
+  };
+  std::array<uint8_t, 80> data;
+  uint32_t state = 12345;
+  for (uint8_t& byte : data) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<uint8_t>(state >> 16);
+  }
+  for (size_t offset = 0; offset < 8; ++offset)
+    for (size_t length = 0; offset + length <= data.size(); ++length)
+      ASSERT_EQ(crc8DvbS2(data.data() + offset, length), bitwise(data.data() + offset, length))
+          << "offset " << offset << ", length " << length;
+}
+
 TEST(EmptyTemplate, HasTheFixedHeaderAndAValidCheckByte) {
   Template tpl;
   tpl.fill(0xAA);

@@ -78,6 +78,17 @@ int centroidOfPeak(const Histogram& s, int b, uint32_t c) {
   return static_cast<int>((16 * weightSum + moment + weightSum / 2) / weightSum - 16) & 0xFF;
 }
 
+// What trying one rotation gave.
+struct CandidateOutcome {
+  enum Kind : uint8_t { kFallback, kRetryRepeat, kFine };
+  Kind kind = kFallback;
+  bool usable = false;
+  int32_t alignScore = 0;
+  int correction = 0;
+  int scoreToBeat = -1;  // of the fine stage; -1 when it had to give the exact score
+  uint32_t result = 0;
+};
+
 bool isTried(const std::array<int, 2 * kMaxRotationCandidates>& tried, int triedCount, int rotation) {
   return std::find(tried.begin(), tried.begin() + triedCount, rotation) != tried.begin() + triedCount;
 }
@@ -182,6 +193,7 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace) {
     result = singularFallbackScore(pairs);
   } else {
     std::array<int, 2 * kMaxRotationCandidates> tried{};
+    std::array<CandidateOutcome, 2 * kMaxRotationCandidates> outcomes{};
     int triedCount = 0;
     int32_t lastFineScore = -1;  // G of the last candidate that reached the fine stage
     // The aligned copy is large; one per thread, reused by every candidate.
@@ -194,6 +206,52 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace) {
         if (std::abs(signedByte(candidates.rotation[later] - refined)) <= 1) return true;
       return false;
     };
+    // Only a result above the best so far can matter, unless it may lead to a retry
+    // (which needs to know whether it is 0). Traces show every score.
+    const auto mayRetry = [&](int rotation, int correction, bool isRetry, int index) {
+      return !isRetry && std::abs(correction) >= kRetryCorrection &&
+             !retryIsBlocked((rotation + correction) & 0xFF, index);
+    };
+    const auto evaluate = [&](int rotation, bool isRetry, int index) {
+      CandidateOutcome outcome;
+      outcome.usable = alignCandidate(ctx, static_cast<uint8_t>(rotation), aligned);
+      outcome.alignScore = aligned.score;
+      if (!outcome.usable || (!PlausibleRotation[rotation] && aligned.score < kImplausibleRotationScore)) {
+        outcome.result = singularFallbackScore(aligned.singularPairs);
+        outcome.kind = CandidateOutcome::kFallback;
+        return outcome;
+      }
+      outcome.correction = affineRefine(ctx, aligned);
+      if (isRetry && outcome.correction == 0 && aligned.score == lastFineScore) {
+        outcome.result = static_cast<uint32_t>(std::max(aligned.score, 0));
+        outcome.kind = CandidateOutcome::kRetryRepeat;
+        return outcome;
+      }
+      outcome.scoreToBeat = trace == nullptr && !mayRetry(rotation, outcome.correction, isRetry, index)
+                                ? static_cast<int>(std::min<uint32_t>(best, INT32_MAX))
+                                : -1;
+      outcome.result = static_cast<uint32_t>(std::max(fineRescore(ctx, aligned, aligned.score, static_cast<uint8_t>(rotation),
+                                                                  outcome.correction, pass, outcome.scoreToBeat),
+                                                      0));
+      outcome.kind = CandidateOutcome::kFine;
+      return outcome;
+    };
+    // A candidate may repeat a rotation tried before in this pass. Alignment and fine
+    // stage depend only on the rotation, so the earlier outcome stands, as long as
+    // it was not stopped early where this one needs the exact value.
+    const auto earlierOutcome = [&](int rotation, int index) -> const CandidateOutcome* {
+      for (int t = 0; t < triedCount - 1; ++t) {
+        if (tried[t] != rotation) continue;
+        const CandidateOutcome& earlier = outcomes[t];
+        if (earlier.kind == CandidateOutcome::kRetryRepeat) return nullptr;
+        if (earlier.kind == CandidateOutcome::kFine && earlier.scoreToBeat >= 0 &&
+            earlier.result <= static_cast<uint32_t>(earlier.scoreToBeat) &&
+            (trace != nullptr || mayRetry(rotation, earlier.correction, false, index)))
+          return nullptr;
+        return &earlier;
+      }
+      return nullptr;
+    };
 
     for (int index = 0; index < candidates.count; ++index) {
       if (resultRotation >= 0 && result > best) {
@@ -204,32 +262,16 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace) {
       bool isRetry = false;
       while (true) {
         tried[triedCount++] = rotation;
-        const bool usable = alignCandidate(ctx, static_cast<uint8_t>(rotation), aligned);
-        bool fromFineStage = false;
-        int correction = 0;
-        if (!usable || (!PlausibleRotation[rotation] && aligned.score < kImplausibleRotationScore)) {
-          result = singularFallbackScore(aligned.singularPairs);
-        } else {
-          correction = affineRefine(ctx, aligned);
-          if (isRetry && correction == 0 && aligned.score == lastFineScore) {
-            result = static_cast<uint32_t>(std::max(aligned.score, 0));
-          } else {
-            // Only a result above the best so far can matter, unless it may lead to a
-            // retry (which needs to know whether it is 0). Traces show every score.
-            const bool mayRetry = !isRetry && std::abs(correction) >= kRetryCorrection &&
-                                  !retryIsBlocked((rotation + correction) & 0xFF, index);
-            const int scoreToBeat =
-                trace == nullptr && !mayRetry ? static_cast<int>(std::min<uint32_t>(best, INT32_MAX)) : -1;
-            result = static_cast<uint32_t>(std::max(
-                fineRescore(ctx, aligned, aligned.score, static_cast<uint8_t>(rotation), correction, pass, scoreToBeat),
-                0));
-            lastFineScore = aligned.score;
-            fromFineStage = true;
-          }
-        }
+        const CandidateOutcome* earlier = isRetry ? nullptr : earlierOutcome(rotation, index);
+        const CandidateOutcome outcome = earlier != nullptr ? *earlier : evaluate(rotation, isRetry, index);
+        outcomes[triedCount - 1] = outcome;
+        const bool fromFineStage = outcome.kind == CandidateOutcome::kFine;
+        const int correction = outcome.correction;
+        if (fromFineStage) lastFineScore = outcome.alignScore;
+        result = outcome.result;
         resultRotation = rotation;
         if (trace != nullptr && trace->triedCount < static_cast<int>(trace->tried.size())) {
-          trace->tried[trace->triedCount++] = {rotation, isRetry, usable, aligned.score, correction, result};
+          trace->tried[trace->triedCount++] = {rotation, isRetry, outcome.usable, outcome.alignScore, correction, result};
         }
 
         if (!fromFineStage || result == 0 || isRetry || std::abs(correction) < kRetryCorrection) break;

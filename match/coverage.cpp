@@ -88,14 +88,26 @@ struct BalanceMasks {
   std::array<RowMask, kMaxRows> negative;
 };
 
+}  // namespace
+
+namespace detail {
 struct CoverageWork {
   CoarseGrid unpaired;  // UnpairedCoverage
   CoarseGrid paired;    // PairedBalance
   FineGrid fine;        // FineBalance
   BalanceMasks balance;
+  RowBounds positiveRows;  // of the window
   MarkedRuns marked;
   std::array<uint8_t, kMaxRuns> componentLabel;  // by first run of the component; 0 = none
+  // Per A overlap record: the cell it votes from and the unpaired coverage there.
+  std::array<int32_t, kMaxAOverlap> posY;
+  std::array<int32_t, kMaxAOverlap> posX;
+  std::array<uint16_t, kMaxAOverlap> coverageOf;
 };
+}  // namespace detail
+
+namespace {
+using detail::CoverageWork;
 
 CoverageWork& coverageWork() {
   thread_local std::unique_ptr<CoverageWork> work = std::make_unique<CoverageWork>();
@@ -602,9 +614,8 @@ void labelComponent(CoarseGrid& grid, int label, const CoverageBox& box, int see
   }
 }
 
-CoverageResult coverageAnalysis(const CoverageInput& input) {
-  CoverageResult result;
-  CoverageWork& work = coverageWork();
+CoverageAnalysis::CoverageAnalysis(const CoverageInput& input) : input_(input), work_(coverageWork()) {
+  CoverageWork& work = work_;
   CoarseGrid& unpaired = work.unpaired;
   CoarseGrid& paired = work.paired;
   FineGrid& fine = work.fine;
@@ -614,8 +625,8 @@ CoverageResult coverageAnalysis(const CoverageInput& input) {
   const int top = std::clamp(input.rect.top, 0, 511);
   const int right = std::clamp(input.rect.right, left, 511);
   const int bottom = std::clamp(input.rect.bottom, top, 511);
-  const int r0 = (top >> 3) - 5, r1 = (bottom >> 3) + 5;
-  const int c0 = (left >> 3) - 5, c1 = (right >> 3) + 5;
+  const int r0 = r0_ = (top >> 3) - 5, r1 = r1_ = (bottom >> 3) + 5;
+  const int c0 = c0_ = (left >> 3) - 5, c1 = c1_ = (right >> 3) + 5;
   fillWindow(unpaired, r0, r1, c0, c1, 0);
   fillWindow(paired, r0, r1, c0, c1, kBalanced);
   fillWindow(fine, (top >> 4) - 5, (bottom >> 4) + 5, (left >> 4) - 5, (right >> 4) + 5, kBalanced);
@@ -648,9 +659,9 @@ CoverageResult coverageAnalysis(const CoverageInput& input) {
     addCone(unpaired, SmallCone, record.y, record.x);
     paintBump<false>(fine, record.y, record.x);
   }
-  const int countA = std::min<int>(static_cast<int>(input.recordsA.size()), kMaxAOverlap);
-  std::array<int32_t, kMaxAOverlap> posY;
-  std::array<int32_t, kMaxAOverlap> posX;
+  const int countA = countA_ = std::min<int>(static_cast<int>(input.recordsA.size()), kMaxAOverlap);
+  auto& posY = work.posY;
+  auto& posX = work.posX;
   for (int k = 0; k < countA; ++k) {
     const OverlapRecordA& record = input.recordsA[k];
     posY[k] = record.y;
@@ -673,18 +684,59 @@ CoverageResult coverageAnalysis(const CoverageInput& input) {
 
   // Balance of pairs against unpaired minutiae; count the cells where the latter win
   // and bound the marked cells of every row for the envelope.
-  CoverageBox box{r0, c0, c1 - c0, r1 - r0};
-  RowBounds rows;
-  result.v = balanceWindow(paired, unpaired, box, work.balance, rows);
+  const CoverageBox window{r0, c0, c1 - c0, r1 - r0};
+  RowBounds& rows = work.positiveRows;
+  balance_.v = balanceWindow(paired, unpaired, window, work.balance, rows);
+
+  // The area is closed only over at least five rows with positive cells, and then
+  // lies within their bounding box: its cells are those of the box that are not
+  // negative. Every partnered A minutia adds to J at most the larger of its two votes.
+  const int boxRows = std::min(window.height + 1, kMaxRows);
+  int firstRow = -1, lastRow = -1, minLeft = kMaxRows, maxRight = -1;
+  for (int r = 0; r < boxRows; ++r) {
+    if (rows.first[r] == kMissing) continue;
+    if (firstRow < 0) firstRow = r;
+    lastRow = r;
+    minLeft = std::min<int>(minLeft, rows.first[r]);
+    maxRight = std::max<int>(maxRight, rows.last[r]);
+  }
+  if (firstRow < 0 || lastRow - firstRow < kMinEnvelopeRows) return;
+  const RowMask columns = RowMask::range(minLeft, maxRight);
+  for (int r = firstRow; r <= lastRow; ++r) {
+    const RowMask open = columns & ~work.balance.negative[r];
+    balance_.kBound += std::popcount(open.low) + std::popcount(open.high);
+  }
+  const auto inWindow = [&](int r, int c) { return r >= r0 && r <= r1 && c >= c0 && c <= c1; };
+  for (int k = 0; k < countA; ++k) {
+    const int m = input.recordsA[k].mark;
+    if (m == 0) continue;
+    const int r = posY[k] >> 3;
+    const int c = posX[k] >> 3;
+    // Cells outside the initialised window hold nothing of this candidate.
+    const int coverage = work.coverageOf[k] = inWindow(r, c) ? unpaired.at(r, c) : 0;
+    balance_.jBound += std::max({0, 2 * m - coverage, m - (coverage >> 4)});
+  }
+}
+
+CoverageResult CoverageAnalysis::components() const {
+  CoverageResult result;
+  result.v = balance_.v;
+  // A closed area has at least five positive cells; without one J and K stay 0.
+  if (balance_.kBound == 0) return result;
+  CoverageWork& work = work_;
+  const CoverageInput& input = input_;
+  const int countA = countA_;
+
+  CoverageBox box{r0_, c0_, c1_ - c0_, r1_ - r0_};
   Outline outline;
-  const int seed = closeOutline(rows, box, outline);
+  const int seed = closeOutline(work.positiveRows, box, outline);
   if (seed < 0) return result;
 
   // Components of the filled outline, eroded where the fine grid is negative: the
   // seed's first, then every other one in scan order. They are kept as runs with a
   // label each instead of being written into the grid.
   MarkedRuns& marked = work.marked;
-  findFilledRuns(work.balance, r0, fine, box, outline, marked);
+  findFilledRuns(work.balance, r0_, work.fine, box, outline, marked);
   const int lastLabel = labelComponents(marked, 0, seed, work.componentLabel);
   const auto labelAt = [&](int r, int c) {
     const int run = runAt(marked, r - box.top, c - box.left);
@@ -695,16 +747,14 @@ CoverageResult coverageAnalysis(const CoverageInput& input) {
   // the unpaired coverage of its cell.
   std::array<int, 256> sums{};
   std::array<uint8_t, kMaxAOverlap> labelOf{};
-  std::array<uint16_t, kMaxAOverlap> coverageOf{};
-  const auto inWindow = [&](int r, int c) { return r >= r0 && r <= r1 && c >= c0 && c <= c1; };
+  const auto& coverageOf = work.coverageOf;
+  const auto inWindow = [&](int r, int c) { return r >= r0_ && r <= r1_ && c >= c0_ && c <= c1_; };
   for (int k = 0; k < countA; ++k) {
     const int m = input.recordsA[k].mark;
     if (m == 0) continue;
-    const int r = posY[k] >> 3;
-    const int c = posX[k] >> 3;
-    // Cells outside the initialised window hold nothing of this candidate.
+    const int r = work.posY[k] >> 3;
+    const int c = work.posX[k] >> 3;
     labelOf[k] = inWindow(r, c) ? labelAt(r, c) : 0;
-    coverageOf[k] = inWindow(r, c) ? unpaired.at(r, c) : 0;
     if (2 * m - coverageOf[k] > 0) sums[labelOf[k]] += 2 * m - coverageOf[k];
   }
 
@@ -725,5 +775,7 @@ CoverageResult coverageAnalysis(const CoverageInput& input) {
   }
   return result;
 }
+
+CoverageResult coverageAnalysis(const CoverageInput& input) { return CoverageAnalysis(input).components(); }
 
 }  // namespace fx60::match

@@ -89,6 +89,39 @@ struct CoverageResult {
   int v = 0;  // window cells where unpaired minutiae outweigh pairs
 };
 
+// What the balance of the painted grids already tells: v exactly, and upper bounds of
+// j and k (each at least the value the components give).
+struct CoverageBalance {
+  int v = 0;
+  int jBound = 0;
+  int kBound = 0;
+};
+
+namespace detail {
+struct CoverageWork;
+}
+
+// Coverage analysis in two stages, so that a caller can stop after the balance once
+// the bounds show that the components cannot matter. The input must stay in place
+// while the object is used; the stages use this thread's work buffers, so a thread
+// runs one analysis at a time.
+class CoverageAnalysis {
+ public:
+  // Paints the grids and balances them.
+  explicit CoverageAnalysis(const CoverageInput& input);
+  const CoverageBalance& balance() const { return balance_; }
+  // Closes, erodes and labels the area and scores the pairs by component.
+  CoverageResult components() const;
+
+ private:
+  const CoverageInput& input_;
+  detail::CoverageWork& work_;
+  int r0_ = 0, r1_ = 0, c0_ = 0, c1_ = 0;
+  int countA_ = 0;
+  CoverageBalance balance_;
+};
+
+// Both stages.
 CoverageResult coverageAnalysis(const CoverageInput& input);
 
 // Bounds the marked cells of the box (high byte 0x80 or more), closes them into a

@@ -314,6 +314,41 @@ int rotationPenalty(int score, int rotationPlusCorrection) {
   return score;
 }
 
+// The score as published for a candidate: clamped, less the rotation penalty, at least 0.
+int penalisedScore(int64_t score, int rotationPlusCorrection) {
+  const int clamped = static_cast<int>(std::clamp<int64_t>(score, std::numeric_limits<int32_t>::min(),
+                                                           std::numeric_limits<int32_t>::max()));
+  return std::max(0, rotationPenalty(clamped, rotationPlusCorrection));
+}
+
+// The penalty once ridge disagreement (the sum over the probes) raises it.
+uint32_t raisedPenalty(uint32_t penalty, int ridge, int unmatched) {
+  if (unmatched == 0) return penalty;
+  return penalty + ((static_cast<uint32_t>(ridge / unmatched) * (penalty >> 6)) >> 6);
+}
+
+// True when no ridge sum of this many probes can wrap the 32-bit arithmetic of the
+// raised penalty or of the quality-weighted term: then the raise only adds to the
+// term, and the penalty before it bounds the term from below.
+bool ridgeRaiseCannotWrap(uint32_t penalty, int probes, uint32_t qualityExcess) {
+  // The raise uses the ridge sum over the unmatched count, at least 1.
+  const uint64_t largestRatio = uint64_t{kMaxRidgePenalty} * static_cast<uint64_t>(std::max(probes, 0));
+  const uint64_t raise = largestRatio * (penalty >> 6);
+  if (raise > UINT32_MAX) return false;
+  const uint64_t largestPenalty = penalty + (raise >> 6);
+  return largestPenalty <= UINT32_MAX && largestPenalty * qualityExcess * 20u <= UINT32_MAX;
+}
+
+// The rescored candidate from its evidence; it never falls as J or K rise or as the
+// quality-weighted penalty term falls.
+int rescoredScore(int agreement, int64_t j, int64_t k, uint32_t penalty, uint32_t qualityExcess, int g0,
+                  int rotationPlusCorrection) {
+  int64_t evidence = 8 * int64_t{agreement} + 143 * j + 128 * k -
+                     static_cast<int64_t>((qualityExcess * penalty * 20u) >> 9) + 6000;
+  if (evidence < 0) evidence >>= 2;
+  return penalisedScore((std::max<int64_t>(0, evidence + 64 * int64_t{g0}) * 12) >> 10, rotationPlusCorrection);
+}
+
 // Largest score the candidate could still reach once the partner marks are known,
 // before the region tests, the ridge measure and the coverage analysis run. Every
 // term of the evidence is bounded from above: the penalty is never negative; the
@@ -378,7 +413,6 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
   const int qualitySum = ctx.viewA.quality + ctx.viewB.quality;
   const SideExtent& extentA = pass == 2 ? ctx.pass2.extent : ctx.extentA;
 
-  int64_t score = g0;
   const OverlapSelection selection =
       selectOverlap(work, candidate.minutiae.data(), countB, minA, countA, extentA, margin);
   const OverlapRect& rect = selection.rect;
@@ -452,19 +486,19 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
     // It only scales the penalty for unpartnered minutiae, and the penalty only counts
     // for image qualities above 80: otherwise it is not needed.
     const bool ridgeCounts = unmatched != 0 && qualitySum > 80;
-    // A's neighbour list serves only B's partnerless minutiae.
-    if (ridgeCounts && probeCountB > 0) {
-      for (int i = 0; i < countA; ++i)
-        if (nearOverlap(minA[i].y, minA[i].x))
-          work.ridgeA[ridgeCountA++] = {ridgeKey(minA[i].y, minA[i].x), minA[i].angle(), minA[i].weight};
-    }
-    work.ridgeA[ridgeCountA++] = {kRidgeListEndKey, 0, 0};
-    const int ridge =
-        !ridgeCounts ? 0
-                     : ridgeConsistency(std::span<const RidgeEntry>(work.ridgeB.data(), ridgeCountB),
-                                        std::span<const RidgeProbe>(work.probesA.data(), probeCountA)) +
-                           ridgeConsistency(std::span<const RidgeEntry>(work.ridgeA.data(), ridgeCountA),
-                                            std::span<const RidgeProbe>(work.probesB.data(), probeCountB));
+    const auto measureRidge = [&] {
+      // A's neighbour list serves only B's partnerless minutiae.
+      if (probeCountB > 0) {
+        for (int i = 0; i < countA; ++i)
+          if (nearOverlap(minA[i].y, minA[i].x))
+            work.ridgeA[ridgeCountA++] = {ridgeKey(minA[i].y, minA[i].x), minA[i].angle(), minA[i].weight};
+      }
+      work.ridgeA[ridgeCountA++] = {kRidgeListEndKey, 0, 0};
+      return ridgeConsistency(std::span<const RidgeEntry>(work.ridgeB.data(), ridgeCountB),
+                              std::span<const RidgeProbe>(work.probesA.data(), probeCountA)) +
+             ridgeConsistency(std::span<const RidgeEntry>(work.ridgeA.data(), ridgeCountA),
+                              std::span<const RidgeProbe>(work.probesB.data(), probeCountB));
+    };
 
     const SingularOutcome singular = compareSingularPoints(candidate.singularPoints.data(), singularCountB,
                                                            ctx.viewA.singularPoints, singularCountA, regionA, work.outlineB);
@@ -480,24 +514,37 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
     coverageInput.recordsB = {work.recordsB.data(), static_cast<std::size_t>(countB)};
     coverageInput.recordsA = {work.recordsA.data(), static_cast<std::size_t>(selection.countA)};
     coverageInput.rect = rect;
-    const CoverageResult coverage = coverageAnalysis(coverageInput);
+    const CoverageAnalysis coverage(coverageInput);
+    const CoverageBalance& balance = coverage.balance();
 
-    // Penalty from unmatched minutiae and singular points, raised by ridge disagreement.
-    uint32_t penalty = 54u * static_cast<uint32_t>(coverage.v) + 384u * static_cast<uint32_t>(unmatched);
+    // Penalty from unmatched minutiae and singular points, before the ridge raises it.
+    uint32_t basePenalty = 54u * static_cast<uint32_t>(balance.v) + 384u * static_cast<uint32_t>(unmatched);
     if (singular.agreement == 0)
-      penalty += static_cast<uint32_t>(singular.spread + 6 * (spreadCount + singular.insideUnmatched)) << 8;
-    if (unmatched != 0) penalty += (static_cast<uint32_t>(ridge / unmatched) * (penalty >> 6)) >> 6;
-
+      basePenalty += static_cast<uint32_t>(singular.spread + 6 * (spreadCount + singular.insideUnmatched)) << 8;
     const uint32_t qualityExcess = static_cast<uint32_t>(std::max(0, qualitySum - 80));
-    int64_t evidence = 8 * int64_t{singular.agreement} + 143 * int64_t{coverage.j} + 128 * int64_t{coverage.k} -
-                       static_cast<int64_t>((qualityExcess * penalty * 20u) >> 9) + 6000;
-    if (evidence < 0) evidence >>= 2;
-    score = (std::max<int64_t>(0, evidence + 64 * int64_t{g0}) * 12) >> 10;
-  }
+    const int rotationPlusCorrection = rotation + correction;
 
-  const int clamped = static_cast<int>(std::clamp<int64_t>(score, std::numeric_limits<int32_t>::min(),
-                                                           std::numeric_limits<int32_t>::max()));
-  return std::max(0, rotationPenalty(clamped, rotation + correction));
+    // With the penalty known, the balance's bounds of J and K bound the score. The
+    // ridge measure waits unless its raise of the penalty could wrap.
+    bool ridgeMeasured = !ridgeCounts;
+    int ridge = 0;
+    if (scoreToBeat >= 0) {
+      if (!ridgeMeasured && !ridgeRaiseCannotWrap(basePenalty, probeCountA + probeCountB, qualityExcess)) {
+        ridge = measureRidge();
+        ridgeMeasured = true;
+      }
+      const uint32_t penaltyFloor = ridgeMeasured ? raisedPenalty(basePenalty, ridge, unmatched) : basePenalty;
+      if (rescoredScore(singular.agreement, balance.jBound, balance.kBound, penaltyFloor, qualityExcess, g0,
+                        rotationPlusCorrection) <= scoreToBeat)
+        return 0;
+    }
+    if (!ridgeMeasured) ridge = measureRidge();
+
+    const CoverageResult result = coverage.components();
+    return rescoredScore(singular.agreement, result.j, result.k, raisedPenalty(basePenalty, ridge, unmatched),
+                         qualityExcess, g0, rotationPlusCorrection);
+  }
+  return penalisedScore(g0, rotation + correction);
 }
 
 }  // namespace fx60::match

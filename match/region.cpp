@@ -20,6 +20,16 @@ struct Offset {
   int64_t dy;
 };
 
+// Penalty of a probe whose direction gap is t / 256 of its tolerance; it never falls as t rises.
+constexpr int probePenalty(uint32_t t) {
+  if (t <= 256) return 0;
+  uint32_t u = t - 256;
+  if (u > 256) u = 2 * std::min<uint32_t>(u, 768) - 256;
+  if (u > 128) u = 2 * u - 128;
+  return static_cast<int>(u);
+}
+static_assert(probePenalty(UINT32_MAX) == kMaxRidgePenalty);
+
 }  // namespace
 
 int regionContains(int qy, int qx, std::span<const RegionPoint> points) {
@@ -311,12 +321,7 @@ int ridgeConsistency(std::span<const RidgeEntry> list, std::span<const RidgeProb
     const int gap = signedByte(2 * (probe.angle - flow));
     const uint32_t o = static_cast<uint32_t>(gap < 0 ? -gap : gap);
     const uint32_t t = (ReciprocalTable[tolerance] * o) >> 16;
-    if (t > 256) {
-      uint32_t u = t - 256;
-      if (u > 256) u = 2 * std::min<uint32_t>(u, 768) - 256;
-      if (u > 128) u = 2 * u - 128;
-      total += static_cast<int>(u);
-    }
+    total += probePenalty(t);
   }
   return total;
 }

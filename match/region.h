@@ -106,6 +106,9 @@ struct RidgeProbe {
   uint8_t mark;
 };
 
+// Largest penalty one probe can add to the sum below.
+inline constexpr int kMaxRidgePenalty = 2432;
+
 // Sum of the penalties of the partnerless probes (ordered by y) whose direction
 // disagrees with the directions of the neighbours within 35 pixels. The list's last
 // element is its end entry.

@@ -192,6 +192,11 @@ TEST(CoverageAnalysis, AgreesWithACellByCellModelOnRandomLayouts) {
     ASSERT_EQ(got.j, want.j) << "trial " << trial;
     ASSERT_EQ(got.k, want.k) << "trial " << trial;
     ASSERT_EQ(got.v, want.v) << "trial " << trial;
+    // The balance alone gives v and bounds that the components never exceed.
+    const CoverageBalance balance = CoverageAnalysis(input).balance();
+    ASSERT_EQ(balance.v, want.v) << "trial " << trial;
+    ASSERT_GE(balance.jBound, want.j) << "trial " << trial;
+    ASSERT_GE(balance.kBound, want.k) << "trial " << trial;
   }
 }
 

@@ -105,7 +105,12 @@ struct VotedRange {
   int high = -1;
 };
 
-HistogramPeaks peaksWithin(const TranslationHistogram& histogram, VotedRange range);
+// Sums of votes below this fit a signed 16-bit lane.
+inline constexpr uint32_t kNarrowTotal = 32768;
+
+// Peaks of a histogram whose non-zero bins all lie in the range and whose bins sum to
+// at most total.
+HistogramPeaks peaksWithin(const TranslationHistogram& histogram, VotedRange range, uint64_t total);
 
 void moveMinutiae(MatchMinutia* minutiae, int count, int dy, int dx) {
   for (int k = 0; k < count; ++k) {
@@ -174,7 +179,9 @@ int centroidShift(std::span<const uint32_t> smoothed, int p, uint32_t threshold)
 }
 
 HistogramPeaks histogramPeaks(const TranslationHistogram& histogram) {
-  return peaksWithin(histogram, {0, kTranslationBins - 1});
+  uint64_t total = 0;
+  for (const uint32_t bin : histogram) total += bin;
+  return peaksWithin(histogram, {0, kTranslationBins - 1}, total);
 }
 
 namespace {
@@ -200,7 +207,6 @@ uint32_t largestLane(__m128i flippedBest) {
 // up to three entries past last.
 void runningSums(const uint32_t* bins, int first, int last, uint32_t* prefix) {
   int k = first;
-  uint32_t carried = 0;
 #if defined(__SSE2__)
   __m128i carry = _mm_setzero_si128();
   for (; k <= last; k += 4) {
@@ -211,9 +217,31 @@ void runningSums(const uint32_t* bins, int first, int last, uint32_t* prefix) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(prefix + k), sums);
     carry = _mm_shuffle_epi32(sums, 0xFF);
   }
-  (void)carried;
 #else
+  uint32_t carried = 0;
   for (; k <= last; ++k) prefix[k] = carried += bins[k];
+#endif
+}
+
+// The same in 16-bit lanes, for bins that sum below 2^15 (entries past last may then
+// hold anything). May write up to seven entries past last.
+void runningSums(const uint32_t* bins, int first, int last, uint16_t* prefix) {
+  int k = first;
+#if defined(__SSE2__)
+  __m128i carry = _mm_setzero_si128();
+  for (; k <= last; k += 8) {
+    __m128i sums = _mm_packs_epi32(loadFour(bins + k), loadFour(bins + k + 4));
+    sums = _mm_add_epi16(sums, _mm_slli_si128(sums, 2));
+    sums = _mm_add_epi16(sums, _mm_slli_si128(sums, 4));
+    sums = _mm_add_epi16(sums, _mm_slli_si128(sums, 8));
+    sums = _mm_add_epi16(sums, carry);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(prefix + k), sums);
+    carry = _mm_shufflehi_epi16(sums, 0xFF);
+    carry = _mm_unpackhi_epi64(carry, carry);
+  }
+#else
+  uint16_t carried = 0;
+  for (; k <= last; ++k) prefix[k] = carried = static_cast<uint16_t>(carried + bins[k]);
 #endif
 }
 
@@ -239,6 +267,38 @@ uint32_t windowSums(const uint32_t* prefix, int first, int last, uint32_t* smoot
   return top;
 }
 
+#if defined(__SSE2__)
+__m128i loadEight(const uint16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+uint32_t largestOfEight(__m128i lanes) {
+  lanes = _mm_max_epi16(lanes, _mm_unpackhi_epi64(lanes, lanes));
+  lanes = _mm_max_epi16(lanes, _mm_shuffle_epi32(lanes, _MM_SHUFFLE(1, 1, 1, 1)));
+  lanes = _mm_max_epi16(lanes, _mm_shufflelo_epi16(lanes, _MM_SHUFFLE(1, 1, 1, 1)));
+  return static_cast<uint16_t>(_mm_cvtsi128_si32(lanes));
+}
+#endif
+
+// The same in 16-bit lanes: the running sums stay below 2^15, so every window sum is
+// exact and compares as a signed lane.
+uint32_t windowSums(const uint16_t* prefix, int first, int last, uint16_t* smoothed) {
+  uint32_t top = 0;
+  int k = first;
+#if defined(__SSE2__)
+  __m128i best = _mm_setzero_si128();
+  for (; k + 7 <= last; k += 8) {
+    const __m128i sums =
+        _mm_sub_epi16(loadEight(prefix + k + kSmoothingReach), loadEight(prefix + k - kSmoothingReach - 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(smoothed + k), sums);
+    best = _mm_max_epi16(best, sums);
+  }
+  top = largestOfEight(best);
+#endif
+  for (; k <= last; ++k) {
+    smoothed[k] = static_cast<uint16_t>(prefix[k + kSmoothingReach] - prefix[k - kSmoothingReach - 1]);
+    top = std::max<uint32_t>(top, smoothed[k]);
+  }
+  return top;
+}
+
 // The first position of value in values[from..to], which holds it.
 int firstIndexOf(const uint32_t* values, int from, int to, uint32_t value) {
   int at = from;
@@ -247,6 +307,19 @@ int firstIndexOf(const uint32_t* values, int from, int to, uint32_t value) {
   for (; at + 3 <= to; at += 4) {
     const int hits = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(loadFour(values + at), wanted)));
     if (hits != 0) return at + __builtin_ctz(static_cast<unsigned>(hits));
+  }
+#endif
+  while (at < to && values[at] != value) ++at;
+  return at;
+}
+
+int firstIndexOf(const uint16_t* values, int from, int to, uint32_t value) {
+  int at = from;
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi16(static_cast<int16_t>(value));
+  for (; at + 7 <= to; at += 8) {
+    const int hits = _mm_movemask_epi8(_mm_cmpeq_epi16(loadEight(values + at), wanted));
+    if (hits != 0) return at + __builtin_ctz(static_cast<unsigned>(hits)) / 2;
   }
 #endif
   while (at < to && values[at] != value) ++at;
@@ -268,8 +341,36 @@ int firstMaximum(const uint32_t* values, int from, int to, uint32_t& largest) {
   return firstIndexOf(values, from, to, top);
 }
 
-// Peaks of a histogram whose non-zero bins all lie in the range.
-HistogramPeaks peaksWithin(const TranslationHistogram& histogram, VotedRange range) {
+int firstMaximum(const uint16_t* values, int from, int to, uint32_t& largest) {
+  if (from > to) return -1;
+  uint32_t top = 0;
+  int k = from;
+#if defined(__SSE2__)
+  __m128i best = _mm_setzero_si128();
+  for (; k + 7 <= to; k += 8) best = _mm_max_epi16(best, loadEight(values + k));
+  top = largestOfEight(best);
+#endif
+  for (; k <= to; ++k) top = std::max<uint32_t>(top, values[k]);
+  largest = top;
+  return firstIndexOf(values, from, to, top);
+}
+
+// Centroid shift at p (first..last) over the smoothed values, which read as 0 outside
+// first..last.
+template <typename Count>
+int centroidWithin(const Count* smoothed, int first, int last, int p, uint32_t threshold) {
+  std::array<uint32_t, 2 * kPeakReach + 1> around;
+  for (int t = 0; t < static_cast<int>(around.size()); ++t) {
+    const int k = p - kPeakReach + t;
+    around[t] = k >= first && k <= last ? smoothed[k] : 0u;
+  }
+  return centroidShift(around, kPeakReach, threshold);
+}
+
+// Peaks of a histogram whose non-zero bins all lie in the range, with sums in lanes of
+// Count: 32 bits (modulo 2^32) in general, 16 bits when the bins sum below 2^15.
+template <typename Count>
+HistogramPeaks peaksInLanes(const TranslationHistogram& histogram, VotedRange range) {
   HistogramPeaks result;
   int first = std::max(kHistogramSearchFirst, range.low);
   const int searchLast = std::min(kHistogramSearchLast, range.high);
@@ -281,24 +382,22 @@ HistogramPeaks peaksWithin(const TranslationHistogram& histogram, VotedRange ran
   // Bins outside the trimmed range read as 0, raw and smoothed alike. Every sum of raw
   // bins is a difference of running sums, which are 0 below the range and the total above.
   constexpr int kPad = 24;
-  std::array<uint32_t, kTranslationBins + 2 * kPad> prefixStore;
-  uint32_t* const prefix = prefixStore.data() + kPad;  // prefix[k] for k in first - kPad .. last + kPad
-  std::fill(prefix + first - kPad, prefix + first, 0u);
+  std::array<Count, kTranslationBins + 2 * kPad> prefixStore;
+  Count* const prefix = prefixStore.data() + kPad;  // prefix[k] for k in first - kPad .. last + kPad
+  std::fill(prefix + first - kPad, prefix + first, Count{0});
   runningSums(histogram.data(), first, last, prefix);
   const uint32_t total = prefix[last];
-  std::fill(prefix + last + 1, prefix + last + 1 + kPad, total);
-  const auto mass = [&](int centre) { return prefix[centre + kPeakReach] - prefix[centre - kPeakReach - 1]; };
+  std::fill(prefix + last + 1, prefix + last + 1 + kPad, static_cast<Count>(total));
+  const auto mass = [&](int centre) -> uint32_t {
+    return static_cast<Count>(prefix[centre + kPeakReach] - prefix[centre - kPeakReach - 1]);
+  };
 
   // Only first..last of the smoothed values are written or read.
-  std::array<uint32_t, kTranslationBins> smoothed;
+  std::array<Count, kTranslationBins> smoothed;
   const uint32_t top = windowSums(prefix, first, last, smoothed.data());
   const int topAt = firstIndexOf(smoothed.data(), first, last, top);
 
-  // The centroid reads up to ten bins beyond the trimmed range, where the smoothed values are 0.
-  std::fill(smoothed.begin() + std::max(0, first - kPeakReach), smoothed.begin() + first, 0u);
-  std::fill(smoothed.begin() + last + 1, smoothed.begin() + std::min(kTranslationBins, last + 1 + kPeakReach), 0u);
-
-  const int peak = topAt + centroidShift(smoothed, topAt, 2 * top / 3);
+  const int peak = topAt + centroidWithin(smoothed.data(), first, last, topAt, 2 * top / 3);
   const uint32_t peakMass = mass(peak);
   if (peakMass <= kMinPeakMass) return result;
   result.peaks[0] = {peak, peakMass};
@@ -318,7 +417,7 @@ HistogramPeaks peaksWithin(const TranslationHistogram& histogram, VotedRange ran
   const auto smoothedAt = [&](int k) -> uint32_t { return (k >= first && k <= last) ? smoothed[k] : 0u; };
   if (second < smoothedAt(secondAt - 1) || second < smoothedAt(secondAt + 1)) return result;
   if (3 * static_cast<uint64_t>(second) <= 2 * static_cast<uint64_t>(top)) return result;
-  const int secondPeak = secondAt + centroidShift(smoothed, secondAt, 2 * second / 3);
+  const int secondPeak = secondAt + centroidWithin(smoothed.data(), first, last, secondAt, 2 * second / 3);
   const uint32_t secondMass = mass(secondPeak);
   if (3 * static_cast<uint64_t>(secondMass) > 2 * static_cast<uint64_t>(peakMass) &&
       absInt(secondPeak - peak) > kPeakReach) {
@@ -326,6 +425,10 @@ HistogramPeaks peaksWithin(const TranslationHistogram& histogram, VotedRange ran
     result.count = 2;
   }
   return result;
+}
+
+HistogramPeaks peaksWithin(const TranslationHistogram& histogram, VotedRange range, uint64_t total) {
+  return total < kNarrowTotal ? peaksInLanes<uint16_t>(histogram, range) : peaksInLanes<uint32_t>(histogram, range);
 }
 
 }  // namespace
@@ -458,16 +561,19 @@ int scoreOf(const MatchContext& ctx, MatchIndex& index, int k) {
   return index.score[k];
 }
 
-// Translation histograms and the blocks of 16 bins that may hold votes (one bit each).
+// Translation histograms, the blocks of 16 bins that may hold votes (one bit each) and
+// the sum of the votes cast into each.
 inline constexpr int kBlockShift = 4;
 struct TranslationVotes {
   TranslationHistogram& x;
   TranslationHistogram& y;
   uint64_t blocksX = 0;
   uint64_t blocksY = 0;
+  uint64_t total = 0;
   void add(int binY, int binX, uint32_t vote) {
     y[binY] += vote;
     x[binX] += vote;
+    total += vote;
     blocksY |= uint64_t{1} << (binY >> kBlockShift);
     blocksX |= uint64_t{1} << (binX >> kBlockShift);
   }
@@ -494,6 +600,7 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
   uint32_t* const histX = votes.x.data();
   uint64_t blocksY = votes.blocksY;
   uint64_t blocksX = votes.blocksX;
+  uint64_t total = votes.total;
 #if defined(__SSE2__)
   // Lanes (y, x) of the i end, then of the j end; MatchMinutia starts with y and x.
   static_assert(offsetof(MatchMinutia, y) == 0 && offsetof(MatchMinutia, x) == 4);
@@ -542,6 +649,7 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
         const uint32_t vote = VoteByAngleWeight[m.weightI] + VoteByAngleWeight[m.weightJ];
         histY[binY] += vote;
         histX[binX] += vote;
+        total += vote;
         blocksY |= uint64_t{1} << (binY >> kBlockShift);
         blocksX |= uint64_t{1} << (binX >> kBlockShift);
       }
@@ -560,6 +668,7 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
   }
   votes.blocksY = blocksY;
   votes.blocksX = blocksX;
+  votes.total = total;
   return collected;
 }
 
@@ -578,9 +687,9 @@ void castSingularVotes(const SingularPairs& singular, TurnOffset offset, Transla
 TranslationCandidates translationsFromVotes(TranslationVotes& votes, TurnOffset offset) {
   const VotedRange rangeX = rangeOfBlocks(votes.blocksX);
   const VotedRange rangeY = rangeOfBlocks(votes.blocksY);
-  HistogramPeaks peaksX = peaksWithin(votes.x, rangeX);
+  HistogramPeaks peaksX = peaksWithin(votes.x, rangeX, votes.total);
   // Without a peak in x there is no translation, whatever y holds.
-  HistogramPeaks peaksY = peaksX.count > 0 ? peaksWithin(votes.y, rangeY) : HistogramPeaks{};
+  HistogramPeaks peaksY = peaksX.count > 0 ? peaksWithin(votes.y, rangeY, votes.total) : HistogramPeaks{};
   if (rangeX.high >= 0) std::fill(votes.x.begin() + rangeX.low, votes.x.begin() + rangeX.high + 1, 0u);
   if (rangeY.high >= 0) std::fill(votes.y.begin() + rangeY.low, votes.y.begin() + rangeY.high + 1, 0u);
 

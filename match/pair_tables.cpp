@@ -214,22 +214,8 @@ int selectPairs(uint32_t* keys, int count, uint32_t bound) {
 
 namespace {
 
-// Steps a pair length along sorted squared lengths: each length is found by stepping up
-// from the previous one, and computed afresh only where the lengths restart.
-class LengthStepper {
- public:
-  uint32_t next(uint32_t d2) {
-    if (d2 < lastD2_) length_ = static_cast<uint32_t>(ceilSqrtExact(d2));
-    while (length_ * length_ < d2) ++length_;
-    lastD2_ = d2;
-    return length_;
-  }
-  explicit LengthStepper(uint32_t firstD2) : length_(static_cast<uint32_t>(ceilSqrtExact(firstD2))) {}
-
- private:
-  uint32_t lastD2_ = 0;
-  uint32_t length_;
-};
+// Length of a pair: ceil(sqrt(d2)), exact for every squared length.
+inline uint16_t pairLength(uint32_t d2) { return static_cast<uint16_t>(ceilSqrtExact(d2)); }
 
 // The angle fields of an inner-list record of minutiae first -> second.
 struct PairAngles {
@@ -254,13 +240,10 @@ void writeEndMark(MinutiaPair& pair) {
 }  // namespace
 
 void expandPairs(const uint32_t* keys, int from, int to, MinutiaPair* pairs) {
-  if (from < to) {
-    LengthStepper lengths(pairKeyD2(keys[from]));
-    for (int k = from; k < to; ++k) {
-      const uint32_t d2 = pairKeyD2(keys[k]);
-      pairs[k] = MinutiaPair{d2, static_cast<uint16_t>(lengths.next(d2)), 0, 0,
-                             static_cast<uint8_t>(pairKeyI(keys[k])), static_cast<uint8_t>(pairKeyJ(keys[k])), 0, 0};
-    }
+  for (int k = from; k < to; ++k) {
+    const uint32_t d2 = pairKeyD2(keys[k]);
+    pairs[k] = MinutiaPair{d2, pairLength(d2), 0, 0, static_cast<uint8_t>(pairKeyI(keys[k])),
+                           static_cast<uint8_t>(pairKeyJ(keys[k])), 0, 0};
   }
   writeEndMark(pairs[to]);
 }
@@ -281,17 +264,14 @@ namespace {
 
 // expandPairs followed by fillPairAngles, in one pass over the records.
 void expandPairsWithAngles(const uint32_t* keys, int count, MinutiaPair* pairs, const MatchMinutia* minutiae) {
-  if (count > 0) {
-    LengthStepper lengths(pairKeyD2(keys[0]));
-    for (int k = 0; k < count; ++k) {
-      const uint32_t d2 = pairKeyD2(keys[k]);
-      const int i = pairKeyI(keys[k]);
-      const int j = pairKeyJ(keys[k]);
-      const auto length = static_cast<uint16_t>(std::max<uint32_t>(2, lengths.next(d2)));
-      const PairAngles angles = pairAnglesOf(minutiae[i], minutiae[j]);
-      pairs[k] = MinutiaPair{d2, length, 0, angles.relAngles, static_cast<uint8_t>(i), static_cast<uint8_t>(j),
-                             angles.relAngleJ, angles.dir};
-    }
+  for (int k = 0; k < count; ++k) {
+    const uint32_t d2 = pairKeyD2(keys[k]);
+    const int i = pairKeyI(keys[k]);
+    const int j = pairKeyJ(keys[k]);
+    const auto length = std::max<uint16_t>(2, pairLength(d2));
+    const PairAngles angles = pairAnglesOf(minutiae[i], minutiae[j]);
+    pairs[k] = MinutiaPair{d2, length, 0, angles.relAngles, static_cast<uint8_t>(i), static_cast<uint8_t>(j),
+                           angles.relAngleJ, angles.dir};
   }
   writeEndMark(pairs[count]);
 }
@@ -484,6 +464,7 @@ int placeOuterWindows(MinutiaPair* outer, uint32_t limit, const MinutiaPair* inn
                       OuterPairWindow* windows, int& reach) {
   int innerStart = 0;
   int innerEnd = 0;
+  uint32_t lastUpper = 0;
   int q = 0;
   for (; outer[q].d2 <= limit; ++q) {
     MinutiaPair& pair = outer[q];
@@ -502,10 +483,13 @@ int placeOuterWindows(MinutiaPair* outer, uint32_t limit, const MinutiaPair* inn
     // the end record stops the forward scan.
     const uint32_t upper =
         static_cast<uint32_t>(std::min<uint64_t>(static_cast<uint64_t>(pair.d2) + tolerance.hi, kPairListEnd - 1));
-    // The upper bound grows with d2, so the window's end normally only moves forward.
+    // The upper bound grows with d2 along a sorted list, so the window's end normally only
+    // moves forward; it is stepped back only where the bound dropped.
     innerEnd = std::max(innerEnd, innerStart);
     while (inner[innerEnd].d2 <= upper) ++innerEnd;
-    while (innerEnd > innerStart && inner[innerEnd - 1].d2 > upper) --innerEnd;
+    if (upper < lastUpper)
+      while (innerEnd > innerStart && inner[innerEnd - 1].d2 > upper) --innerEnd;
+    lastUpper = upper;
     windows[q] = {static_cast<uint16_t>(innerStart), static_cast<uint16_t>(innerEnd), static_cast<uint8_t>(relI),
                   static_cast<uint8_t>(relJ), 0};
     reach = std::max(reach, innerEnd);

@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <type_traits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace fx60::match {
 
 inline constexpr int kCeilSqrtTableSize = 1226;  // 0..1225 = 35^2
@@ -30,15 +34,23 @@ constexpr int ceilSqrt(uint32_t d2) {
   return 2 * CeilSqrtTable[quarter];
 }
 
-// Exact ceil(sqrt(d2)) for any 32-bit value: from the table below 1226, above it by
-// refining a floating-point estimate.
+// Exact ceil(sqrt(d2)) for any 32-bit value. At run time the double square root is
+// correctly rounded, and no root of a 32-bit integer lies within rounding distance below
+// the next integer, so truncating it gives the floor exactly (checked for every value).
 constexpr int ceilSqrtExact(uint32_t d2) {
-  if (d2 < kCeilSqrtTableSize) return CeilSqrtTable[d2];
-  uint64_t root = 35;
-  if (!std::is_constant_evaluated()) root = static_cast<uint64_t>(__builtin_sqrt(static_cast<double>(d2)));
-  while (root * root < d2) ++root;
-  while (root > 0 && (root - 1) * (root - 1) >= d2) --root;
-  return static_cast<int>(root);
+  if (std::is_constant_evaluated()) {
+    if (d2 < kCeilSqrtTableSize) return CeilSqrtTable[d2];
+    uint64_t root = 35;
+    while (root * root < d2) ++root;
+    return static_cast<int>(root);
+  }
+#if defined(__SSE2__)
+  const __m128d value = _mm_cvtsi64_sd(_mm_setzero_pd(), static_cast<int64_t>(d2));
+  const auto floorRoot = static_cast<uint32_t>(_mm_cvttsd_si64(_mm_sqrt_sd(value, value)));
+#else
+  const auto floorRoot = static_cast<uint32_t>(__builtin_sqrt(static_cast<double>(d2)));
+#endif
+  return static_cast<int>(floorRoot + (static_cast<uint64_t>(floorRoot) * floorRoot < d2 ? 1u : 0u));
 }
 
 inline constexpr int kReciprocalTableSize = 2049;  // R[1..2048]; R[0] unused

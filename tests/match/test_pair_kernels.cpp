@@ -11,6 +11,7 @@
 
 #include "match/angles.h"
 #include "match/pair_tables.h"
+#include "match/sqrt_tables.h"
 #include "match/view.h"
 #include "template_builder.h"
 
@@ -63,6 +64,23 @@ void expectSortedByLengthThenIndexes(const MinutiaPair* pairs, int count, const 
       const MinutiaPair& q = pairs[k - 1];
       ASSERT_TRUE(q.d2 < p.d2 || (q.d2 == p.d2 && (q.i < p.i || (q.i == p.i && q.j < p.j)))) << k;
     }
+  }
+}
+
+TEST(PairKernels, PairLengthIsTheExactCeilingRootAroundEverySquare) {
+  // The floating-point root must not round across an integer: check both sides of
+  // every square a 32-bit squared length can reach, and a dense run of small values.
+  for (uint64_t root = 2; root <= 65535; ++root) {
+    const uint64_t square = root * root;
+    ASSERT_EQ(ceilSqrtExact(static_cast<uint32_t>(square)), static_cast<int>(root)) << square;
+    ASSERT_EQ(ceilSqrtExact(static_cast<uint32_t>(square - 1)), static_cast<int>(root)) << square - 1;
+    ASSERT_EQ(ceilSqrtExact(static_cast<uint32_t>(square + 1)), static_cast<int>(root + 1)) << square + 1;
+  }
+  EXPECT_EQ(ceilSqrtExact(0xFFFFFFFFu), 65536);
+  int root = 0;
+  for (uint32_t d2 = 0; d2 <= 200000; ++d2) {
+    while (root * root < static_cast<int>(d2)) ++root;
+    ASSERT_EQ(ceilSqrtExact(d2), root) << d2;
   }
 }
 

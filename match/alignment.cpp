@@ -157,6 +157,22 @@ void turnSingular(const MatchSingularPoint* points, int count, uint8_t rotation,
   }
 }
 
+namespace {
+
+// The rounded mean offset moment / weightSum by the reciprocal table:
+// (moment + 64 W + W / 2) / W - 64; 0 without weight.
+int meanOffset(int64_t weightSum, int64_t moment) {
+  if (weightSum == 0) return 0;
+  int64_t numerator = moment + 64 * weightSum + weightSum / 2;
+  while (weightSum > kReciprocalTableSize - 1) {
+    weightSum >>= 1;
+    numerator >>= 1;
+  }
+  return static_cast<int>((numerator * ReciprocalTable[weightSum]) >> 24) - 64;
+}
+
+}  // namespace
+
 int centroidShift(std::span<const uint32_t> smoothed, int p, uint32_t threshold) {
   int64_t weightSum = 0;
   int64_t moment = 0;
@@ -168,14 +184,7 @@ int centroidShift(std::span<const uint32_t> smoothed, int p, uint32_t threshold)
       moment += w * (k - p);
     }
   }
-  if (weightSum == 0) return 0;
-  // Rounded mean offset by the reciprocal table: (moment + 64 W + W / 2) / W - 64.
-  int64_t numerator = moment + 64 * weightSum + weightSum / 2;
-  while (weightSum > kReciprocalTableSize - 1) {
-    weightSum >>= 1;
-    numerator >>= 1;
-  }
-  return static_cast<int>((numerator * ReciprocalTable[weightSum]) >> 24) - 64;
+  return meanOffset(weightSum, moment);
 }
 
 HistogramPeaks histogramPeaks(const TranslationHistogram& histogram) {
@@ -355,16 +364,19 @@ int firstMaximum(const uint16_t* values, int from, int to, uint32_t& largest) {
   return firstIndexOf(values, from, to, top);
 }
 
-// Centroid shift at p (first..last) over the smoothed values, which read as 0 outside
-// first..last.
+// Centroid shift at p (first..last) over the smoothed values, which read as 0 (below
+// any threshold) outside first..last.
 template <typename Count>
 int centroidWithin(const Count* smoothed, int first, int last, int p, uint32_t threshold) {
-  std::array<uint32_t, 2 * kPeakReach + 1> around;
-  for (int t = 0; t < static_cast<int>(around.size()); ++t) {
-    const int k = p - kPeakReach + t;
-    around[t] = k >= first && k <= last ? smoothed[k] : 0u;
+  int64_t weightSum = 0;
+  int64_t moment = 0;
+  for (int k = std::max(p - kPeakReach, first); k <= std::min(p + kPeakReach, last); ++k) {
+    const uint32_t value = smoothed[k];
+    const int64_t w = value > threshold ? value - threshold : 0;
+    weightSum += w;
+    moment += w * (k - p);
   }
-  return centroidShift(around, kPeakReach, threshold);
+  return meanOffset(weightSum, moment);
 }
 
 // Peaks of a histogram whose non-zero bins all lie in the range, with sums in lanes of

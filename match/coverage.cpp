@@ -26,6 +26,8 @@ constexpr int kGroup = 8;  // cells handled together by the row kernels
 // A row of w cells holds at most (w + 1) / 2 runs.
 constexpr int kMaxRuns = kMaxRows * (kMaxRows / 2 + 1);
 static_assert(CoarseGrid::kSpare >= 2 * kGroup && FineGrid::kSpare >= kGroup);
+// Window rows are at most 128 cells wide, and a scan of one may end 15 cells past it.
+static_assert(CoarseGrid::kSide <= 128);
 
 // First and last column of the cells of each row that pass a test; kMissing when none does.
 struct RowBounds {
@@ -97,6 +99,8 @@ struct CoverageWork {
   FineGrid fine;        // FineBalance
   BalanceMasks balance;
   RowBounds positiveRows;  // of the window
+  CoverageBox box;         // of the closed outline
+  Outline outline;
   MarkedRuns marked;
   std::array<uint8_t, kMaxRuns> componentLabel;  // by first run of the component; 0 = none
   // Per A overlap record: the cell it votes from and the unpaired coverage there.
@@ -179,7 +183,7 @@ void fillWindow(Grid& grid, int r0, int r1, int c0, int c1, uint16_t value) {
   }
 }
 
-// Adds eight bits at column c (a multiple of 8 below 128).
+// Adds the bits at column c (a multiple of 8 below 128; the bits end below column 128).
 void placeBits(RowMask& mask, int c, uint64_t bits) {
   if (c < 64)
     mask.low |= bits << c;
@@ -195,45 +199,38 @@ void placeBits(RowMask& mask, int c, uint64_t bits) {
 int balanceWindow(const CoarseGrid& paired, const CoarseGrid& unpaired, const CoverageBox& window,
                   BalanceMasks& masks, RowBounds& rows) {
   const int last = window.width;
+  // The row scans below read whole groups of 16 cells; the cells past the window's
+  // last column are dropped here.
+  const RowMask windowColumns = RowMask::range(0, last);
   int negative = 0;
-#if defined(__SSE2__)
-  const int wholeGroups = (last + 1) & ~(kGroup - 1);
-  const __m128i tailKeep = firstLanes(last + 1 - wholeGroups);
-  // Per-lane counts stay far below 2^15: at most one per group of every row.
-  __m128i negatives = _mm_setzero_si128();
-#endif
   for (int r = 0; r <= window.height; ++r) {
     const uint16_t* balance = &paired.at(window.top + r, window.left);
     const uint16_t* against = &unpaired.at(window.top + r, window.left);
     RowMask positiveCells;
     RowMask negativeCells;
+    for (int c = 0; c <= last; c += 2 * kGroup) {
 #if defined(__SSE2__)
-    const auto group = [&](int c, __m128i diff, __m128i below) {
-      negatives = _mm_sub_epi16(negatives, below);
+      const __m128i low = _mm_sub_epi16(loadCells(balance + c), loadCells(against + c));
+      const __m128i high = _mm_sub_epi16(loadCells(balance + c + kGroup), loadCells(against + c + kGroup));
       // Saturating packs keep the sign: a cell at 0x8000 or above becomes a negative byte.
-      placeBits(positiveCells, c, static_cast<uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(diff, _mm_setzero_si128()))));
-      placeBits(negativeCells, c, static_cast<uint64_t>(laneBits(below)));
-    };
-    int c = 0;
-    for (; c < wholeGroups; c += kGroup) {
-      const __m128i diff = _mm_sub_epi16(loadCells(balance + c), loadCells(against + c));
-      group(c, diff, belowBalanced(diff));
-    }
-    if (c <= last) {
-      const __m128i diff = _mm_and_si128(tailKeep, _mm_sub_epi16(loadCells(balance + c), loadCells(against + c)));
-      group(c, diff, _mm_and_si128(tailKeep, belowBalanced(diff)));
-    }
+      const auto positiveBits = static_cast<uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+      const auto negativeBits =
+          static_cast<uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(belowBalanced(low), belowBalanced(high))));
 #else
-    for (int c = 0; c <= last; ++c) {
-      const auto diff = static_cast<uint16_t>(balance[c] - against[c]);
-      const uint64_t bit = uint64_t{1} << (c % kGroup);
-      if (diff < kBalanced) {
-        ++negative;
-        placeBits(negativeCells, c & ~(kGroup - 1), bit);
+      uint64_t positiveBits = 0;
+      uint64_t negativeBits = 0;
+      for (int k = 0; k < 2 * kGroup; ++k) {
+        const auto diff = static_cast<uint16_t>(balance[c + k] - against[c + k]);
+        positiveBits |= uint64_t{diff >= 0x8000} << k;
+        negativeBits |= uint64_t{diff < kBalanced} << k;
       }
-      if (diff >= 0x8000) placeBits(positiveCells, c & ~(kGroup - 1), bit);
-    }
 #endif
+      placeBits(positiveCells, c, positiveBits);
+      placeBits(negativeCells, c, negativeBits);
+    }
+    positiveCells = positiveCells & windowColumns;
+    negativeCells = negativeCells & windowColumns;
+    negative += std::popcount(negativeCells.low) + std::popcount(negativeCells.high);
     masks.positive[r] = positiveCells;
     masks.negative[r] = negativeCells;
     if ((positiveCells.low | positiveCells.high) == 0) {
@@ -245,11 +242,6 @@ int balanceWindow(const CoarseGrid& paired, const CoarseGrid& unpaired, const Co
     rows.last[r] = static_cast<uint8_t>(positiveCells.high != 0 ? 127 - std::countl_zero(positiveCells.high)
                                                                 : 63 - std::countl_zero(positiveCells.low));
   }
-#if defined(__SSE2__)
-  const __m128i pairs = _mm_madd_epi16(negatives, _mm_set1_epi16(1));
-  const __m128i quads = _mm_add_epi32(pairs, _mm_shuffle_epi32(pairs, 0x4E));
-  negative = _mm_cvtsi128_si32(_mm_add_epi32(quads, _mm_shuffle_epi32(quads, 0xB1)));
-#endif
   return negative;
 }
 
@@ -618,7 +610,6 @@ CoverageAnalysis::CoverageAnalysis(const CoverageInput& input) : input_(input), 
   CoverageWork& work = work_;
   CoarseGrid& unpaired = work.unpaired;
   CoarseGrid& paired = work.paired;
-  FineGrid& fine = work.fine;
 
   // Window of the overlap with a margin of five cells.
   const int left = std::clamp(input.rect.left, 0, 511);
@@ -629,7 +620,6 @@ CoverageAnalysis::CoverageAnalysis(const CoverageInput& input) : input_(input), 
   const int c0 = c0_ = (left >> 3) - 5, c1 = c1_ = (right >> 3) + 5;
   fillWindow(unpaired, r0, r1, c0, c1, 0);
   fillWindow(paired, r0, r1, c0, c1, kBalanced);
-  fillWindow(fine, (top >> 4) - 5, (bottom >> 4) + 5, (left >> 4) - 5, (right >> 4) + 5, kBalanced);
 
   // Paired singular points, by the strength of their agreement.
   for (std::size_t s = 0; s < input.singularB.size(); ++s) {
@@ -654,11 +644,8 @@ CoverageAnalysis::CoverageAnalysis(const CoverageInput& input) : input_(input), 
   }
 
   // Unpartnered minutiae inside the other print's region count against the pairs.
-  for (const OverlapRecordB& record : input.recordsB) {
-    if (record.inside == 0 || !paintable(record.y, record.x)) continue;
-    addCone(unpaired, SmallCone, record.y, record.x);
-    paintBump<false>(fine, record.y, record.x);
-  }
+  for (const OverlapRecordB& record : input.recordsB)
+    if (record.inside != 0 && paintable(record.y, record.x)) addCone(unpaired, SmallCone, record.y, record.x);
   const int countA = countA_ = std::min<int>(static_cast<int>(input.recordsA.size()), kMaxAOverlap);
   auto& posY = work.posY;
   auto& posX = work.posX;
@@ -667,18 +654,12 @@ CoverageAnalysis::CoverageAnalysis(const CoverageInput& input) : input_(input), 
     posY[k] = record.y;
     posX[k] = record.x;
     if (record.mark == 0) {
-      if (record.partner != 0 && paintable(record.y, record.x)) {
-        addCone(unpaired, SmallCone, record.y, record.x);
-        paintBump<false>(fine, record.y, record.x);
-      }
+      if (record.partner != 0 && paintable(record.y, record.x)) addCone(unpaired, SmallCone, record.y, record.x);
     } else if (record.mark >= 2 && record.partner < input.recordsB.size()) {
       const OverlapRecordB& partner = input.recordsB[record.partner];
       posY[k] = (record.y + partner.y) >> 1;
       posX[k] = (record.x + partner.x) >> 1;
-      if (paintable(posY[k], posX[k])) {
-        addCone(paired, record.mark <= 9 ? SmallCone : LargeCone, posY[k], posX[k]);
-        paintBump<true>(fine, posY[k], posX[k]);
-      }
+      if (paintable(posY[k], posX[k])) addCone(paired, record.mark <= 9 ? SmallCone : LargeCone, posY[k], posX[k]);
     }
   }
 
@@ -718,26 +699,67 @@ CoverageAnalysis::CoverageAnalysis(const CoverageInput& input) : input_(input), 
   }
 }
 
-CoverageResult CoverageAnalysis::components() const {
+void CoverageAnalysis::closeArea() {
+  if (closed_) return;
+  closed_ = true;
+  // A closed area has at least five positive cells; without one J and K stay 0.
+  if (balance_.kBound == 0) return;
+  CoverageWork& work = work_;
+  work.box = {r0_, c0_, c1_ - c0_, r1_ - r0_};
+  seed_ = closeOutline(work.positiveRows, work.box, work.outline);
+  if (seed_ < 0) {
+    balance_.kBound = balance_.jBound = 0;
+    return;
+  }
+  // The components lie inside the outline, on cells that are not negative.
+  const Outline& outline = work.outline;
+  int cells = 0;
+  for (int r = 0; r <= work.box.height; ++r) {
+    const RowMask open = RowMask::range(outline.first[r], outline.last[r]) & ~work.balance.negative[work.box.top + r - r0_];
+    cells += std::popcount(open.low) + std::popcount(open.high);
+  }
+  balance_.kBound = std::min(balance_.kBound, cells);
+}
+
+// Fills the fine window and paints the bumps: pairs add theirs, unpartnered minutiae
+// subtract theirs. Only the erosion of the closed area reads the fine grid.
+void CoverageAnalysis::paintFine() const {
+  const CoverageInput& input = input_;
+  FineGrid& fine = work_.fine;
+  const int left = std::clamp(input.rect.left, 0, 511);
+  const int top = std::clamp(input.rect.top, 0, 511);
+  const int right = std::clamp(input.rect.right, left, 511);
+  const int bottom = std::clamp(input.rect.bottom, top, 511);
+  fillWindow(fine, (top >> 4) - 5, (bottom >> 4) + 5, (left >> 4) - 5, (right >> 4) + 5, kBalanced);
+  for (const OverlapRecordB& record : input.recordsB)
+    if (record.inside != 0 && paintable(record.y, record.x)) paintBump<false>(fine, record.y, record.x);
+  for (int k = 0; k < countA_; ++k) {
+    const OverlapRecordA& record = input.recordsA[k];
+    if (record.mark == 0) {
+      if (record.partner != 0 && paintable(record.y, record.x)) paintBump<false>(fine, record.y, record.x);
+    } else if (record.mark >= 2 && record.partner < input.recordsB.size()) {
+      if (paintable(work_.posY[k], work_.posX[k])) paintBump<true>(fine, work_.posY[k], work_.posX[k]);
+    }
+  }
+}
+
+CoverageResult CoverageAnalysis::components() {
+  closeArea();
   CoverageResult result;
   result.v = balance_.v;
-  // A closed area has at least five positive cells; without one J and K stay 0.
-  if (balance_.kBound == 0) return result;
+  if (seed_ < 0) return result;
+  paintFine();
   CoverageWork& work = work_;
   const CoverageInput& input = input_;
   const int countA = countA_;
-
-  CoverageBox box{r0_, c0_, c1_ - c0_, r1_ - r0_};
-  Outline outline;
-  const int seed = closeOutline(work.positiveRows, box, outline);
-  if (seed < 0) return result;
+  const CoverageBox& box = work.box;
 
   // Components of the filled outline, eroded where the fine grid is negative: the
   // seed's first, then every other one in scan order. They are kept as runs with a
   // label each instead of being written into the grid.
   MarkedRuns& marked = work.marked;
-  findFilledRuns(work.balance, r0_, work.fine, box, outline, marked);
-  const int lastLabel = labelComponents(marked, 0, seed, work.componentLabel);
+  findFilledRuns(work.balance, r0_, work.fine, box, work.outline, marked);
+  const int lastLabel = labelComponents(marked, 0, seed_, work.componentLabel);
   const auto labelAt = [&](int r, int c) {
     const int run = runAt(marked, r - box.top, c - box.left);
     return run < 0 ? 0 : work.componentLabel[marked.root[run]];

@@ -101,24 +101,31 @@ namespace detail {
 struct CoverageWork;
 }
 
-// Coverage analysis in two stages, so that a caller can stop after the balance once
-// the bounds show that the components cannot matter. The input must stay in place
-// while the object is used; the stages use this thread's work buffers, so a thread
-// runs one analysis at a time.
+// Coverage analysis in stages, so that a caller can stop once the bounds show that
+// the components cannot matter. The input must stay in place while the object is
+// used; the stages use this thread's work buffers, so a thread runs one analysis at
+// a time.
 class CoverageAnalysis {
  public:
-  // Paints the grids and balances them.
+  // Paints the coarse grids and balances them.
   explicit CoverageAnalysis(const CoverageInput& input);
   const CoverageBalance& balance() const { return balance_; }
-  // Closes, erodes and labels the area and scores the pairs by component.
-  CoverageResult components() const;
+  // Closes the area; the bound of K becomes the cells of its outline that are not
+  // negative (both bounds 0 when there is no area).
+  void closeArea();
+  // Erodes and labels the area and scores the pairs by component.
+  CoverageResult components();
 
  private:
+  void paintFine() const;
+
   const CoverageInput& input_;
   detail::CoverageWork& work_;
   int r0_ = 0, r1_ = 0, c0_ = 0, c1_ = 0;
   int countA_ = 0;
   CoverageBalance balance_;
+  bool closed_ = false;
+  int seed_ = -1;
 };
 
 // Both stages.

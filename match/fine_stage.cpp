@@ -514,7 +514,7 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
     coverageInput.recordsB = {work.recordsB.data(), static_cast<std::size_t>(countB)};
     coverageInput.recordsA = {work.recordsA.data(), static_cast<std::size_t>(selection.countA)};
     coverageInput.rect = rect;
-    const CoverageAnalysis coverage(coverageInput);
+    CoverageAnalysis coverage(coverageInput);
     const CoverageBalance& balance = coverage.balance();
 
     // Penalty from unmatched minutiae and singular points, before the ridge raises it.
@@ -524,8 +524,8 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
     const uint32_t qualityExcess = static_cast<uint32_t>(std::max(0, qualitySum - 80));
     const int rotationPlusCorrection = rotation + correction;
 
-    // With the penalty known, the balance's bounds of J and K bound the score. The
-    // ridge measure waits unless its raise of the penalty could wrap.
+    // With the penalty known, the bounds of J and K bound the score. The ridge measure
+    // waits unless its raise of the penalty could wrap.
     bool ridgeMeasured = !ridgeCounts;
     int ridge = 0;
     if (scoreToBeat >= 0) {
@@ -534,9 +534,14 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
         ridgeMeasured = true;
       }
       const uint32_t penaltyFloor = ridgeMeasured ? raisedPenalty(basePenalty, ridge, unmatched) : basePenalty;
-      if (rescoredScore(singular.agreement, balance.jBound, balance.kBound, penaltyFloor, qualityExcess, g0,
-                        rotationPlusCorrection) <= scoreToBeat)
-        return 0;
+      const auto mayBeat = [&] {
+        return rescoredScore(singular.agreement, balance.jBound, balance.kBound, penaltyFloor, qualityExcess, g0,
+                             rotationPlusCorrection) > scoreToBeat;
+      };
+      if (!mayBeat()) return 0;
+      // The closed outline bounds K more tightly.
+      coverage.closeArea();
+      if (!mayBeat()) return 0;
     }
     if (!ridgeMeasured) ridge = measureRidge();
 

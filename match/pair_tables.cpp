@@ -511,13 +511,52 @@ namespace {
 
 // The memo's correspondence as made by the half-turned side B: its minutia numbers run
 // backwards and its pair direction is turned by half a turn.
-PairMatch halfTurned(PairMatch m, int lastMinutia, int outerIndex) {
-  m.bForAi = static_cast<uint8_t>(lastMinutia - m.bForAi);
-  m.bForAj = static_cast<uint8_t>(lastMinutia - m.bForAj);
-  m.dirB = static_cast<uint8_t>(m.dirB + 128);
-  m.pairRef = (static_cast<uint32_t>(outerIndex) << 20) | (m.pairRef & 0xFFFFFu);
-  return m;
-}
+#if defined(__SSE2__)
+class HalfTurnedMatches {
+ public:
+  explicit HalfTurnedMatches(int lastMinutia) {
+    static_assert(offsetof(PairMatch, bForAi) == 0 && offsetof(PairMatch, bForAj) == 1);
+    static_assert(offsetof(PairMatch, dirB) == 3 && offsetof(PairMatch, pairRef) == 12);
+    // last - b is (b xor 0xFF) + last + 1 in a byte; adding half a turn flips the top bit.
+    const auto next = static_cast<char>(lastMinutia + 1);
+    flip_ = _mm_setr_epi8(-1, -1, 0, -128, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    offset_ = _mm_setr_epi8(next, next, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    keep_ = _mm_setr_epi32(-1, -1, -1, 0xFFFFF);
+  }
+  void setOuterIndex(int outerIndex) {
+    outerRef_ = _mm_setr_epi32(0, 0, 0, static_cast<int>(static_cast<uint32_t>(outerIndex) << 20));
+  }
+  void write(const PairMatch& from, PairMatch& to) const {
+    __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&from));
+    m = _mm_add_epi8(_mm_xor_si128(m, flip_), offset_);
+    m = _mm_or_si128(_mm_and_si128(m, keep_), outerRef_);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&to), m);
+  }
+
+ private:
+  __m128i flip_;
+  __m128i offset_;
+  __m128i keep_;
+  __m128i outerRef_ = _mm_setzero_si128();
+};
+#else
+class HalfTurnedMatches {
+ public:
+  explicit HalfTurnedMatches(int lastMinutia) : last_(lastMinutia) {}
+  void setOuterIndex(int outerIndex) { outerRef_ = static_cast<uint32_t>(outerIndex) << 20; }
+  void write(PairMatch m, PairMatch& to) const {
+    m.bForAi = static_cast<uint8_t>(last_ - m.bForAi);
+    m.bForAj = static_cast<uint8_t>(last_ - m.bForAj);
+    m.dirB = static_cast<uint8_t>(m.dirB + 128);
+    m.pairRef = outerRef_ | (m.pairRef & 0xFFFFFu);
+    to = m;
+  }
+
+ private:
+  int last_;
+  uint32_t outerRef_ = 0;
+};
+#endif
 
 // Correspondences of a side B that is the memo's side B turned by half a turn, searched
 // against the same inner list with the same windows. The pair (i, j) becomes
@@ -538,18 +577,22 @@ bool takeOverHalfTurn(MatchContext& ctx, uint32_t limit, int& processed, int& ma
   for (int q = 0; q <= memo.processed; ++q)
     if (outer[q].d2 != memo.outerD2[q]) return false;
 
-  // Each outer pair's counterpart among the memo's pairs of the same length.
+  // Each outer pair's counterpart among the memo's pairs of the same length. Most lengths
+  // occur once, and then the counterpart stands at the same place.
   std::array<uint16_t, kMaxPairRecords> counterpart;
   int groupStart = 0;
   for (int q = 0; q < memo.processed; ++q) {
     const uint32_t d2 = outer[q].d2;
     if (q > 0 && d2 != outer[q - 1].d2) groupStart = q;
     const auto ends = static_cast<uint16_t>(((last - outer[q].j) << 8) | (last - outer[q].i));
-    int found = -1;
-    for (int c = groupStart; c < memo.processed && memo.outerD2[c] == d2; ++c) {
-      if (memo.outerEnds[c] == ends) {
-        found = c;
-        break;
+    int found = q;
+    if (memo.outerEnds[q] != ends) {
+      found = -1;
+      for (int c = groupStart; c < memo.processed && memo.outerD2[c] == d2; ++c) {
+        if (memo.outerEnds[c] == ends) {
+          found = c;
+          break;
+        }
       }
     }
     if (found < 0) return false;
@@ -568,19 +611,19 @@ bool takeOverHalfTurn(MatchContext& ctx, uint32_t limit, int& processed, int& ma
 
   PairMatch* matches = ctx.matches;
   int count = 0;
+  HalfTurnedMatches turned(last);
   for (int q = 0; q < processed; ++q) {
     const int from = memo.firstMatch[counterpart[q]];
     const int to = memo.firstMatch[counterpart[q] + 1];
+    turned.setOuterIndex(q);
     for (int k = from; k < to; ++k) {
       const bool sameInnerAsNext =
-          k + 1 < to && (memo.matches[k + 1].pairRef & 0xFFFFFu) == (memo.matches[k].pairRef & 0xFFFFFu);
+          k + 1 < to && ((memo.matches[k + 1].pairRef ^ memo.matches[k].pairRef) & 0xFFFFFu) == 0;
       if (sameInnerAsNext) {
-        matches[count++] = halfTurned(memo.matches[k + 1], last, q);
-        matches[count++] = halfTurned(memo.matches[k], last, q);
+        turned.write(memo.matches[k + 1], matches[count++]);
         ++k;
-      } else {
-        matches[count++] = halfTurned(memo.matches[k], last, q);
       }
+      turned.write(memo.matches[k - (sameInnerAsNext ? 1 : 0)], matches[count++]);
     }
   }
   for (int bin = 0; bin < kRotationBins; ++bin) ctx.rotationVotes[(bin + 128) & 0xFF] = memo.votes[bin];

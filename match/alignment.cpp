@@ -757,11 +757,19 @@ int placedScore(const ScorableRecords& records, int count, TranslationCandidate 
   return sum;
 }
 
-// The collected records that score under the translation, in record order.
-int scoredRecords(const ScorableRecords& records, int count, TranslationCandidate t, AlignmentWork& work) {
-  int scored = 0;
-  forEachClose(records, count, t, [&](int k) { work.scored[scored++] = {records.index[k], records.score[k]}; });
-  return scored;
+// The collected records that score under the translation, in record order, and the
+// sum of their scores.
+struct ScoredList {
+  int count = 0;
+  int sum = 0;
+};
+ScoredList scoredRecords(const ScorableRecords& records, int count, TranslationCandidate t, AlignmentWork& work) {
+  ScoredList list;
+  forEachClose(records, count, t, [&](int k) {
+    work.scored[list.count++] = {records.index[k], records.score[k]};
+    list.sum += records.score[k];
+  });
+  return list;
 }
 
 }  // namespace
@@ -955,14 +963,21 @@ bool alignCandidate(MatchContext& ctx, uint8_t rotation, CandidateAlignment& can
   const TranslationCandidates translations = translationsFromVotes(votes, offset);
   if (translations.count == 0) return false;
 
-  // Try each translation in turn; the first best one wins.
+  // Try each translation in turn; the first best one wins. A single translation is
+  // scored by listing its records at once.
   int best = -1;
   int bestIndex = 0;
-  for (int k = 0; k < translations.count; ++k) {
-    const int score = placedScore(work.scorable, scorable, translations.candidates[k]);
-    if (score > best) {
-      best = score;
-      bestIndex = k;
+  ScoredList scored;
+  if (translations.count == 1) {
+    scored = scoredRecords(work.scorable, scorable, translations.candidates[0], work);
+    best = scored.sum;
+  } else {
+    for (int k = 0; k < translations.count; ++k) {
+      const int score = placedScore(work.scorable, scorable, translations.candidates[k]);
+      if (score > best) {
+        best = score;
+        bestIndex = k;
+      }
     }
   }
   const TranslationCandidate chosen = translations.candidates[bestIndex];
@@ -972,8 +987,8 @@ bool alignCandidate(MatchContext& ctx, uint8_t rotation, CandidateAlignment& can
   candidate.translationX = chosen.tx;
   if (best < kMinTranslationScore) return false;
 
-  const int scored = scoredRecords(work.scorable, scorable, chosen, work);
-  candidate.score = assignFromRecords(ctx, candidate, work, scored).score;
+  if (translations.count > 1) scored = scoredRecords(work.scorable, scorable, chosen, work);
+  candidate.score = assignFromRecords(ctx, candidate, work, scored.count).score;
   return true;
 }
 

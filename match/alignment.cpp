@@ -449,15 +449,26 @@ namespace {
 
 int recordCount(const MatchContext& ctx) { return std::clamp(ctx.matchCount, 0, kMaxPairRecords); }
 
+// The angles of a view's minutiae by minutia number (0 past the view's count), so that a
+// record's end angles are plain byte lookups.
+using AngleTable = std::array<uint8_t, 256>;
+void fillAngleTable(const MatchView& view, AngleTable& angles) {
+  const int count = std::clamp(view.count, 0, kMaxViewMinutiae);
+  for (int k = 0; k < count; ++k) angles[k] = view.minutiae[k].angle();
+  std::fill(angles.begin() + count, angles.end(), uint8_t{0});
+}
+
 void buildMatchIndex(const MatchContext& ctx, MatchIndex& index) {
   const int count = recordCount(ctx);
-  const MatchMinutia* minutiaeA = ctx.viewA.minutiae;
-  const MatchMinutia* minutiaeB = ctx.viewB.minutiae;
+  AngleTable anglesA;
+  AngleTable anglesB;
+  fillAngleTable(ctx.viewA, anglesA);
+  fillAngleTable(ctx.viewB, anglesB);
   for (int k = 0; k < count; ++k) {
     const PairMatch& m = ctx.matches[k];
     index.rotation[k] = m.rotation();
-    index.endTurnI[k] = static_cast<uint8_t>(minutiaeA[m.aI].angle() - minutiaeB[m.bForAi].angle());
-    index.endTurnJ[k] = static_cast<uint8_t>(minutiaeA[m.aJ].angle() - minutiaeB[m.bForAj].angle());
+    index.endTurnI[k] = static_cast<uint8_t>(anglesA[m.aI] - anglesB[m.bForAi]);
+    index.endTurnJ[k] = static_cast<uint8_t>(anglesA[m.aJ] - anglesB[m.bForAj]);
   }
   std::fill_n(index.score.begin(), count, int16_t{-1});
   index.count = count;

@@ -183,6 +183,27 @@ void fillWindow(Grid& grid, int r0, int r1, int c0, int c1, uint16_t value) {
   }
 }
 
+// Clears the window of both coarse grids: no unpaired coverage, pairs balanced. Cells
+// past the window's right edge, up to a whole group, may be cleared as well: no scan
+// of this candidate reads them.
+void clearCoarseWindow(CoarseGrid& paired, CoarseGrid& unpaired, int r0, int r1, int c0, int c1) {
+  const int n = c1 - c0 + 1;
+  for (int r = r0; r <= r1; ++r) {
+    uint16_t* balance = &paired.at(r, c0);
+    uint16_t* against = &unpaired.at(r, c0);
+#if defined(__SSE2__)
+    const __m128i balanced = _mm_set1_epi16(static_cast<int16_t>(kBalanced));
+    for (int c = 0; c < n; c += kGroup) {
+      storeCells(balance + c, balanced);
+      storeCells(against + c, _mm_setzero_si128());
+    }
+#else
+    std::fill_n(balance, n, kBalanced);
+    std::fill_n(against, n, uint16_t{0});
+#endif
+  }
+}
+
 // Adds the bits at column c (a multiple of 8 below 128; the bits end below column 128).
 void placeBits(RowMask& mask, int c, uint64_t bits) {
   if (c < 64)
@@ -618,8 +639,7 @@ CoverageAnalysis::CoverageAnalysis(const CoverageInput& input) : input_(input), 
   const int bottom = std::clamp(input.rect.bottom, top, 511);
   const int r0 = r0_ = (top >> 3) - 5, r1 = r1_ = (bottom >> 3) + 5;
   const int c0 = c0_ = (left >> 3) - 5, c1 = c1_ = (right >> 3) + 5;
-  fillWindow(unpaired, r0, r1, c0, c1, 0);
-  fillWindow(paired, r0, r1, c0, c1, kBalanced);
+  clearCoarseWindow(paired, unpaired, r0, r1, c0, c1);
 
   // Paired singular points, by the strength of their agreement.
   for (std::size_t s = 0; s < input.singularB.size(); ++s) {

@@ -81,6 +81,19 @@ FineWork& fineWork() {
   return *work;
 }
 
+// Sorts the keys ascending. B's minutiae come turned by the candidate rotation from a
+// list in row order, so they are mostly in order or mostly reversed: an insertion sort
+// after undoing a reversal moves few keys.
+void sortNearlyOrdered(int64_t* keys, int count) {
+  if (count > 1 && keys[0] > keys[count - 1]) std::reverse(keys, keys + count);
+  for (int i = 1; i < count; ++i) {
+    const int64_t key = keys[i];
+    int k = i;
+    for (; k > 0 && keys[k - 1] > key; --k) keys[k] = keys[k - 1];
+    keys[k] = key;
+  }
+}
+
 struct OverlapSelection {
   int countA = 0;  // A minutiae in B's inside box
   Extent extentB;  // B's overall extent
@@ -93,7 +106,7 @@ OverlapSelection selectOverlap(FineWork& work, const MatchMinutia* minB, int cou
   OverlapSelection selection;
   // B in row order, index order within a row: one 64-bit key per minutia sorts as (y, index).
   for (int i = 0; i < countB; ++i) work.orderB[i] = static_cast<int64_t>(minB[i].y) * 256 + i;
-  std::sort(work.orderB.begin(), work.orderB.begin() + countB);
+  sortNearlyOrdered(work.orderB.data(), countB);
 
   const int boxLeft = extentA.minX - margin;
   const int boxRight = extentA.maxX + margin;

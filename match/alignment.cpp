@@ -46,6 +46,10 @@ struct MatchIndex {
   std::array<int16_t, kIndexCapacity> score{};  // record score once computed, -1 before
 };
 
+// The y and x translation histograms.
+using TranslationHistograms = std::array<TranslationHistogram, 2>;
+static_assert(sizeof(TranslationHistograms) == 2 * sizeof(TranslationHistogram));
+
 // One record that scores under a translation close enough to its ends: its score and
 // the offsets of its two ends from A's ends with the turned, not yet moved, copy of B.
 struct ScorableRecords {
@@ -64,8 +68,7 @@ struct ScoredRecord {
 // Histograms, record lists and assignment chains, reused by every candidate on this
 // thread. The histograms are kept all zero between uses.
 struct AlignmentWork {
-  TranslationHistogram histX{};
-  TranslationHistogram histY{};
+  TranslationHistograms histograms{};
   MatchIndex index;
   ScorableRecords scorable{};
   std::array<ScoredRecord, kMaxPairRecords> scored{};
@@ -588,8 +591,10 @@ int scoreOf(const MatchContext& ctx, MatchIndex& index, int k) {
 // the sum of the votes cast into each.
 inline constexpr int kBlockShift = 4;
 struct TranslationVotes {
-  TranslationHistogram& x;
-  TranslationHistogram& y;
+  // y then x, side by side so that one base reaches both.
+  TranslationHistograms& histograms;
+  TranslationHistogram& y = histograms[0];
+  TranslationHistogram& x = histograms[1];
   uint64_t blocksX = 0;
   uint64_t blocksY = 0;
   uint64_t total = 0;
@@ -619,8 +624,7 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
   const uint32_t tolerance = static_cast<uint32_t>(std::max(ctx.translationTolerance, 0));
   const int baseY = offset.y - kHistogramMidBin;
   const int baseX = offset.x - kHistogramMidBin;
-  uint32_t* const histY = votes.y.data();
-  uint32_t* const histX = votes.x.data();
+  uint32_t* const histograms = votes.histograms[0].data();
   uint64_t blocksY = votes.blocksY;
   uint64_t blocksX = votes.blocksX;
   uint64_t total = votes.total;
@@ -670,8 +674,8 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
         const int binX = ((ends[1] + ends[3]) / 2 - baseX) & (kTranslationBins - 1);
 #endif
         const uint32_t vote = VoteByAngleWeight[m.weightI] + VoteByAngleWeight[m.weightJ];
-        histY[binY] += vote;
-        histX[binX] += vote;
+        histograms[binY] += vote;
+        histograms[kTranslationBins + binX] += vote;
         total += vote;
         blocksY |= uint64_t{1} << (binY >> kBlockShift);
         blocksX |= uint64_t{1} << (binX >> kBlockShift);
@@ -799,7 +803,10 @@ TranslationCandidates translationCandidates(MatchContext& ctx, uint8_t rotation,
       ctx.matches[k].alignScore = 0;
     }
   }
-  TranslationVotes votes{histX, histY};
+  // The histograms given are left as they are, all zero.
+  (void)histX;
+  (void)histY;
+  TranslationVotes votes{work.histograms};
   castRecordVotes(ctx, work.index, window, turnedB, offset, votes, nullptr);
   castSingularVotes(singular, offset, votes);
   return translationsFromVotes(votes, offset);
@@ -968,7 +975,7 @@ bool alignCandidate(MatchContext& ctx, uint8_t rotation, CandidateAlignment& can
   MatchIndex& index = work.index;
   currentMatchIndex(ctx, index);
   MatchMinutia* turnedB = candidate.minutiae.data();
-  TranslationVotes votes{work.histX, work.histY};
+  TranslationVotes votes{work.histograms};
   const int scorable = castRecordVotes(ctx, index, RotationWindow(rotation), turnedB, offset, votes, &work.scorable);
   castSingularVotes(candidate.singularPairs, offset, votes);
   const TranslationCandidates translations = translationsFromVotes(votes, offset);

@@ -50,11 +50,12 @@ struct MatchIndex {
 using TranslationHistograms = std::array<TranslationHistogram, 2>;
 static_assert(sizeof(TranslationHistograms) == 2 * sizeof(TranslationHistogram));
 
-// One record that scores under a translation close enough to its ends: its score and
-// the offsets of its two ends from A's ends with the turned, not yet moved, copy of B.
+// The records that may score under a translation close enough to their ends (those
+// whose end angles agree): each one's index and the offsets of its two ends from A's
+// ends with the turned, not yet moved, copy of B. A record's score is needed only once
+// a translation brings both ends within reach, and is computed then.
 struct ScorableRecords {
   std::array<uint16_t, kMaxPairRecords> index;
-  std::array<uint8_t, kMaxPairRecords> score;
   // dy and dx of the i end, then of the j end.
   alignas(16) std::array<std::array<int32_t, 4>, kMaxPairRecords> ends;
 };
@@ -614,8 +615,8 @@ VotedRange rangeOfBlocks(uint64_t blocks) {
 }
 
 // Votes of the flagged records for translations of the turned copy. On the way, the
-// records whose end angles agree and that score are collected with their end offsets
-// (when scorable is given): both read the same ends. Returns the number collected.
+// records whose end angles agree are collected with their end offsets (when scorable is
+// given): both read the same ends. Returns the number collected.
 int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow window, const MatchMinutia* turnedB,
                     TurnOffset offset, TranslationVotes& votes, ScorableRecords* scorable) {
   const MatchMinutia* minutiaeA = ctx.viewA.minutiae;
@@ -681,10 +682,7 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
         blocksX |= uint64_t{1} << (binX >> kBlockShift);
       }
       if (scorable == nullptr || ((flags.agreeing >> bit) & 1u) == 0) continue;
-      const int score = scoreOf(ctx, index, k);
-      if (score == 0) continue;
       scorable->index[collected] = static_cast<uint16_t>(k);
-      scorable->score[collected] = static_cast<uint8_t>(score);
 #if defined(__SSE2__)
       _mm_store_si128(reinterpret_cast<__m128i*>(scorable->ends[collected].data()), ends);
 #else
@@ -766,9 +764,10 @@ void forEachClose(const ScorableRecords& records, int count, TranslationCandidat
 }
 
 // Sum of the collected records' scores with the turned copy moved by the translation.
-int placedScore(const ScorableRecords& records, int count, TranslationCandidate t) {
+int placedScore(const MatchContext& ctx, MatchIndex& index, const ScorableRecords& records, int count,
+                TranslationCandidate t) {
   int sum = 0;
-  forEachClose(records, count, t, [&](int k) { sum += records.score[k]; });
+  forEachClose(records, count, t, [&](int k) { sum += scoreOf(ctx, index, records.index[k]); });
   return sum;
 }
 
@@ -778,11 +777,14 @@ struct ScoredList {
   int count = 0;
   int sum = 0;
 };
-ScoredList scoredRecords(const ScorableRecords& records, int count, TranslationCandidate t, AlignmentWork& work) {
+ScoredList scoredRecords(const MatchContext& ctx, AlignmentWork& work, int count, TranslationCandidate t) {
   ScoredList list;
-  forEachClose(records, count, t, [&](int k) {
-    work.scored[list.count++] = {records.index[k], records.score[k]};
-    list.sum += records.score[k];
+  forEachClose(work.scorable, count, t, [&](int k) {
+    const uint16_t record = work.scorable.index[k];
+    const int score = scoreOf(ctx, work.index, record);
+    if (score == 0) return;
+    work.scored[list.count++] = {record, static_cast<uint8_t>(score)};
+    list.sum += score;
   });
   return list;
 }
@@ -987,11 +989,11 @@ bool alignCandidate(MatchContext& ctx, uint8_t rotation, CandidateAlignment& can
   int bestIndex = 0;
   ScoredList scored;
   if (translations.count == 1) {
-    scored = scoredRecords(work.scorable, scorable, translations.candidates[0], work);
+    scored = scoredRecords(ctx, work, scorable, translations.candidates[0]);
     best = scored.sum;
   } else {
     for (int k = 0; k < translations.count; ++k) {
-      const int score = placedScore(work.scorable, scorable, translations.candidates[k]);
+      const int score = placedScore(ctx, index, work.scorable, scorable, translations.candidates[k]);
       if (score > best) {
         best = score;
         bestIndex = k;
@@ -1005,7 +1007,7 @@ bool alignCandidate(MatchContext& ctx, uint8_t rotation, CandidateAlignment& can
   candidate.translationX = chosen.tx;
   if (best < kMinTranslationScore) return false;
 
-  if (translations.count > 1) scored = scoredRecords(work.scorable, scorable, chosen, work);
+  if (translations.count > 1) scored = scoredRecords(ctx, work, scorable, chosen);
   candidate.score = assignFromRecords(ctx, candidate, work, scored.count).score;
   return true;
 }

@@ -190,6 +190,28 @@ struct HalfTurnKeysMemo {
   int32_t recordCountBeforeWidening = 0;
 };
 
+// The pass-2 correspondences of side A's list, scanned against the last side B's records.
+// When the next side B is that print turned by half a turn, each of its records has a
+// counterpart of the same length and direction with the two end angles traded, so the
+// same search finds the counterparts' matches with straight and crossed exchanged.
+struct HalfTurnInnerMemo {
+  bool valid = false;
+  uint64_t sideAGeneration = 0;
+  SideBShape scannedShape;     // side A's minutiae as the search saw them
+  int32_t innerMinutiae = 0;   // side B's minutia count
+  uint32_t limit = 0;          // squared-length limit of the outer scan
+  int32_t processed = 0;       // outer pairs processed
+  int32_t reach = 0;           // inner records some window covered: [0, reach)
+  int32_t lastRead = 0;        // last inner record whose length the search read
+  int32_t matchCount = 0;
+  std::array<MinutiaPair, kMaxPairRecords + 1> inner;     // records [0, lastRead]
+  std::array<uint8_t, kMaxPairRecords> outerDir;
+  std::array<uint32_t, kMaxPairRecords> outerAngles;      // scanned-list angle words
+  std::array<uint16_t, kMaxPairRecords + 1> firstMatch;   // per outer pair, then the total
+  std::array<PairMatch, kMaxPairRecords> matches;
+  std::array<uint32_t, kRotationBins> votes;
+};
+
 // ---------------------------------------------------------------------------
 // Per-thread work buffers (large, reused, not cleared per comparison)
 // ---------------------------------------------------------------------------
@@ -209,6 +231,7 @@ struct MatchWorkBuffers {
   uint64_t sideAGeneration = 0;  // counts side-A pair lists built on this thread
   HalfTurnMemo halfTurnMemo;
   HalfTurnKeysMemo halfTurnKeysMemo;
+  HalfTurnInnerMemo halfTurnInnerMemo;
   // Free area for the alignment, affine and fine stages (translation histograms,
   // matched-pair list, affine parameters, overlap lists, coverage grids).
   alignas(16) std::array<uint8_t, kFreeAreaBytes> freeArea;

@@ -459,9 +459,10 @@ inline OuterAngles setScannedAngles(MinutiaPair& pair, const MatchMinutia* minut
 
 // First half of the correspondence search: the direction and scanned-list angle word of
 // each outer pair, and its inner window. Stops where the search stops; returns the
-// number of outer pairs processed and the furthest window end in `reach`.
+// number of outer pairs processed, the furthest window end in `reach` and the last inner
+// record whose length was read in `lastRead`.
 int placeOuterWindows(MinutiaPair* outer, uint32_t limit, const MinutiaPair* inner, const MatchMinutia* minutiaeB,
-                      OuterPairWindow* windows, int& reach) {
+                      OuterPairWindow* windows, int& reach, int& lastRead) {
   int innerStart = 0;
   int innerEnd = 0;
   uint32_t lastUpper = 0;
@@ -494,6 +495,7 @@ int placeOuterWindows(MinutiaPair* outer, uint32_t limit, const MinutiaPair* inn
                   static_cast<uint8_t>(relJ), 0};
     reach = std::max(reach, innerEnd);
   }
+  lastRead = std::max(reach, innerStart);
   return q;
 }
 
@@ -662,6 +664,130 @@ void rememberForHalfTurn(const MatchContext& ctx, uint32_t limit, int processed,
 
 }  // namespace
 
+namespace {
+
+bool sameShape(const SideBShape& shape, const MatchView& view) {
+  if (view.count != shape.count || view.count <= 0 || view.count > kMaxViewMinutiae) return false;
+  for (int k = 0; k < view.count; ++k) {
+    const MatchMinutia& m = view.minutiae[k];
+    if (m.x != shape.x[k] || m.y != shape.y[k] || m.angle() != shape.angle[k]) return false;
+  }
+  return true;
+}
+
+constexpr uint8_t endAngleI(const MinutiaPair& pair) { return static_cast<uint8_t>(pair.relAngles); }
+constexpr uint8_t endAngleJ(const MinutiaPair& pair) { return static_cast<uint8_t>(pair.relAngles >> 16); }
+
+// Window order of a correspondence: its inner record, then straight before crossed.
+uint32_t windowOrder(const PairMatch& m) { return (m.pairRef & 0xFFFFFu) | (m.bForAi > m.bForAj ? 1u : 0u); }
+
+// Pass-2 correspondences of side A's list against a side B that is the memo's side B
+// turned by half a turn. Its record (i, j) is the memo's (n-1-j, n-1-i): the same length
+// at the same place in the list (so every window covers the same places), the same
+// direction, the end angles traded. So an outer pair's straight matches are the memo's
+// crossed ones with the counterpart record and the reverse: the ends of the outer pair and
+// the two weights trade places, the outer direction and every vote move by half a turn.
+// Within a window the matches are put back in record order. Returns false, leaving the
+// votes untouched, unless every record the search would read is checked to be as said.
+bool takeOverHalfTurnInner(MatchContext& ctx, uint32_t limit, int& processed, int& matchCount) {
+  const HalfTurnInnerMemo& memo = ctx.buffers->halfTurnInnerMemo;
+  if (!memo.valid || memo.sideAGeneration != ctx.buffers->sideAGeneration || memo.limit != limit ||
+      memo.innerMinutiae != ctx.viewA.count || !sameShape(memo.scannedShape, ctx.viewB))
+    return false;
+  const MinutiaPair* inner = ctx.innerPairs;
+  for (int r = 0; r <= memo.lastRead; ++r)
+    if (inner[r].d2 != memo.inner[r].d2) return false;
+
+  // Each covered record's counterpart; most lengths occur once, so it is usually in place.
+  constexpr uint16_t kUnmapped = 0xFFFF;
+  std::array<uint16_t, kMaxPairRecords> placeOf;
+  std::fill_n(placeOf.begin(), memo.reach, kUnmapped);
+  const int last = memo.innerMinutiae - 1;
+  int groupStart = 0;
+  for (int r = 0; r < memo.reach; ++r) {
+    const MinutiaPair& now = inner[r];
+    if (r > 0 && now.d2 != inner[r - 1].d2) groupStart = r;
+    const int wantI = last - now.j;
+    const int wantJ = last - now.i;
+    int found = r;
+    if (memo.inner[r].i != wantI || memo.inner[r].j != wantJ) {
+      found = -1;
+      for (int c = groupStart; c < memo.reach && memo.inner[c].d2 == now.d2; ++c) {
+        if (memo.inner[c].i == wantI && memo.inner[c].j == wantJ) {
+          found = c;
+          break;
+        }
+      }
+      if (found < 0) return false;
+    }
+    const MinutiaPair& before = memo.inner[found];
+    if (before.dir != now.dir || endAngleI(before) != endAngleJ(now) || endAngleJ(before) != endAngleI(now) ||
+        placeOf[found] != kUnmapped)
+      return false;
+    placeOf[found] = static_cast<uint16_t>(r);
+  }
+
+  processed = memo.processed;
+  MinutiaPair* outer = ctx.outerPairs;
+  for (int q = 0; q < processed; ++q) {
+    outer[q].dir = memo.outerDir[q];
+    outer[q].relAngles = memo.outerAngles[q];
+  }
+  if (outer[processed].d2 <= limit) setScannedAngles(outer[processed], ctx.viewB.minutiae);
+
+  PairMatch* matches = ctx.matches;
+  int count = 0;
+  for (int q = 0; q < processed; ++q) {
+    const int windowStart = count;
+    for (int k = memo.firstMatch[q]; k < memo.firstMatch[q + 1]; ++k) {
+      const PairMatch& before = memo.matches[k];
+      if (before.innerPairIndex() >= memo.reach) return false;
+      const int place = placeOf[before.innerPairIndex()];
+      PairMatch turned;
+      writeMatch(turned, outerMatchWord(before.bForAj, before.bForAi, static_cast<uint8_t>(before.dirB + 128)),
+                 before.weightJ, before.weightI, inner[place],
+                 (static_cast<uint32_t>(q) << 20) + 16u * static_cast<uint32_t>(place));
+      const uint32_t order = windowOrder(turned);
+      int slot = count++;
+      for (; slot > windowStart && windowOrder(matches[slot - 1]) > order; --slot) matches[slot] = matches[slot - 1];
+      matches[slot] = turned;
+    }
+  }
+  for (int bin = 0; bin < kRotationBins; ++bin) ctx.rotationVotes[(bin + 128) & 0xFF] = memo.votes[bin];
+  matchCount = count;
+  return true;
+}
+
+// Keeps a pass-2 search of side A's list against side B's records for a half-turn retry;
+// only searches whose every match fits the list qualify.
+void rememberInnerForHalfTurn(const MatchContext& ctx, uint32_t limit, int processed, int matchCount,
+                              const uint16_t* firstMatch, int reach, int lastRead) {
+  HalfTurnInnerMemo& memo = ctx.buffers->halfTurnInnerMemo;
+  const MatchView& inner = ctx.viewA;
+  const MatchView& scanned = ctx.viewB;
+  memo.valid = matchCount <= kMaxPairRecords && inner.count > 0 && inner.count <= kMaxViewMinutiae &&
+               scanned.count > 0 && scanned.count <= kMaxViewMinutiae && lastRead <= kMaxPairRecords;
+  if (!memo.valid) return;
+  memo.sideAGeneration = ctx.buffers->sideAGeneration;
+  copyShape(scanned, memo.scannedShape);
+  memo.innerMinutiae = inner.count;
+  memo.limit = limit;
+  memo.processed = processed;
+  memo.reach = reach;
+  memo.lastRead = lastRead;
+  memo.matchCount = matchCount;
+  std::copy_n(ctx.innerPairs, lastRead + 1, memo.inner.begin());
+  for (int q = 0; q < processed; ++q) {
+    memo.outerDir[q] = ctx.outerPairs[q].dir;
+    memo.outerAngles[q] = ctx.outerPairs[q].relAngles;
+  }
+  std::copy_n(firstMatch, processed + 1, memo.firstMatch.begin());
+  std::copy_n(ctx.matches, matchCount, memo.matches.begin());
+  std::copy_n(ctx.rotationVotes, kRotationBins, memo.votes.begin());
+}
+
+}  // namespace
+
 int matchPairs(MatchContext& ctx, int pass) {
   uint32_t* votes = ctx.rotationVotes;
   std::fill(votes, votes + kRotationBins, 0u);
@@ -672,19 +798,22 @@ int matchPairs(MatchContext& ctx, int pass) {
   const MinutiaPair* outer = ctx.outerPairs;
   const MinutiaPair* inner = ctx.innerPairs;
   const bool searchesSideA = pass == 1 && inner == ctx.buffers->pairsA.data();
+  const bool scansSideA = pass == 2 && outer == ctx.buffers->pairsA.data() && inner == ctx.buffers->pairsB.data();
 
   if (ctx.outerCount > 0) {
     const uint32_t limit = std::min(ctx.outerLimit, outer[ctx.outerCount - 1].d2);
-    if (searchesSideA && takeOverHalfTurn(ctx, limit, processed, matchCount)) {
+    if ((searchesSideA && takeOverHalfTurn(ctx, limit, processed, matchCount)) ||
+        (scansSideA && takeOverHalfTurnInner(ctx, limit, processed, matchCount))) {
       matches[matchCount] = PairMatch{};
       matches[matchCount].rotationFlag = kPairMatchEndFlag;
       ctx.matchCount = matchCount;
-      ctx.outerRecordsProcessed[0] = processed;
+      ctx.outerRecordsProcessed[pass == 2 ? 1 : 0] = processed;
       return matchCount;
     }
     OuterPairWindow* windows = ctx.buffers->outerWindows.data();
     int reach = 0;
-    processed = placeOuterWindows(ctx.outerPairs, limit, inner, ctx.viewB.minutiae, windows, reach);
+    int lastRead = 0;
+    processed = placeOuterWindows(ctx.outerPairs, limit, inner, ctx.viewB.minutiae, windows, reach, lastRead);
     // Window starts only grow: nothing below the first one is ever scanned. Bytes past
     // the furthest end are never copied; hits on them are masked off.
     uint8_t* endI = ctx.buffers->innerEndAnglesI.data();
@@ -742,6 +871,7 @@ int matchPairs(MatchContext& ctx, int pass) {
     }
     firstMatch[processed] = static_cast<uint16_t>(std::min(matchCount, kMaxPairRecords + 1));
     if (searchesSideA) rememberForHalfTurn(ctx, limit, processed, matchCount, firstMatch.data(), windows);
+    if (scansSideA) rememberInnerForHalfTurn(ctx, limit, processed, matchCount, firstMatch.data(), reach, lastRead);
     matchCount = std::min(matchCount, kMaxPairRecords);
   }
 

@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "match/affine.h"
 #include "match/angles.h"
 #include "match/pair_tables.h"
 #include "match/sqrt_tables.h"
@@ -157,11 +158,11 @@ ReferenceResult referenceMatchPairs(const MatchContext& ctx) {
   return out;
 }
 
-void expectMatchesLikeReference(MatchContext& ctx) {
+void expectMatchesLikeReference(MatchContext& ctx, int pass = 1) {
   const ReferenceResult want = referenceMatchPairs(ctx);
-  const int count = matchPairs(ctx, 1);
+  const int count = matchPairs(ctx, pass);
   ASSERT_EQ(count, static_cast<int>(want.matches.size()));
-  EXPECT_EQ(ctx.outerRecordsProcessed[0], want.processed);
+  EXPECT_EQ(ctx.outerRecordsProcessed[pass == 2 ? 1 : 0], want.processed);
   for (int k = 0; k < count; ++k) {
     const PairMatch& got = ctx.matches[k];
     const PairMatch& m = want.matches[k];
@@ -289,6 +290,70 @@ TEST(PairKernels, HalfTurnedSideBTakesOverTheSearchExactly) {
   decodeView(fresh.ctx.viewB, exact.data());
   buildPass1PairsB(fresh.ctx);
   expectMatchesLikeReference(fresh.ctx);
+}
+
+// The second pass as a comparison runs it after a first: B's records searched, A's list
+// scanned, the views exchanged.
+void enterSecondPass(MatchContext& ctx) {
+  matchPairs(ctx, 1);
+  preparePass2(ctx);
+  swapViews(ctx);
+  ctx.outerPairs = ctx.pass2.outerPairs;
+  ctx.outerCount = ctx.pass2.outerCount;
+  ctx.innerPairs = ctx.pass2.innerPairs;
+  ctx.innerCount = ctx.pass2.innerCount;
+  ctx.outerLimit = ctx.pass2.outerLimit;
+}
+
+// Back to the first pass with side B replaced, as the half-turn retry does.
+void replaceSideB(MatchContext& ctx, const std::vector<TestMinutia>& b) {
+  swapViews(ctx);
+  fillPairAngles(ctx.pairsA, ctx.pairCountA, ctx.viewA.minutiae);
+  const auto tb = buildTemplate(b);
+  decodeView(ctx.viewB, tb.data());
+  buildPass1PairsB(ctx);
+}
+
+TEST(PairKernels, HalfTurnedSideBTakesOverTheSecondPassExactly) {
+  for (uint32_t seed = 31; seed <= 35; ++seed) {
+    SCOPED_TRACE(seed);
+    const auto a = testing::scatteredMinutiae(40 + static_cast<int>(seed) % 3 * 8, seed);
+    const auto b = testing::scatteredMinutiae(36 + static_cast<int>(seed) % 4 * 6, seed + 40);
+    PairsOf s(a, b);
+    enterSecondPass(s.ctx);
+    expectMatchesLikeReference(s.ctx, 2);
+    const auto searchedEnds = [&] {
+      const HalfTurnInnerMemo& memo = s.ctx.buffers->halfTurnInnerMemo;
+      std::vector<std::pair<int, int>> ends;
+      for (int r = 0; r < memo.reach; ++r) ends.emplace_back(memo.inner[r].i, memo.inner[r].j);
+      return ends;
+    };
+    const auto firstEnds = searchedEnds();
+    ASSERT_TRUE(s.ctx.buffers->halfTurnInnerMemo.valid);
+
+    replaceSideB(s.ctx, halfTurn(b));
+    enterSecondPass(s.ctx);
+    expectMatchesLikeReference(s.ctx, 2);
+    EXPECT_EQ(searchedEnds(), firstEnds) << "the turned side was searched again";
+  }
+  // Lattices: many records of one length trade places within their group.
+  PairsOf grid(lattice(8, 7, 20, 31), lattice(7, 7, 20, 17));
+  enterSecondPass(grid.ctx);
+  expectMatchesLikeReference(grid.ctx, 2);
+  replaceSideB(grid.ctx, halfTurn(lattice(7, 7, 20, 17)));
+  enterSecondPass(grid.ctx);
+  expectMatchesLikeReference(grid.ctx, 2);
+
+  // A side B that is not an exact half turn (one minutia moved) is searched afresh.
+  const auto b = testing::scatteredMinutiae(44, 81);
+  PairsOf s(testing::scatteredMinutiae(46, 80), b);
+  enterSecondPass(s.ctx);
+  matchPairs(s.ctx, 2);
+  auto turned = halfTurn(b);
+  turned[7].y += 1;
+  replaceSideB(s.ctx, turned);
+  enterSecondPass(s.ctx);
+  expectMatchesLikeReference(s.ctx, 2);
 }
 
 }  // namespace

@@ -588,31 +588,29 @@ int scoreOf(const MatchContext& ctx, MatchIndex& index, int k) {
   return index.score[k];
 }
 
-// Translation histograms, the blocks of 16 bins that may hold votes (one bit each) and
-// the sum of the votes cast into each.
-inline constexpr int kBlockShift = 4;
+// Translation histograms, the bins that received votes in each and the sum of the votes
+// cast into each.
 struct TranslationVotes {
+  explicit TranslationVotes(TranslationHistograms& both) : histograms(both) {}
   // y then x, side by side so that one base reaches both.
   TranslationHistograms& histograms;
   TranslationHistogram& y = histograms[0];
   TranslationHistogram& x = histograms[1];
-  uint64_t blocksX = 0;
-  uint64_t blocksY = 0;
+  VotedRange rangeY;
+  VotedRange rangeX;
   uint64_t total = 0;
   void add(int binY, int binX, uint32_t vote) {
     y[binY] += vote;
     x[binX] += vote;
     total += vote;
-    blocksY |= uint64_t{1} << (binY >> kBlockShift);
-    blocksX |= uint64_t{1} << (binX >> kBlockShift);
+    widen(rangeY, binY);
+    widen(rangeX, binX);
+  }
+  static void widen(VotedRange& range, int bin) {
+    range.low = std::min(range.low, bin);
+    range.high = std::max(range.high, bin);
   }
 };
-static_assert(kTranslationBins >> kBlockShift == 64);
-
-VotedRange rangeOfBlocks(uint64_t blocks) {
-  if (blocks == 0) return {};
-  return {__builtin_ctzll(blocks) << kBlockShift, ((64 - __builtin_clzll(blocks)) << kBlockShift) - 1};
-}
 
 // Votes of the flagged records for translations of the turned copy. On the way, the
 // records whose end angles agree are collected with their end offsets (when scorable is
@@ -626,8 +624,6 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
   const int baseY = offset.y - kHistogramMidBin;
   const int baseX = offset.x - kHistogramMidBin;
   uint32_t* const histograms = votes.histograms[0].data();
-  uint64_t blocksY = votes.blocksY;
-  uint64_t blocksX = votes.blocksX;
   uint64_t total = votes.total;
 #if defined(__SSE2__)
   // Lanes (y, x) of the i end, then of the j end; MatchMinutia starts with y and x.
@@ -641,6 +637,9 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
   const __m128i spanLanes = _mm_xor_si128(_mm_set1_epi32(static_cast<int>(2 * tolerance)), topBit);
   const __m128i baseLanes = _mm_setr_epi32(baseY, baseX, 0, 0);
   const __m128i binMask = _mm_set1_epi32(kTranslationBins - 1);
+  // Lowest and highest bins voted for, y in 16-bit lane 0 and x in lane 2 (bins fit 16 bits).
+  __m128i lowestBins = _mm_set1_epi16(kTranslationBins);
+  __m128i highestBins = _mm_set1_epi16(-1);
 #endif
   int collected = 0;
   for (int base = 0; base < index.count; base += 16) {
@@ -663,6 +662,8 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
         const __m128i bins = _mm_and_si128(_mm_sub_epi32(mean, baseLanes), binMask);
         const int binY = _mm_cvtsi128_si32(bins);
         const int binX = _mm_cvtsi128_si32(_mm_shuffle_epi32(bins, _MM_SHUFFLE(1, 1, 1, 1)));
+        lowestBins = _mm_min_epi16(lowestBins, bins);
+        highestBins = _mm_max_epi16(highestBins, bins);
 #else
       const MatchMinutia& ai = minutiaeA[m.aI];
       const MatchMinutia& aj = minutiaeA[m.aJ];
@@ -673,13 +674,13 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
           static_cast<uint32_t>(ends[0] - ends[2]) + tolerance <= 2 * tolerance) {
         const int binY = ((ends[0] + ends[2]) / 2 - baseY) & (kTranslationBins - 1);
         const int binX = ((ends[1] + ends[3]) / 2 - baseX) & (kTranslationBins - 1);
+        TranslationVotes::widen(votes.rangeY, binY);
+        TranslationVotes::widen(votes.rangeX, binX);
 #endif
         const uint32_t vote = VoteByAngleWeight[m.weightI] + VoteByAngleWeight[m.weightJ];
         histograms[binY] += vote;
         histograms[kTranslationBins + binX] += vote;
         total += vote;
-        blocksY |= uint64_t{1} << (binY >> kBlockShift);
-        blocksX |= uint64_t{1} << (binX >> kBlockShift);
       }
       if (scorable == nullptr || ((flags.agreeing >> bit) & 1u) == 0) continue;
       scorable->index[collected] = static_cast<uint16_t>(k);
@@ -691,8 +692,12 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
       ++collected;
     }
   }
-  votes.blocksY = blocksY;
-  votes.blocksX = blocksX;
+#if defined(__SSE2__)
+  votes.rangeY = {std::min(votes.rangeY.low, _mm_extract_epi16(lowestBins, 0)),
+                  std::max(votes.rangeY.high, static_cast<int>(static_cast<int16_t>(_mm_extract_epi16(highestBins, 0))))};
+  votes.rangeX = {std::min(votes.rangeX.low, _mm_extract_epi16(lowestBins, 2)),
+                  std::max(votes.rangeX.high, static_cast<int>(static_cast<int16_t>(_mm_extract_epi16(highestBins, 2))))};
+#endif
   votes.total = total;
   return collected;
 }
@@ -710,8 +715,8 @@ void castSingularVotes(const SingularPairs& singular, TurnOffset offset, Transla
 
 // The translations the histogram peaks give; leaves the histograms all zero.
 TranslationCandidates translationsFromVotes(TranslationVotes& votes, TurnOffset offset) {
-  const VotedRange rangeX = rangeOfBlocks(votes.blocksX);
-  const VotedRange rangeY = rangeOfBlocks(votes.blocksY);
+  const VotedRange rangeX = votes.rangeX;
+  const VotedRange rangeY = votes.rangeY;
   HistogramPeaks peaksX = peaksWithin(votes.x, rangeX, votes.total);
   // Without a peak in x there is no translation, whatever y holds.
   HistogramPeaks peaksY = peaksX.count > 0 ? peaksWithin(votes.y, rangeY, votes.total) : HistogramPeaks{};

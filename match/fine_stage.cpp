@@ -556,9 +556,14 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
       coverage.closeArea();
       if (!mayBeat()) return 0;
     }
-    if (!ridgeMeasured) ridge = measureRidge();
-
     const CoverageResult result = coverage.components();
+    if (!ridgeMeasured) {
+      // Without the ridge raise the score can only be higher.
+      if (scoreToBeat >= 0 && rescoredScore(singular.agreement, result.j, result.k, basePenalty, qualityExcess, g0,
+                                             rotationPlusCorrection) <= scoreToBeat)
+        return 0;
+      ridge = measureRidge();
+    }
     return rescoredScore(singular.agreement, result.j, result.k, raisedPenalty(basePenalty, ridge, unmatched),
                          qualityExcess, g0, rotationPlusCorrection);
   }

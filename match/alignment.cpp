@@ -125,10 +125,54 @@ void moveMinutiae(MatchMinutia* minutiae, int count, int dy, int dx) {
 
 }  // namespace
 
+namespace {
+
+#if defined(__SSE2__)
+// Whether every coordinate of the minutiae fits a signed 16-bit lane.
+bool coordinatesFit16(const MatchMinutia* minutiae, int count) {
+  static_assert(offsetof(MatchMinutia, y) == 0 && offsetof(MatchMinutia, x) == 4);
+  const __m128i shift = _mm_setr_epi32(32768, 32768, 0, 0);
+  __m128i shifted = _mm_setzero_si128();
+  for (int k = 0; k < count; ++k)
+    shifted = _mm_or_si128(shifted, _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&minutiae[k])), shift));
+  // y + 32768 and x + 32768 below 2^16 in every minutia.
+  const __m128i high = _mm_and_si128(shifted, _mm_setr_epi32(static_cast<int>(0xFFFF0000u), static_cast<int>(0xFFFF0000u), 0, 0));
+  return _mm_movemask_epi8(_mm_cmpeq_epi32(high, _mm_setzero_si128())) == 0xFFFF;
+}
+
+// turnSide's loop with 16-bit coordinates: both turned coordinates of a minutia come
+// from one pairwise multiply-add of (y, x) with (c, -s) and (s, c); the angle byte of
+// the sort key moves by the rotation without carrying into the key's other bytes.
+void turnNarrow(const MatchMinutia* minutiae, int count, uint8_t rotation, int s, int c, MatchMinutia* out) {
+  const __m128i factors = _mm_setr_epi16(static_cast<int16_t>(c), static_cast<int16_t>(-s), static_cast<int16_t>(s),
+                                         static_cast<int16_t>(c), 0, 0, 0, 0);
+  const __m128i rounding = _mm_set1_epi32(8192);
+  const __m128i angleStep = _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, static_cast<char>(rotation), 0, 0, 0, 0, 0, 0, 0);
+  for (int k = 0; k < count; ++k) {
+    const __m128i minutia = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&minutiae[k]));
+    const __m128i pairs = _mm_shufflelo_epi16(minutia, _MM_SHUFFLE(2, 0, 2, 0));  // y, x, y, x
+    const __m128i turned = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(pairs, factors), rounding), 14);
+    const __m128i rest = _mm_add_epi8(minutia, angleStep);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&out[k]),
+                     _mm_castpd_si128(_mm_move_sd(_mm_castsi128_pd(rest), _mm_castsi128_pd(turned))));
+  }
+}
+#endif
+
+}  // namespace
+
 TurnOffset turnSide(const MatchMinutia* minutiae, int count, uint8_t rotation, MatchMinutia* out) {
   const int s = sineOfByte(rotation);
   const int c = cosineOfByte(rotation);
-  for (int k = 0; k < count; ++k) {
+  int k = 0;
+#if defined(__SSE2__)
+  static_assert(offsetof(MatchMinutia, sortKey) == 8);
+  if (coordinatesFit16(minutiae, count)) {
+    turnNarrow(minutiae, count, rotation, s, c, out);
+    k = count;
+  }
+#endif
+  for (; k < count; ++k) {
     const int y = minutiae[k].y;
     const int x = minutiae[k].x;
     const uint32_t sortKey = minutiae[k].sortKey;

@@ -23,7 +23,8 @@ int32_t applyRow(int64_t a, int64_t b, int64_t c, int64_t u, int64_t v) {
   return static_cast<int32_t>((a * u + b * v + c + 32768) >> 16);
 }
 
-uint8_t mapAngle(const AffineParams& p, uint8_t angle) {
+// Inlined into the mapping loops, where the parameters stay in registers.
+[[gnu::always_inline]] inline uint8_t mapAngle(const AffineParams& p, uint8_t angle) {
   const DirectionVector d = AngleDirectionTable[angle];
   const int dx = applyRow(p.ax, p.bx, 0, d.dx, d.dy);
   const int dy = applyRow(p.ay, p.by, 0, d.dx, d.dy);

@@ -217,6 +217,12 @@ namespace {
 // Length of a pair: ceil(sqrt(d2)), exact for every squared length.
 inline uint16_t pairLength(uint32_t d2) { return static_cast<uint16_t>(ceilSqrtExact(d2)); }
 
+// Guard bits of a record's angle word: 0x0F above each end angle in the inner form; the
+// scanned form also sets the top bit. Freshly expanded records hold no guards.
+constexpr uint32_t kInnerAngleWordGuards = 0x0F000F00u;
+constexpr uint32_t kScannedAngleWordBit = 0x80000000u;
+constexpr uint32_t kAngleWordGuardMask = 0x7F00FF00u;
+
 // The angle fields of an inner-list record of minutiae first -> second.
 struct PairAngles {
   uint32_t relAngles;
@@ -253,6 +259,13 @@ void fillPairAngles(MinutiaPair* pairs, int count, const MatchMinutia* minutiae)
     MinutiaPair& pair = pairs[k];
     // The length was set when the record was expanded; side-A lists use at least 2.
     pair.length = std::max<uint16_t>(2, pair.length);
+    // A record already filled (inner form) or scanned (the same word with the top guard
+    // bit set) from these minutiae has its direction: only the inner form is restored.
+    if ((pair.relAngles & kAngleWordGuardMask) == kInnerAngleWordGuards) {
+      pair.relAngles &= ~kScannedAngleWordBit;
+      pair.relAngleJ = static_cast<uint8_t>(pair.relAngles >> 16);
+      continue;
+    }
     const PairAngles angles = pairAnglesOf(minutiae[pair.i], minutiae[pair.j]);
     pair.dir = angles.dir;
     pair.relAngleJ = angles.relAngleJ;

@@ -68,7 +68,10 @@ int selectPairs(uint32_t* keys, int count, uint32_t bound);
 void expandPairs(const uint32_t* keys, int from, int to, MinutiaPair* pairs);
 
 // Fills dir, relAngleJ and relAngles (inner-list form, 0x0F guards) of records
-// [0, count) from the minutiae; lengths below 2 become 2.
+// [0, count) from the minutiae; lengths below 2 become 2. Records whose angle word
+// already carries its guards (filled, or scanned by the correspondence search) must have
+// been filled from the same minutiae: they keep their direction and return to the inner
+// form without being computed again.
 void fillPairAngles(MinutiaPair* pairs, int count, const MatchMinutia* minutiae);
 
 // Builds side A's pair list and the side-A extent; sets pairCountA, pairLimitB, countA.

@@ -314,6 +314,34 @@ void replaceSideB(MatchContext& ctx, const std::vector<TestMinutia>& b) {
   buildPass1PairsB(ctx);
 }
 
+TEST(PairKernels, RefillingScannedRecordsRestoresTheirInnerForm) {
+  PairsOf s(testing::scatteredMinutiae(44, 61), testing::scatteredMinutiae(40, 62));
+  const std::vector<MinutiaPair> prepared(s.ctx.pairsA, s.ctx.pairsA + s.ctx.pairCountA);
+  enterSecondPass(s.ctx);
+  matchPairs(s.ctx, 2);  // rewrites the scanned records of A's list
+  ASSERT_GT(s.ctx.outerRecordsProcessed[1], 0);
+  EXPECT_NE(s.ctx.pairsA[0].relAngles, prepared[0].relAngles);
+  fillPairAngles(s.ctx.pairsA, s.ctx.pairCountA, s.ctx.viewB.minutiae);
+  for (int k = 0; k < s.ctx.pairCountA; ++k) {
+    const MinutiaPair& got = s.ctx.pairsA[k];
+    const MinutiaPair& want = prepared[k];
+    ASSERT_EQ(std::make_tuple(got.d2, got.length, got.relAngles, got.i, got.j, got.relAngleJ, got.dir),
+              std::make_tuple(want.d2, want.length, want.relAngles, want.i, want.j, want.relAngleJ, want.dir))
+        << k;
+  }
+  // Freshly expanded records (no guards) are computed from the minutiae.
+  std::vector<MinutiaPair> fresh(prepared.size() + 1);
+  std::vector<uint32_t> keys;
+  for (const MinutiaPair& p : prepared) keys.push_back(pairKey(p.d2, p.i, p.j));
+  expandPairs(keys.data(), 0, static_cast<int>(keys.size()), fresh.data());
+  fillPairAngles(fresh.data(), static_cast<int>(keys.size()), s.ctx.viewB.minutiae);
+  for (std::size_t k = 0; k < prepared.size(); ++k) {
+    ASSERT_EQ(fresh[k].relAngles, prepared[k].relAngles) << k;
+    ASSERT_EQ(fresh[k].relAngleJ, prepared[k].relAngleJ) << k;
+    ASSERT_EQ(fresh[k].dir, prepared[k].dir) << k;
+  }
+}
+
 TEST(PairKernels, HalfTurnedSideBTakesOverTheSecondPassExactly) {
   for (uint32_t seed = 31; seed <= 35; ++seed) {
     SCOPED_TRACE(seed);

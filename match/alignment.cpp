@@ -427,6 +427,33 @@ int centroidWithin(const Count* smoothed, int first, int last, int p, uint32_t t
   return meanOffset(weightSum, moment);
 }
 
+#if defined(__SSE2__)
+// The same over 16-bit smoothed values (below 2^15) that read as 0 for sixteen bins on
+// either side of first..last: the 21 weights max(value - threshold, 0) and their moments
+// about p in three lanes of eight.
+int centroidWithin(const uint16_t* smoothed, int, int, int p, uint32_t threshold) {
+  const __m128i floor = _mm_set1_epi16(static_cast<int16_t>(threshold));
+  const __m128i low = _mm_subs_epu16(loadEight(smoothed + p - kPeakReach), floor);
+  const __m128i middle = _mm_subs_epu16(loadEight(smoothed + p - kPeakReach + 8), floor);
+  // Only the first five lanes of the last eight (p + 6 .. p + 10) count.
+  const __m128i high = _mm_and_si128(_mm_subs_epu16(loadEight(smoothed + p - kPeakReach + 16), floor),
+                                     _mm_setr_epi16(-1, -1, -1, -1, -1, 0, 0, 0));
+  const __m128i ones = _mm_set1_epi16(1);
+  const __m128i weights =
+      _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(low, ones), _mm_madd_epi16(middle, ones)), _mm_madd_epi16(high, ones));
+  const __m128i moments = _mm_add_epi32(
+      _mm_add_epi32(_mm_madd_epi16(low, _mm_setr_epi16(-10, -9, -8, -7, -6, -5, -4, -3)),
+                    _mm_madd_epi16(middle, _mm_setr_epi16(-2, -1, 0, 1, 2, 3, 4, 5))),
+      _mm_madd_epi16(high, _mm_setr_epi16(6, 7, 8, 9, 10, 0, 0, 0)));
+  // Sum the four 32-bit lanes of both at once: weights in the low half, moments in the high.
+  __m128i both = _mm_add_epi32(_mm_unpacklo_epi64(weights, moments), _mm_unpackhi_epi64(weights, moments));
+  both = _mm_add_epi32(both, _mm_shuffle_epi32(both, _MM_SHUFFLE(2, 3, 0, 1)));
+  const int32_t weightSum = _mm_cvtsi128_si32(both);
+  const int32_t moment = _mm_cvtsi128_si32(_mm_shuffle_epi32(both, _MM_SHUFFLE(2, 2, 2, 2)));
+  return meanOffset(weightSum, moment);
+}
+#endif
+
 // Peaks of a histogram whose non-zero bins all lie in the range, with sums in lanes of
 // Count: 32 bits (modulo 2^32) in general, 16 bits when the bins sum below 2^15.
 template <typename Count>
@@ -452,12 +479,16 @@ HistogramPeaks peaksInLanes(const TranslationHistogram& histogram, VotedRange ra
     return static_cast<Count>(prefix[centre + kPeakReach] - prefix[centre - kPeakReach - 1]);
   };
 
-  // Only first..last of the smoothed values are written or read.
-  std::array<Count, kTranslationBins> smoothed;
-  const uint32_t top = windowSums(prefix, first, last, smoothed.data());
-  const int topAt = firstIndexOf(smoothed.data(), first, last, top);
+  // Only first..last of the smoothed values are written, and read as such; around them,
+  // where the centroid may read, they are 0.
+  std::array<Count, kTranslationBins + 2 * kPad> smoothedStore;
+  Count* const smoothed = smoothedStore.data() + kPad;
+  const uint32_t top = windowSums(prefix, first, last, smoothed);
+  std::fill(smoothed + first - kPad, smoothed + first, Count{0});
+  std::fill(smoothed + last + 1, smoothed + last + 1 + kPad, Count{0});
+  const int topAt = firstIndexOf(smoothed, first, last, top);
 
-  const int peak = topAt + centroidWithin(smoothed.data(), first, last, topAt, 2 * top / 3);
+  const int peak = topAt + centroidWithin(smoothed, first, last, topAt, 2 * top / 3);
   const uint32_t peakMass = mass(peak);
   if (peakMass <= kMinPeakMass) return result;
   result.peaks[0] = {peak, peakMass};
@@ -468,8 +499,8 @@ HistogramPeaks peaksInLanes(const TranslationHistogram& histogram, VotedRange ra
   // reaches two thirds of the top. The two stretches lie in bin order.
   uint32_t below = 0;
   uint32_t above = 0;
-  const int belowAt = firstMaximum(smoothed.data(), first + 1, std::min(peak - kSecondPeakGap, last), below);
-  const int aboveAt = firstMaximum(smoothed.data(), std::max(peak + kSecondPeakGap, first), last - 2, above);
+  const int belowAt = firstMaximum(smoothed, first + 1, std::min(peak - kSecondPeakGap, last), below);
+  const int aboveAt = firstMaximum(smoothed, std::max(peak + kSecondPeakGap, first), last - 2, above);
   const bool takeBelow = belowAt >= 0 && (aboveAt < 0 || below >= above);
   const int secondAt = takeBelow ? belowAt : aboveAt;
   const uint32_t second = takeBelow ? below : above;
@@ -477,7 +508,7 @@ HistogramPeaks peaksInLanes(const TranslationHistogram& histogram, VotedRange ra
   const auto smoothedAt = [&](int k) -> uint32_t { return (k >= first && k <= last) ? smoothed[k] : 0u; };
   if (second < smoothedAt(secondAt - 1) || second < smoothedAt(secondAt + 1)) return result;
   if (3 * static_cast<uint64_t>(second) <= 2 * static_cast<uint64_t>(top)) return result;
-  const int secondPeak = secondAt + centroidWithin(smoothed.data(), first, last, secondAt, 2 * second / 3);
+  const int secondPeak = secondAt + centroidWithin(smoothed, first, last, secondAt, 2 * second / 3);
   const uint32_t secondMass = mass(secondPeak);
   if (3 * static_cast<uint64_t>(secondMass) > 2 * static_cast<uint64_t>(peakMass) &&
       absInt(secondPeak - peak) > kPeakReach) {

@@ -716,13 +716,14 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
   __m128i lowestBins = _mm_set1_epi16(kTranslationBins);
   __m128i highestBins = _mm_set1_epi16(-1);
 #endif
+  const PairMatch* const matches = ctx.matches;
   int collected = 0;
   for (int base = 0; base < index.count; base += 16) {
     const BlockFlags flags = flagBlock(index, base, window);
     for (uint32_t bits = flags.flagged; bits != 0; bits &= bits - 1) {
-      const int bit = __builtin_ctz(bits);
-      const int k = base + bit;
-      const PairMatch& m = ctx.matches[k];
+      const unsigned bit = static_cast<unsigned>(__builtin_ctz(bits));
+      const size_t k = static_cast<size_t>(base) + bit;
+      const PairMatch& m = matches[k];
 #if defined(__SSE2__)
       const __m128i ends = _mm_sub_epi32(lanesOf(minutiaeA[m.aI], minutiaeA[m.aJ]),
                                          lanesOf(turnedB[m.bForAi], turnedB[m.bForAj]));

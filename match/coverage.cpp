@@ -84,6 +84,17 @@ struct MarkedRuns {
   std::array<uint16_t, kMaxRuns> root;
 };
 
+// See classifyFilledCells.
+struct FilledCells {
+  std::array<RowMask, kMaxRows> sure;
+  std::array<RowMask, kMaxRows> erodable;
+  // Bounds of the erodable cells (box rows and columns); firstRow is -1 when there are none.
+  int firstRow = -1;
+  int lastRow = -1;
+  int firstColumn = 0;
+  int lastColumn = -1;
+};
+
 // Per window row after the balance: the cells at 0x8000 or above and those below 0x7FFF.
 struct BalanceMasks {
   std::array<RowMask, kMaxRows> positive;
@@ -99,6 +110,7 @@ struct CoverageWork {
   FineGrid fine;        // FineBalance
   BalanceMasks balance;
   RowBounds positiveRows;  // of the window
+  FilledCells filled;
   CoverageBox box;         // of the closed outline
   Outline outline;
   MarkedRuns marked;
@@ -426,32 +438,63 @@ void findMarkedRuns(const CoarseGrid& grid, const CoverageBox& box, MarkedRuns& 
   finishRuns(marked);
 }
 
-// The runs of the box cells that end up marked once the outline is filled and eroded by
-// the fine grid, and their components, from the balance masks alone: a cell inside the
-// outline is marked when it is positive, or balanced and not over a negative fine cell.
+// The box cells that end up marked once the outline is filled and eroded by the fine
+// grid, from the balance masks alone: a cell inside the outline is marked when it is
+// positive, or balanced and not over a negative fine cell. Per box row (box columns)
+// the cells marked whatever the fine grid holds, and the balanced cells it may erode.
 // The erosion covers the 1/16 rows box.top / 2 .. (box.top + box.height) / 2 and the
 // columns likewise, the division truncating: so a negative odd top row or left column
 // of the box is never eroded.
-void findFilledRuns(const BalanceMasks& masks, int windowTop, const FineGrid& fine, const CoverageBox& box,
-                    const Outline& outline, MarkedRuns& marked) {
+void classifyFilledCells(const BalanceMasks& masks, int windowTop, const CoverageBox& box, const Outline& outline,
+                         FilledCells& cells) {
   const bool erodeTopRow = !(box.top < 0 && (box.top & 1) != 0);
   const bool erodeLeftColumn = !(box.left < 0 && (box.left & 1) != 0);
   const int shift = outline.minLeft;  // window columns to box columns
-  marked.rows = 0;
-  marked.rowStart[0] = 0;
-  RowMask eroded;
+  cells.firstRow = -1;
+  cells.firstColumn = kMaxRows;
+  cells.lastColumn = -1;
   for (int r = 0; r <= box.height; ++r) {
-    const int row = box.top + r;
-    const int windowRow = row - windowTop;
-    if (r == 0 || (row & 1) == 0) {  // a new fine row
-      eroded = r == 0 && !erodeTopRow ? RowMask{}
-                                      : overNegativeFine(&fine.at(row >> 1, box.left >> 1), box.left, box.width);
-      if (!erodeLeftColumn) eroded.low &= ~uint64_t{1};
-    }
+    const int windowRow = box.top + r - windowTop;
     const RowMask inside = RowMask::range(outline.first[r] - shift, outline.last[r] - shift);
     const RowMask positive = masks.positive[windowRow] >> shift;
     const RowMask negative = masks.negative[windowRow] >> shift;
-    appendRuns(inside & (positive | ~(negative | eroded)), marked);
+    const RowMask balanced = inside & ~(positive | negative);
+    RowMask erodable = balanced;
+    if (!erodeLeftColumn) erodable.low &= ~uint64_t{1};
+    if (r == 0 && !erodeTopRow) erodable = RowMask{};
+    cells.sure[r] = (inside & positive) | (balanced & ~erodable);
+    cells.erodable[r] = erodable;
+    if ((erodable.low | erodable.high) == 0) continue;
+    if (cells.firstRow < 0) cells.firstRow = r;
+    cells.lastRow = r;
+    cells.firstColumn = std::min(cells.firstColumn, erodable.low != 0 ? std::countr_zero(erodable.low)
+                                                                     : 64 + std::countr_zero(erodable.high));
+    cells.lastColumn = std::max(cells.lastColumn, erodable.high != 0 ? 127 - std::countl_zero(erodable.high)
+                                                                     : 63 - std::countl_zero(erodable.low));
+  }
+}
+
+// The runs of the marked cells and their components, the erodable cells read against
+// the fine grid (painted at least under them).
+void findFilledRuns(const FilledCells& cells, const FineGrid& fine, const CoverageBox& box, MarkedRuns& marked) {
+  marked.rows = 0;
+  marked.rowStart[0] = 0;
+  RowMask eroded;
+  int erodedFineRow = 0;
+  bool erodedKnown = false;
+  for (int r = 0; r <= box.height; ++r) {
+    RowMask marks = cells.sure[r];
+    const RowMask& erodable = cells.erodable[r];
+    if ((erodable.low | erodable.high) != 0) {
+      const int fineRow = (box.top + r) >> 1;
+      if (!erodedKnown || fineRow != erodedFineRow) {
+        eroded = overNegativeFine(&fine.at(fineRow, box.left >> 1), box.left, box.width);
+        erodedFineRow = fineRow;
+        erodedKnown = true;
+      }
+      marks = marks | (erodable & ~eroded);
+    }
+    appendRuns(marks, marked);
   }
   finishRuns(marked);
 }
@@ -741,24 +784,30 @@ void CoverageAnalysis::closeArea() {
   balance_.kBound = std::min(balance_.kBound, cells);
 }
 
-// Fills the fine window and paints the bumps: pairs add theirs, unpartnered minutiae
-// subtract theirs. Only the erosion of the closed area reads the fine grid.
-void CoverageAnalysis::paintFine() const {
+// Sets the fine cells rows r0..r1, columns c0..c1 (all within the fine window) as
+// painting the whole window would: balanced, plus the bumps of the pairs, less those
+// of the unpartnered minutiae. Bumps out of reach of those cells are left out.
+void CoverageAnalysis::paintFine(int r0, int r1, int c0, int c1) const {
   const CoverageInput& input = input_;
   FineGrid& fine = work_.fine;
-  const int left = std::clamp(input.rect.left, 0, 511);
-  const int top = std::clamp(input.rect.top, 0, 511);
-  const int right = std::clamp(input.rect.right, left, 511);
-  const int bottom = std::clamp(input.rect.bottom, top, 511);
-  fillWindow(fine, (top >> 4) - 5, (bottom >> 4) + 5, (left >> 4) - 5, (right >> 4) + 5, kBalanced);
+  fillWindow(fine, r0, r1, c0, c1, kBalanced);
+  const auto reaches = [&](int y, int x) {
+    const int row = y >> 4;
+    const int column = x >> 4;
+    return row >= r0 - kBumpReach && row <= r1 + kBumpReach && column >= c0 - kBumpReach && column <= c1 + kBumpReach;
+  };
   for (const OverlapRecordB& record : input.recordsB)
-    if (record.inside != 0 && paintable(record.y, record.x)) paintBump<false>(fine, record.y, record.x);
+    if (record.inside != 0 && paintable(record.y, record.x) && reaches(record.y, record.x))
+      paintBump<false>(fine, record.y, record.x);
   for (int k = 0; k < countA_; ++k) {
     const OverlapRecordA& record = input.recordsA[k];
     if (record.mark == 0) {
-      if (record.partner != 0 && paintable(record.y, record.x)) paintBump<false>(fine, record.y, record.x);
+      if (record.partner != 0 && paintable(record.y, record.x) && reaches(record.y, record.x))
+        paintBump<false>(fine, record.y, record.x);
     } else if (record.mark >= 2 && record.partner < input.recordsB.size()) {
-      if (paintable(work_.posY[k], work_.posX[k])) paintBump<true>(fine, work_.posY[k], work_.posX[k]);
+      const int y = work_.posY[k];
+      const int x = work_.posX[k];
+      if (paintable(y, x) && reaches(y, x)) paintBump<true>(fine, y, x);
     }
   }
 }
@@ -768,17 +817,21 @@ CoverageResult CoverageAnalysis::components() {
   CoverageResult result;
   result.v = balance_.v;
   if (seed_ < 0) return result;
-  paintFine();
   CoverageWork& work = work_;
   const CoverageInput& input = input_;
   const int countA = countA_;
   const CoverageBox& box = work.box;
+  FilledCells& filled = work.filled;
+  classifyFilledCells(work.balance, r0_, box, work.outline, filled);
+  if (filled.firstRow >= 0)
+    paintFine((box.top + filled.firstRow) >> 1, (box.top + filled.lastRow) >> 1, (box.left + filled.firstColumn) >> 1,
+              (box.left + filled.lastColumn) >> 1);
 
   // Components of the filled outline, eroded where the fine grid is negative: the
   // seed's first, then every other one in scan order. They are kept as runs with a
   // label each instead of being written into the grid.
   MarkedRuns& marked = work.marked;
-  findFilledRuns(work.balance, r0_, work.fine, box, work.outline, marked);
+  findFilledRuns(filled, work.fine, box, marked);
   const int lastLabel = labelComponents(marked, 0, seed_, work.componentLabel);
   const auto labelAt = [&](int r, int c) {
     const int run = runAt(marked, r - box.top, c - box.left);

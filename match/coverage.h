@@ -117,7 +117,7 @@ class CoverageAnalysis {
   CoverageResult components();
 
  private:
-  void paintFine() const;
+  void paintFine(int r0, int r1, int c0, int c1) const;
 
   const CoverageInput& input_;
   detail::CoverageWork& work_;

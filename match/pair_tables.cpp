@@ -60,11 +60,12 @@ inline BlockHits blockHits(const uint8_t* endI, const uint8_t* endJ, uint8_t pro
   const __m128i limit = _mm_set1_epi8(24);
   const __m128i straightWorst = _mm_max_epu8(_mm_sub_epi8(candidatesI, i), _mm_sub_epi8(candidatesJ, j));
   const __m128i crossedWorst = _mm_max_epu8(_mm_sub_epi8(candidatesI, j), _mm_sub_epi8(candidatesJ, i));
-  // Most blocks hold no hit at all: one test for both orientations first.
+  // Most blocks hold no hit at all: one test for both orientations first (a residual
+  // within the limit leaves nothing after subtracting the limit with saturation).
   const __m128i best = _mm_min_epu8(straightWorst, crossedWorst);
-  if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(best, limit), best)) == 0) return {0, 0};
-  const __m128i straight = _mm_cmpeq_epi8(_mm_min_epu8(straightWorst, limit), straightWorst);
-  const __m128i crossed = _mm_cmpeq_epi8(_mm_min_epu8(crossedWorst, limit), crossedWorst);
+  if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(best, limit), _mm_setzero_si128())) == 0) return {0, 0};
+  const __m128i straight = _mm_cmpeq_epi8(_mm_subs_epu8(straightWorst, limit), _mm_setzero_si128());
+  const __m128i crossed = _mm_cmpeq_epi8(_mm_subs_epu8(crossedWorst, limit), _mm_setzero_si128());
   return {static_cast<uint32_t>(_mm_movemask_epi8(straight)), static_cast<uint32_t>(_mm_movemask_epi8(crossed))};
 }
 #else
@@ -875,11 +876,15 @@ int matchPairs(MatchContext& ctx, int pass) {
       // The last block may reach past the window (the arrays have room for it); those
       // records are masked off.
       for (int r = window.start; r < window.end; r += kScanBlock) {
-        const uint32_t inWindow = (1u << std::min(window.end - r, kScanBlock)) - 1;
         BlockHits hits = blockHits(endI + r, endJ + r, window.probeI, window.probeJ);
-        hits.straight &= inWindow;
-        hits.crossed &= inWindow;
-        if ((hits.straight | hits.crossed) != 0) accept(r, hits);
+        if ((hits.straight | hits.crossed) == 0) continue;
+        if (window.end - r < kScanBlock) {
+          const uint32_t inWindow = (1u << (window.end - r)) - 1;
+          hits.straight &= inWindow;
+          hits.crossed &= inWindow;
+          if ((hits.straight | hits.crossed) == 0) continue;
+        }
+        accept(r, hits);
       }
     }
     firstMatch[processed] = static_cast<uint16_t>(std::min(matchCount, kMaxPairRecords + 1));

@@ -840,7 +840,10 @@ CoverageResult CoverageAnalysis::components() {
 
   // Each partnered A minutia votes for its component with twice its strength, less
   // the unpaired coverage of its cell.
-  std::array<int, 256> sums{};
+  // Only label 0 (no component) and the given labels are voted for.
+  std::array<int, 256> sums;
+  sums[0] = 0;
+  std::fill(sums.begin() + kFirstLabel, sums.begin() + lastLabel + 1, 0);
   std::array<uint8_t, kMaxAOverlap> labelOf{};
   const auto& coverageOf = work.coverageOf;
   const auto inWindow = [&](int r, int c) { return r >= r0_ && r <= r1_ && c >= c0_ && c <= c1_; };

@@ -478,7 +478,6 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
     }
 
     // Unpartnered inside B minutiae inside A's region; the inside flag becomes the region weight.
-    int ridgeCountB = 0;
     int probeCountB = 0;
     for (int k = 0; k < countB; ++k) {
       OverlapRecordB& b = work.recordsB[k];
@@ -490,17 +489,23 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
           b.inside = static_cast<uint8_t>(w);
         }
       }
-      if (b.mark == 0) work.probesB[probeCountB++] = {b.y, b.x, b.angle, b.curvature, 0};
-      if (nearOverlap(b.y, b.x)) work.ridgeB[ridgeCountB++] = {ridgeKey(b.y, b.x), b.angle, 0};
+      probeCountB += b.mark == 0 ? 1 : 0;
     }
-    work.ridgeB[ridgeCountB++] = {kRidgeListEndKey, 0, 0};
 
     // Ridge-direction consistency of the partnerless minutiae around the overlap.
     // It only scales the penalty for unpartnered minutiae, and the penalty only counts
     // for image qualities above 80: otherwise it is not needed.
     const bool ridgeCounts = unmatched != 0 && qualitySum > 80;
     const auto measureRidge = [&] {
-      // A's neighbour list serves only B's partnerless minutiae.
+      // B's probes and neighbour list, and A's neighbour list, which serves only B's probes.
+      int ridgeCountB = 0;
+      probeCountB = 0;
+      for (int k = 0; k < countB; ++k) {
+        const OverlapRecordB& b = work.recordsB[k];
+        if (b.mark == 0) work.probesB[probeCountB++] = {b.y, b.x, b.angle, b.curvature, 0};
+        if (nearOverlap(b.y, b.x)) work.ridgeB[ridgeCountB++] = {ridgeKey(b.y, b.x), b.angle, 0};
+      }
+      work.ridgeB[ridgeCountB++] = {kRidgeListEndKey, 0, 0};
       if (probeCountB > 0) {
         for (int i = 0; i < countA; ++i)
           if (nearOverlap(minA[i].y, minA[i].x))

@@ -530,14 +530,15 @@ namespace {
 #if defined(__SSE2__)
 class HalfTurnedMatches {
  public:
-  explicit HalfTurnedMatches(int lastMinutia) {
+  static constexpr bool kKeepOuterIndex = true;
+  explicit HalfTurnedMatches(int lastMinutia, bool keepsOuterIndex = false) {
     static_assert(offsetof(PairMatch, bForAi) == 0 && offsetof(PairMatch, bForAj) == 1);
     static_assert(offsetof(PairMatch, dirB) == 3 && offsetof(PairMatch, pairRef) == 12);
     // last - b is (b xor 0xFF) + last + 1 in a byte; adding half a turn flips the top bit.
     const auto next = static_cast<char>(lastMinutia + 1);
     flip_ = _mm_setr_epi8(-1, -1, 0, -128, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
     offset_ = _mm_setr_epi8(next, next, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-    keep_ = _mm_setr_epi32(-1, -1, -1, 0xFFFFF);
+    keep_ = _mm_setr_epi32(-1, -1, -1, keepsOuterIndex ? -1 : 0xFFFFF);
   }
   void setOuterIndex(int outerIndex) {
     outerRef_ = _mm_setr_epi32(0, 0, 0, static_cast<int>(static_cast<uint32_t>(outerIndex) << 20));
@@ -558,18 +559,21 @@ class HalfTurnedMatches {
 #else
 class HalfTurnedMatches {
  public:
-  explicit HalfTurnedMatches(int lastMinutia) : last_(lastMinutia) {}
+  static constexpr bool kKeepOuterIndex = true;
+  explicit HalfTurnedMatches(int lastMinutia, bool keepsOuterIndex = false)
+      : last_(lastMinutia), keep_(keepsOuterIndex ? 0xFFFFFFFFu : 0xFFFFFu) {}
   void setOuterIndex(int outerIndex) { outerRef_ = static_cast<uint32_t>(outerIndex) << 20; }
   void write(PairMatch m, PairMatch& to) const {
     m.bForAi = static_cast<uint8_t>(last_ - m.bForAi);
     m.bForAj = static_cast<uint8_t>(last_ - m.bForAj);
     m.dirB = static_cast<uint8_t>(m.dirB + 128);
-    m.pairRef = outerRef_ | (m.pairRef & 0xFFFFFu);
+    m.pairRef = outerRef_ | (m.pairRef & keep_);
     to = m;
   }
 
  private:
   int last_;
+  uint32_t keep_;
   uint32_t outerRef_ = 0;
 };
 #endif
@@ -590,19 +594,21 @@ bool takeOverHalfTurn(MatchContext& ctx, uint32_t limit, int& processed, int& ma
   MinutiaPair* outer = ctx.outerPairs;
   // The same lengths up to the record that stopped the search: the same windows, and the
   // search stops at the same record.
-  for (int q = 0; q <= memo.processed; ++q)
-    if (outer[q].d2 != memo.outerD2[q]) return false;
+  if (outer[memo.processed].d2 != memo.outerD2[memo.processed]) return false;
 
   // Each outer pair's counterpart among the memo's pairs of the same length. Most lengths
   // occur once, and then the counterpart stands at the same place.
   std::array<uint16_t, kMaxPairRecords> counterpart;
+  bool allInPlace = true;
   int groupStart = 0;
   for (int q = 0; q < memo.processed; ++q) {
     const uint32_t d2 = outer[q].d2;
+    if (d2 != memo.outerD2[q]) return false;
     if (q > 0 && d2 != outer[q - 1].d2) groupStart = q;
     const auto ends = static_cast<uint16_t>(((last - outer[q].j) << 8) | (last - outer[q].i));
     int found = q;
     if (memo.outerEnds[q] != ends) {
+      allInPlace = false;
       found = -1;
       for (int c = groupStart; c < memo.processed && memo.outerD2[c] == d2; ++c) {
         if (memo.outerEnds[c] == ends) {
@@ -627,6 +633,23 @@ bool takeOverHalfTurn(MatchContext& ctx, uint32_t limit, int& processed, int& ma
 
   PairMatch* matches = ctx.matches;
   int count = 0;
+  if (allInPlace) {
+    // Every pair keeps its place, so the matches keep theirs with their outer index; only
+    // the two orientations of one inner pair trade places.
+    const HalfTurnedMatches turned(last, HalfTurnedMatches::kKeepOuterIndex);
+    const int total = memo.firstMatch[processed];
+    for (int k = 0; k < total; ++k) {
+      const bool sameAsNext = k + 1 < total && memo.matches[k + 1].pairRef == memo.matches[k].pairRef;
+      if (sameAsNext) {
+        turned.write(memo.matches[k + 1], matches[count++]);
+        ++k;
+      }
+      turned.write(memo.matches[k - (sameAsNext ? 1 : 0)], matches[count++]);
+    }
+    for (int bin = 0; bin < kRotationBins; ++bin) ctx.rotationVotes[(bin + 128) & 0xFF] = memo.votes[bin];
+    matchCount = count;
+    return true;
+  }
   HalfTurnedMatches turned(last);
   for (int q = 0; q < processed; ++q) {
     const int from = memo.firstMatch[counterpart[q]];

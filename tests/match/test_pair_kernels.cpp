@@ -269,6 +269,18 @@ TEST(PairKernels, HalfTurnedSideBTakesOverTheSearchExactly) {
     expectMatchesLikeReference(s.ctx);
     EXPECT_EQ(s.ctx.buffers->halfTurnMemo.shape.x[0], firstX) << "the turned side was searched again";
   }
+  // Lattices: pairs of one length trade places in the turned side's list.
+  {
+    const auto gridB = lattice(5, 4, 23, 23);
+    PairsOf grid(lattice(6, 5, 23, 31), gridB);
+    matchPairs(grid.ctx, 1);
+    ASSERT_TRUE(grid.ctx.buffers->halfTurnMemo.valid);
+    const auto turnedGrid = buildTemplate(halfTurn(gridB));
+    decodeView(grid.ctx.viewB, turnedGrid.data());
+    buildPass1PairsB(grid.ctx);
+    expectMatchesLikeReference(grid.ctx);
+    EXPECT_EQ(grid.ctx.buffers->halfTurnMemo.shape.x[0], 20) << "the turned side was searched again";
+  }
   // A side B that is not an exact half turn (one minutia moved) is searched afresh.
   const auto a = testing::scatteredMinutiae(45, 21);
   auto b = testing::scatteredMinutiae(45, 22);

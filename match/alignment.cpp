@@ -699,7 +699,8 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
   const int baseY = offset.y - kHistogramMidBin;
   const int baseX = offset.x - kHistogramMidBin;
   uint32_t* const histograms = votes.histograms[0].data();
-  uint64_t total = votes.total;
+  // At most 128 per record: the sum of one list's votes stays far below 2^32.
+  uint32_t total = 0;
 #if defined(__SSE2__)
   // Lanes (y, x) of the i end, then of the j end; MatchMinutia starts with y and x.
   static_assert(offsetof(MatchMinutia, y) == 0 && offsetof(MatchMinutia, x) == 4);
@@ -774,7 +775,7 @@ int castRecordVotes(const MatchContext& ctx, MatchIndex& index, RotationWindow w
   votes.rangeX = {std::min(votes.rangeX.low, _mm_extract_epi16(lowestBins, 2)),
                   std::max(votes.rangeX.high, static_cast<int>(static_cast<int16_t>(_mm_extract_epi16(highestBins, 2))))};
 #endif
-  votes.total = total;
+  votes.total += total;
   return collected;
 }
 

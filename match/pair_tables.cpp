@@ -361,8 +361,15 @@ bool takeOverHalfTurnKeys(MatchContext& ctx, int& taken, int& recordCount, int& 
   memo.valid = false;  // the buffer now holds the turned side's keys
   uint32_t* keys = ctx.pairKeysB;
   const int last = memo.shape.count - 1;
-  for (int k = 0; k < memo.keyCount; ++k)
-    keys[k] = pairKey(pairKeyD2(keys[k]), last - pairKeyJ(keys[k]), last - pairKeyI(keys[k]));
+  // (i, j) becomes (last - j, last - i): the two 7-bit fields trade places and are
+  // subtracted from last in both at once (no field borrows, as both are at most last).
+  const uint32_t mirrored = static_cast<uint32_t>(last) * ((1u << 7) + 1);
+  constexpr uint32_t kIndexBits = (1u << kPairKeyLengthShift) - 1;
+  for (int k = 0; k < memo.keyCount; ++k) {
+    const uint32_t key = keys[k];
+    const uint32_t traded = ((key & 0x7Fu) << 7) | ((key >> 7) & 0x7Fu);
+    keys[k] = (key & ~kIndexBits) | (mirrored - traded);
+  }
   for (int k = 1; k < memo.taken; ++k) {
     const uint32_t key = keys[k];
     int slot = k;

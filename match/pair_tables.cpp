@@ -365,7 +365,8 @@ bool takeOverHalfTurnKeys(MatchContext& ctx, int& taken, int& recordCount, int& 
   // subtracted from last in both at once (no field borrows, as both are at most last).
   const uint32_t mirrored = static_cast<uint32_t>(last) * ((1u << 7) + 1);
   constexpr uint32_t kIndexBits = (1u << kPairKeyLengthShift) - 1;
-  for (int k = 0; k < memo.keyCount; ++k) {
+  const int keyCount = memo.keyCount;  // apart from the keys, so the loop runs on registers
+  for (int k = 0; k < keyCount; ++k) {
     const uint32_t key = keys[k];
     const uint32_t traded = ((key & 0x7Fu) << 7) | ((key >> 7) & 0x7Fu);
     keys[k] = (key & ~kIndexBits) | (mirrored - traded);

@@ -599,17 +599,18 @@ bool takeOverHalfTurn(MatchContext& ctx, uint32_t limit, int& processed, int& ma
       memo.innerCount != ctx.innerCount || memo.limit != limit || !isHalfTurnOf(memo.shape, ctx.viewB))
     return false;
   const int last = memo.shape.count - 1;
+  const int memoProcessed = memo.processed;  // apart from the memo: the stores below may alias it
   MinutiaPair* outer = ctx.outerPairs;
   // The same lengths up to the record that stopped the search: the same windows, and the
   // search stops at the same record.
-  if (outer[memo.processed].d2 != memo.outerD2[memo.processed]) return false;
+  if (outer[memoProcessed].d2 != memo.outerD2[memoProcessed]) return false;
 
   // Each outer pair's counterpart among the memo's pairs of the same length. Most lengths
   // occur once, and then the counterpart stands at the same place.
   std::array<uint16_t, kMaxPairRecords> counterpart;
   bool allInPlace = true;
   int groupStart = 0;
-  for (int q = 0; q < memo.processed; ++q) {
+  for (int q = 0; q < memoProcessed; ++q) {
     const uint32_t d2 = outer[q].d2;
     if (d2 != memo.outerD2[q]) return false;
     if (q > 0 && d2 != outer[q - 1].d2) groupStart = q;
@@ -618,7 +619,7 @@ bool takeOverHalfTurn(MatchContext& ctx, uint32_t limit, int& processed, int& ma
     if (memo.outerEnds[q] != ends) {
       allInPlace = false;
       found = -1;
-      for (int c = groupStart; c < memo.processed && memo.outerD2[c] == d2; ++c) {
+      for (int c = groupStart; c < memoProcessed && memo.outerD2[c] == d2; ++c) {
         if (memo.outerEnds[c] == ends) {
           found = c;
           break;
@@ -629,15 +630,15 @@ bool takeOverHalfTurn(MatchContext& ctx, uint32_t limit, int& processed, int& ma
     counterpart[q] = static_cast<uint16_t>(found);
   }
 
-  processed = memo.processed;
+  processed = memoProcessed;
   // The records the search would have written: direction and angle word of every processed
   // pair (the ends trade places), and of the record that stopped it, if a pair.
-  for (int q = 0; q < processed; ++q) {
+  for (int q = 0; q < memoProcessed; ++q) {
     const int c = counterpart[q];
     outer[q].dir = memo.outerDir[c];
     setScannedAngleWord(outer[q], {memo.outerRelJ[c], memo.outerRelI[c]});
   }
-  if (outer[processed].d2 <= limit) setScannedAngles(outer[processed], ctx.viewB.minutiae);
+  if (outer[memoProcessed].d2 <= limit) setScannedAngles(outer[memoProcessed], ctx.viewB.minutiae);
 
   PairMatch* matches = ctx.matches;
   int count = 0;
@@ -645,7 +646,7 @@ bool takeOverHalfTurn(MatchContext& ctx, uint32_t limit, int& processed, int& ma
     // Every pair keeps its place, so the matches keep theirs with their outer index; only
     // the two orientations of one inner pair trade places.
     const HalfTurnedMatches turned(last, HalfTurnedMatches::kKeepOuterIndex);
-    const int total = memo.firstMatch[processed];
+    const int total = memo.firstMatch[memoProcessed];
     for (int k = 0; k < total; ++k) {
       const bool sameAsNext = k + 1 < total && memo.matches[k + 1].pairRef == memo.matches[k].pairRef;
       if (sameAsNext) {
@@ -659,7 +660,7 @@ bool takeOverHalfTurn(MatchContext& ctx, uint32_t limit, int& processed, int& ma
     return true;
   }
   HalfTurnedMatches turned(last);
-  for (int q = 0; q < processed; ++q) {
+  for (int q = 0; q < memoProcessed; ++q) {
     const int from = memo.firstMatch[counterpart[q]];
     const int to = memo.firstMatch[counterpart[q] + 1];
     turned.setOuterIndex(q);
@@ -693,15 +694,21 @@ void rememberForHalfTurn(const MatchContext& ctx, uint32_t limit, int processed,
   memo.limit = limit;
   memo.processed = processed;
   memo.matchCount = matchCount;
+  // Plain pointers: the byte stores below may alias anything reached through the memo.
+  const MinutiaPair* outer = ctx.outerPairs;
+  uint32_t* outerD2 = memo.outerD2.data();
+  uint16_t* outerEnds = memo.outerEnds.data();
+  uint8_t* outerDir = memo.outerDir.data();
+  uint8_t* outerRelI = memo.outerRelI.data();
+  uint8_t* outerRelJ = memo.outerRelJ.data();
   for (int q = 0; q < processed; ++q) {
-    const MinutiaPair& pair = ctx.outerPairs[q];
-    memo.outerD2[q] = pair.d2;
-    memo.outerEnds[q] = static_cast<uint16_t>((pair.i << 8) | pair.j);
-    memo.outerDir[q] = pair.dir;
-    memo.outerRelI[q] = windows[q].probeI;
-    memo.outerRelJ[q] = windows[q].probeJ;
+    outerD2[q] = outer[q].d2;
+    outerEnds[q] = static_cast<uint16_t>((outer[q].i << 8) | outer[q].j);
+    outerDir[q] = outer[q].dir;
+    outerRelI[q] = windows[q].probeI;
+    outerRelJ[q] = windows[q].probeJ;
   }
-  memo.outerD2[processed] = ctx.outerPairs[processed].d2;
+  outerD2[processed] = outer[processed].d2;
   std::copy_n(firstMatch, processed + 1, memo.firstMatch.begin());
   std::copy_n(ctx.matches, matchCount, memo.matches.begin());
   std::copy_n(ctx.rotationVotes, kRotationBins, memo.votes.begin());
@@ -772,17 +779,18 @@ bool takeOverHalfTurnInner(MatchContext& ctx, uint32_t limit, int& processed, in
     placeOf[found] = static_cast<uint16_t>(r);
   }
 
-  processed = memo.processed;
+  const int scanned = memo.processed;  // apart from the memo: the stores below may alias it
+  processed = scanned;
   MinutiaPair* outer = ctx.outerPairs;
-  for (int q = 0; q < processed; ++q) {
+  for (int q = 0; q < scanned; ++q) {
     outer[q].dir = memo.outerDir[q];
     outer[q].relAngles = memo.outerAngles[q];
   }
-  if (outer[processed].d2 <= limit) setScannedAngles(outer[processed], ctx.viewB.minutiae);
+  if (outer[scanned].d2 <= limit) setScannedAngles(outer[scanned], ctx.viewB.minutiae);
 
   PairMatch* matches = ctx.matches;
   int count = 0;
-  for (int q = 0; q < processed; ++q) {
+  for (int q = 0; q < scanned; ++q) {
     const int windowStart = count;
     for (int k = memo.firstMatch[q]; k < memo.firstMatch[q + 1]; ++k) {
       const PairMatch& before = memo.matches[k];
@@ -847,13 +855,15 @@ int matchPairs(MatchContext& ctx, int pass) {
 
   if (ctx.outerCount > 0) {
     const uint32_t limit = std::min(ctx.outerLimit, outer[ctx.outerCount - 1].d2);
-    if ((searchesSideA && takeOverHalfTurn(ctx, limit, processed, matchCount)) ||
-        (scansSideA && takeOverHalfTurnInner(ctx, limit, processed, matchCount))) {
-      matches[matchCount] = PairMatch{};
-      matches[matchCount].rotationFlag = kPairMatchEndFlag;
-      ctx.matchCount = matchCount;
-      ctx.outerRecordsProcessed[pass == 2 ? 1 : 0] = processed;
-      return matchCount;
+    int takenProcessed = 0;
+    int takenCount = 0;
+    if ((searchesSideA && takeOverHalfTurn(ctx, limit, takenProcessed, takenCount)) ||
+        (scansSideA && takeOverHalfTurnInner(ctx, limit, takenProcessed, takenCount))) {
+      matches[takenCount] = PairMatch{};
+      matches[takenCount].rotationFlag = kPairMatchEndFlag;
+      ctx.matchCount = takenCount;
+      ctx.outerRecordsProcessed[pass == 2 ? 1 : 0] = takenProcessed;
+      return takenCount;
     }
     OuterPairWindow* windows = ctx.buffers->outerWindows.data();
     int reach = 0;

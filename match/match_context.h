@@ -221,6 +221,7 @@ struct MatchWorkBuffers {
   std::array<MinutiaPair, kMaxPairRecords + 1> pairsA;  // side A's list, end mark included
   std::array<MinutiaPair, kMaxPairRecords + 1> pairsB;  // side B's list, end mark included
   std::array<uint32_t, kMaxPairKeys> pairKeysB;         // side B's pair keys (pass 1)
+  std::array<uint32_t, kMaxPairKeys> spareKeys;         // room for keys while they are sorted or split
   std::array<PairMatch, kMaxPairRecords + 1> matches;   // PairMatch list plus an end record
   std::array<uint32_t, kRotationBins> rotationVotes;
   // The inner list's end-angle bytes (i end, j end) in two arrays, for the correspondence

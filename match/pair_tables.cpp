@@ -80,7 +80,8 @@ inline BlockHits blockHits(const uint8_t* endI, const uint8_t* endJ, uint8_t pro
 }
 #endif
 
-// Spare room for a side's pair keys, used while sorting and selecting them.
+// Spare room for the keys of selectPairs called on its own; the matcher passes the room
+// in its work buffers instead.
 std::array<uint32_t, kMaxPairKeys>& spareKeys() {
   thread_local std::array<uint32_t, kMaxPairKeys> spare;
   return spare;
@@ -90,7 +91,7 @@ std::array<uint32_t, kMaxPairKeys>& spareKeys() {
 // minutia indexes (buildPairKeys writes them so and selectPairs keeps that order), so a
 // stable counting sort on the squared length alone orders whole keys. The lengths are
 // split into two digits of half their width, whose counts are taken in one read.
-void sortPairKeys(uint32_t* keys, int count) {
+void sortPairKeys(uint32_t* keys, int count, uint32_t* spare) {
   if (count < 64) {
     std::sort(keys, keys + count);
     return;
@@ -120,7 +121,6 @@ void sortPairKeys(uint32_t* keys, int count) {
   };
   toOffsets(lowOffsets, 1 << lowBits);
   toOffsets(highOffsets, 1 << (lengthBits - lowBits));
-  uint32_t* spare = spareKeys().data();
   for (int k = 0; k < count; ++k) spare[lowOffsets[(keys[k] >> lowShift) & lowMask]++] = keys[k];
   for (int k = 0; k < count; ++k) keys[highOffsets[spare[k] >> highShift]++] = spare[k];
 }
@@ -139,9 +139,8 @@ inline void splitKey(uint32_t key, uint32_t bound, uint32_t* keys, uint32_t* res
 // buildPairKeys followed by selectPairs in one sweep: the keys <= bound first, then the
 // others, each part in build order. Views hold at most 112 minutiae, so every key fits.
 int buildSelectedPairKeys(const MatchMinutia* minutiae, int n, uint32_t limit, uint32_t bound, uint32_t* keys,
-                          int& total) {
+                          uint32_t* rest, int& total) {
   const int used = std::clamp(n, 0, kMaxViewMinutiae);
-  uint32_t* rest = spareKeys().data();
   int kept = 0;
   int others = 0;
   for (int i = 0; i < used; ++i) {
@@ -201,17 +200,23 @@ int buildPairKeys(const MatchMinutia* minutiae, int n, uint32_t limit, uint32_t*
   return count;
 }
 
-int selectPairs(uint32_t* keys, int count, uint32_t bound) {
+namespace {
+
+// selectPairs with the room for the keys that stay behind given.
+int selectPairsInto(uint32_t* keys, int count, uint32_t bound, uint32_t* rest) {
   // Stable on both sides: the sort relies on keys of equal length staying in build order.
   if (count > kMaxPairKeys)
     return static_cast<int>(std::stable_partition(keys, keys + count, [bound](uint32_t key) { return key <= bound; }) - keys);
-  uint32_t* rest = spareKeys().data();
   int kept = 0;
   int others = 0;
   for (int k = 0; k < count; ++k) splitKey(keys[k], bound, keys, rest, kept, others);
   std::copy_n(rest, others, keys + kept);
   return kept;
 }
+
+}  // namespace
+
+int selectPairs(uint32_t* keys, int count, uint32_t bound) { return selectPairsInto(keys, count, bound, spareKeys().data()); }
 
 namespace {
 
@@ -310,7 +315,7 @@ void preparePassTables(MatchContext& ctx) {
   // A's keys are built in B's key buffer, which pass 1 only fills afterwards.
   uint32_t* keys = ctx.buffers->pairKeysB.data();
   const int keyCount = buildPairKeys(a.minutiae, a.count, ctx.pairLimitA, keys, kMaxPairKeys);
-  sortPairKeys(keys, keyCount);
+  sortPairKeys(keys, keyCount, ctx.buffers->spareKeys.data());
   ++ctx.buffers->sideAGeneration;  // a memo of searches against the previous list is stale
   const int kept = std::min(keyCount, kMaxPairRecords);
   expandPairsWithAngles(keys, kept, ctx.pairsA, a.minutiae);
@@ -395,9 +400,10 @@ int selectPass1Keys(MatchContext& ctx, int& recordCount, int& recordCountBeforeW
   const uint32_t boundD2 = d2OfPairNumber(ctx.pairsA, ctx.pairCountA, f);
   const uint32_t bound = boundD2 >= (kPairListEnd >> 14) ? kPairListEnd : (boundD2 << 14) | 0x3FFFu;
   int keyCount = 0;
-  int taken = buildSelectedPairKeys(b.minutiae, b.count, kPairLimitBKeys, bound, keys, keyCount);
+  uint32_t* spare = ctx.buffers->spareKeys.data();
+  int taken = buildSelectedPairKeys(b.minutiae, b.count, kPairLimitBKeys, bound, keys, spare, keyCount);
   ctx.pairKeyCountB = keyCount;
-  sortPairKeys(keys, taken);
+  sortPairKeys(keys, taken, spare);
   int g = std::min(taken, kMaxPairRecords);
   recordCountBeforeWidening = g;
 
@@ -408,8 +414,8 @@ int selectPass1Keys(MatchContext& ctx, int& recordCount, int& recordCountBeforeW
       const uint32_t widened = upperBoundOfPairNumber(ctx.pairsA, ctx.pairCountA, m);
       const uint32_t widenedKey =
           widened >= (kPairListEnd >> 14) ? kPairListEnd : (widened << 14) | 0x3FFFu;
-      const int added = selectPairs(keys + taken, keyCount - taken, widenedKey);
-      sortPairKeys(keys + taken, added);
+      const int added = selectPairsInto(keys + taken, keyCount - taken, widenedKey, spare);
+      sortPairKeys(keys + taken, added, spare);
       taken += added;
       g += added;
       if (g >= kPairsInUse) {

@@ -417,7 +417,7 @@ int fineScoreBound(const FineWork& work, int countB, int countListedA, const Ove
 }
 
 int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, int g0, uint8_t rotation,
-                int correction, int pass, int scoreToBeat) {
+                int correction, int pass, int scoreToBeat, bool keepZero) {
   FineWork& work = fineWork();
   const MatchMinutia* minA = ctx.viewA.minutiae;
   const int countA = std::clamp(ctx.countA, 0, kMaxViewMinutiae);
@@ -433,10 +433,12 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
     pairStrengths(work, countB, margin);
     const int singularCountB = std::clamp(candidate.singularCount, 0, kMaxSingularPoints);
     const int singularCountA = std::clamp(ctx.viewA.singularCount, 0, kMaxSingularPoints);
-    if (scoreToBeat >= 0 &&
-        fineScoreBound(work, countB, selection.countA, rect, candidate.singularPoints.data(), singularCountB,
-                       ctx.viewA.singularPoints, singularCountA, g0, rotation + correction) <= scoreToBeat)
-      return 0;
+    if (scoreToBeat >= 0) {
+      const int bound = fineScoreBound(work, countB, selection.countA, rect, candidate.singularPoints.data(),
+                                       singularCountB, ctx.viewA.singularPoints, singularCountA, g0,
+                                       rotation + correction);
+      if (bound <= scoreToBeat && (!keepZero || bound == 0)) return 0;
+    }
 
     const std::span<const RegionPoint> regionB(work.pointsB.data(), countB);
     work.outlineB.assign(regionB);
@@ -546,27 +548,48 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
     // waits unless its raise of the penalty could wrap.
     bool ridgeMeasured = !ridgeCounts;
     int ridge = 0;
+    // Once the score is shown not to beat scoreToBeat: the result to stop with, or -1
+    // to go on where the caller must know whether it is 0 and that is still open.
+    // J and K are never below 0 (or below the exact values once known), and the
+    // penalty never above its raise by the largest ridge sum, which cannot wrap here.
+    const auto stopWith = [&](int64_t j, int64_t k, int upperBound) {
+      if (!keepZero || upperBound == 0) return 0;
+      const uint32_t penaltyCeiling = raisedPenalty(
+          basePenalty, ridgeMeasured ? ridge : kMaxRidgePenalty * (probeCountA + probeCountB), unmatched);
+      const int lowerBound =
+          rescoredScore(singular.agreement, j, k, penaltyCeiling, qualityExcess, g0, rotationPlusCorrection);
+      return lowerBound >= 1 ? lowerBound : -1;
+    };
     if (scoreToBeat >= 0) {
       if (!ridgeMeasured && !ridgeRaiseCannotWrap(basePenalty, probeCountA + probeCountB, qualityExcess)) {
         ridge = measureRidge();
         ridgeMeasured = true;
       }
       const uint32_t penaltyFloor = ridgeMeasured ? raisedPenalty(basePenalty, ridge, unmatched) : basePenalty;
-      const auto mayBeat = [&] {
+      const auto upperBound = [&] {
         return rescoredScore(singular.agreement, balance.jBound, balance.kBound, penaltyFloor, qualityExcess, g0,
-                             rotationPlusCorrection) > scoreToBeat;
+                             rotationPlusCorrection);
       };
-      if (!mayBeat()) return 0;
-      // The closed outline bounds K more tightly.
-      coverage.closeArea();
-      if (!mayBeat()) return 0;
+      if (const int bound = upperBound(); bound <= scoreToBeat) {
+        if (const int stop = stopWith(0, 0, bound); stop >= 0) return stop;
+      } else {
+        // The closed outline bounds K more tightly.
+        coverage.closeArea();
+        if (const int closer = upperBound(); closer <= scoreToBeat) {
+          if (const int stop = stopWith(0, 0, closer); stop >= 0) return stop;
+        }
+      }
     }
     const CoverageResult result = coverage.components();
     if (!ridgeMeasured) {
       // Without the ridge raise the score can only be higher.
-      if (scoreToBeat >= 0 && rescoredScore(singular.agreement, result.j, result.k, basePenalty, qualityExcess, g0,
-                                             rotationPlusCorrection) <= scoreToBeat)
-        return 0;
+      if (scoreToBeat >= 0) {
+        const int bound = rescoredScore(singular.agreement, result.j, result.k, basePenalty, qualityExcess, g0,
+                                        rotationPlusCorrection);
+        if (bound <= scoreToBeat) {
+          if (const int stop = stopWith(result.j, result.k, bound); stop >= 0) return stop;
+        }
+      }
       ridge = measureRidge();
     }
     return rescoredScore(singular.agreement, result.j, result.k, raisedPenalty(basePenalty, ridge, unmatched),

@@ -15,9 +15,11 @@ namespace fx60::match {
 // rotation the candidate rotation and correction the affine rotation correction.
 // With scoreToBeat >= 0 the stage may stop early and return 0 once it has shown
 // that the score cannot exceed scoreToBeat (a caller keeping the best score of
-// several candidates loses nothing by that).
+// several candidates loses nothing by that). With keepZero as well, such an early
+// result is 0 only when the score is 0, and otherwise lies in [1, scoreToBeat], for a
+// caller that must still know whether the candidate scored at all.
 int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, int g0, uint8_t rotation,
-                int correction, int pass, int scoreToBeat = -1);
+                int correction, int pass, int scoreToBeat = -1, bool keepZero = false);
 
 // Weight of a weighted squared distance between two minutiae (0 from 128 on).
 inline constexpr std::array<uint8_t, kFineDistanceWeightCount> FineDistanceWeights = {

@@ -85,7 +85,8 @@ struct CandidateOutcome {
   bool usable = false;
   int32_t alignScore = 0;
   int correction = 0;
-  int scoreToBeat = -1;  // of the fine stage; -1 when it had to give the exact score
+  int scoreToBeat = -1;   // of the fine stage; -1 when it had to give the exact score
+  bool zeroKept = false;  // a result at or below scoreToBeat is still 0 only when exact
   uint32_t result = 0;
 };
 
@@ -206,8 +207,8 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace) {
         if (std::abs(signedByte(candidates.rotation[later] - refined)) <= 1) return true;
       return false;
     };
-    // Only a result above the best so far can matter, unless it may lead to a retry
-    // (which needs to know whether it is 0). Traces show every score.
+    // Only a result above the best so far can matter; where it may lead to a retry,
+    // also whether it is 0. Traces show every score.
     const auto mayRetry = [&](int rotation, int correction, bool isRetry, int index) {
       return !isRetry && std::abs(correction) >= kRetryCorrection &&
              !retryIsBlocked((rotation + correction) & 0xFF, index);
@@ -227,12 +228,12 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace) {
         outcome.kind = CandidateOutcome::kRetryRepeat;
         return outcome;
       }
-      outcome.scoreToBeat = trace == nullptr && !mayRetry(rotation, outcome.correction, isRetry, index)
-                                ? static_cast<int>(std::min<uint32_t>(best, INT32_MAX))
-                                : -1;
-      outcome.result = static_cast<uint32_t>(std::max(fineRescore(ctx, aligned, aligned.score, static_cast<uint8_t>(rotation),
-                                                                  outcome.correction, pass, outcome.scoreToBeat),
-                                                      0));
+      outcome.scoreToBeat = trace == nullptr ? static_cast<int>(std::min<uint32_t>(best, INT32_MAX)) : -1;
+      outcome.zeroKept = mayRetry(rotation, outcome.correction, isRetry, index);
+      outcome.result = static_cast<uint32_t>(
+          std::max(fineRescore(ctx, aligned, aligned.score, static_cast<uint8_t>(rotation), outcome.correction, pass,
+                               outcome.scoreToBeat, outcome.zeroKept),
+                   0));
       outcome.kind = CandidateOutcome::kFine;
       return outcome;
     };
@@ -246,7 +247,7 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace) {
         if (earlier.kind == CandidateOutcome::kRetryRepeat) return nullptr;
         if (earlier.kind == CandidateOutcome::kFine && earlier.scoreToBeat >= 0 &&
             earlier.result <= static_cast<uint32_t>(earlier.scoreToBeat) &&
-            (trace != nullptr || mayRetry(rotation, earlier.correction, false, index)))
+            (trace != nullptr || (!earlier.zeroKept && mayRetry(rotation, earlier.correction, false, index))))
           return nullptr;
         return &earlier;
       }

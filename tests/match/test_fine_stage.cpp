@@ -128,8 +128,12 @@ TEST(FineRescore, CoordinatesFarOutsideTheImage) {
 TEST(FineRescore, StopsEarlyOnlyWhenTheScoreCannotBeatTheBest) {
   // Candidates from exact to poor, with and without singular points, at rotations with
   // and without penalty: with a score to beat, the stage gives either the full score
-  // or 0, and 0 only when the full score does not exceed the score to beat.
+  // or 0, and 0 only when the full score does not exceed the score to beat. Asked to
+  // keep zero, an early result is 0 exactly when the full score is, and otherwise
+  // lies in [1, score to beat].
   int stopped = 0;
+  int stoppedKeepingZero = 0;
+  int stoppedAboveZero = 0;  // stopped with a lower bound of the score
   for (uint32_t seed = 1; seed <= 40; ++seed) {
     FineSetup setup(seed, static_cast<uint8_t>(40 + seed), 60);
     setup.move(static_cast<int>(seed % 7) * 9 - 27, static_cast<int>(seed % 5) * 11 - 22);
@@ -156,10 +160,22 @@ TEST(FineRescore, StopsEarlyOnlyWhenTheScoreCannotBeatTheBest) {
           EXPECT_EQ(early, 0) << seed << " " << g0 << " " << int{rotation} << " " << toBeat;
           EXPECT_LE(full, toBeat) << seed << " " << g0 << " " << int{rotation};
         }
+        for (int toBeat : {0, full / 4, full / 2, full - 1, full, full + 1, 2 * full + 500, 1 << 30}) {
+          const int early = fineRescore(setup.ctx, setup.candidate, g0, rotation, 0, 1, toBeat, true);
+          if (early == full) continue;
+          ++stoppedKeepingZero;
+          if (early > 0) ++stoppedAboveZero;
+          EXPECT_LE(full, toBeat) << seed << " " << g0 << " " << int{rotation};
+          EXPECT_EQ(early == 0, full == 0) << seed << " " << g0 << " " << int{rotation} << " " << toBeat;
+          EXPECT_GE(early, 0);
+          EXPECT_LE(early, toBeat);
+        }
       }
     }
   }
   EXPECT_GT(stopped, 0);  // the early stop is exercised
+  EXPECT_GT(stoppedKeepingZero, 0);
+  EXPECT_GT(stoppedAboveZero, 0);
 }
 
 TEST(AlignedStages, ArbitraryTemplatesGiveAScore) {

@@ -163,6 +163,8 @@ OverlapSelection selectOverlap(FineWork& work, const MatchMinutia* minB, int cou
 // claim at least as strong takes the A minutia over.
 void pairStrengths(FineWork& work, int countB, int margin) {
   int start = 0;
+  // Row-window records that pass the x window and the angle gap, in list order.
+  std::array<uint8_t, kMaxViewMinutiae + 1> near;
   for (int k = 0; k < countB; ++k) {
     const OverlapRecordB& b = work.recordsB[k];
     if (b.inside != 1) continue;
@@ -171,13 +173,22 @@ void pairStrengths(FineWork& work, int countB, int margin) {
     const int left = b.x - margin;
     const int right = b.x + margin;
     while (work.recordsA[start].y < top) ++start;
-    int bestWeight = 0;
-    int best = -1;
+    // The window tests rarely follow a pattern: collect the survivors without branching.
+    int nearCount = 0;
     for (int i = start; work.recordsA[i].y <= bottom; ++i) {
       const OverlapRecordA& a = work.recordsA[i];
-      if (a.x < left || a.x > right) continue;
+      const bool closeAngle =
+          static_cast<uint8_t>(a.angle - b.angle + kMaxAngleGapForPartner) <= 2 * kMaxAngleGapForPartner;
+      const bool fits = (a.x >= left) & (a.x <= right) & closeAngle;
+      near[nearCount] = static_cast<uint8_t>(i);
+      nearCount += fits ? 1 : 0;
+    }
+    int bestWeight = 0;
+    int best = -1;
+    for (int n = 0; n < nearCount; ++n) {
+      const int i = near[n];
+      const OverlapRecordA& a = work.recordsA[i];
       const int delta = signedByte(a.angle - b.angle);
-      if (absInt(delta) > kMaxAngleGapForPartner) continue;
       const int mean = (b.angle + (delta >> 1)) & 0xFF;
       const int64_t dx = a.x - b.x;
       const int64_t dy = a.y - b.y;
@@ -186,10 +197,8 @@ void pairStrengths(FineWork& work, int countB, int margin) {
       const int64_t weighted = dx * dx + dy * dy - ((along * along) >> 22);
       const int w = fineDistanceWeight(static_cast<int>(std::min<int64_t>(weighted, kFineDistanceWeightCount))) *
                     FineAngleWeights[absInt(delta)];
-      if (w > bestWeight) {
-        bestWeight = w;
-        best = i;
-      }
+      best = w > bestWeight ? i : best;
+      bestWeight = std::max(bestWeight, w);
     }
     if (best < 0) continue;
     const int strength = (bestWeight * 1397) >> 19;

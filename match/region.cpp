@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 
 #include "match/angles.h"
 #include "match/sqrt_tables.h"
@@ -13,7 +14,7 @@ using detail::kRegionTests;
 
 constexpr int kRidgeReach = 35;
 constexpr int kRidgeReach2 = kRidgeReach * kRidgeReach;
-constexpr int kMaxRidgeCandidates = 128;
+constexpr int kMaxRidgeCandidates = 128;  // numbered in 8 bits below
 
 struct Offset {
   int64_t dx;
@@ -251,11 +252,8 @@ int ridgeConsistency(std::span<const RidgeEntry> list, std::span<const RidgeProb
   // scan past the end entry.
   const auto signedKey = [](uint32_t key) { return static_cast<int32_t>(key); };
   const std::size_t listEnd = list.empty() ? 0 : list.size() - 1;  // index of the end entry
-  struct Candidate {
-    std::size_t entry;
-    int d2;
-  };
-  std::array<Candidate, kMaxRidgeCandidates> candidates;
+  // Candidate entries; one spare slot, as a rejected entry is written past the kept ones.
+  std::array<std::size_t, kMaxRidgeCandidates + 1> candidates;
 
   int total = 0;
   std::size_t position = 0;
@@ -267,23 +265,27 @@ int ridgeConsistency(std::span<const RidgeEntry> list, std::span<const RidgeProb
     while (position < listEnd && signedKey(list[position].key) < lowerKey) ++position;
 
     int count = 0;
-    int nearest = 0;  // the first candidate of the smallest d2
+    // d2 << 8 | candidate number of the first candidate of the smallest d2.
+    int nearestKey = std::numeric_limits<int>::max();
     const uint32_t columnBase = static_cast<uint32_t>(probe.x - kRidgeReach);
+    // Whether an entry is within reach follows no pattern: keep it by a conditional count.
     for (std::size_t e = position; e < listEnd && signedKey(list[e].key) < upperKey; ++e) {
       const uint32_t s = list[e].key - columnBase;
-      if ((s & 0xFFFFu) > 2 * kRidgeReach) continue;
       const int dx = static_cast<int>(s & 0xFFu) - kRidgeReach;
       const int dy = static_cast<int32_t>(s - row) >> 20;
       const int d2 = dx * dx + dy * dy;
-      if (d2 <= kRidgeReach2 && count < kMaxRidgeCandidates) {
-        if (count > 0 && d2 < candidates[nearest].d2) nearest = count;
-        candidates[count++] = {e, d2};
-      }
+      const bool kept = ((s & 0xFFFFu) <= 2 * kRidgeReach) & (d2 <= kRidgeReach2) & (count < kMaxRidgeCandidates);
+      // A rejected entry's key is all ones (every key is at least 0 and below 2^30).
+      const int rejectedBits = -static_cast<int>(!kept) & std::numeric_limits<int>::max();
+      nearestKey = std::min(nearestKey, (d2 << 8 | count) | rejectedBits);
+      candidates[count] = e;
+      count += kept ? 1 : 0;
     }
     if (count == 0) continue;
-    std::swap(candidates[0], candidates[nearest]);
-    const uint8_t a0 = list[candidates[0].entry].angle;
-    uint8_t tolerance = static_cast<uint8_t>((((CeilSqrtTable[candidates[0].d2] + 16) * (probe.curvature + 32)) >> 7) + 3);
+    const int nearestD2 = nearestKey >> 8;
+    std::swap(candidates[0], candidates[nearestKey & 0xFF]);
+    const uint8_t a0 = list[candidates[0]].angle;
+    uint8_t tolerance = static_cast<uint8_t>((((CeilSqrtTable[nearestD2] + 16) * (probe.curvature + 32)) >> 7) + 3);
     uint8_t flow = a0;
 
     if (count >= 3 && tolerance > 20) {
@@ -298,9 +300,9 @@ int ridgeConsistency(std::span<const RidgeEntry> list, std::span<const RidgeProb
         if (ye >= 720 || xe >= 512 || xe <= -512) return 0;
         return byteAngleOf(xe - probe.x, static_cast<int>(ye) - probe.y);
       };
-      bearings[kept++] = bearingOf(list[candidates[0].entry]);
+      bearings[kept++] = bearingOf(list[candidates[0]]);
       for (int k = 1; k < count; ++k) {
-        const RidgeEntry& entry = list[candidates[k].entry];
+        const RidgeEntry& entry = list[candidates[k]];
         const int delta = signedByte(2 * (entry.angle - a0));
         if (delta < -20 || delta > 20) continue;
         sum += delta;

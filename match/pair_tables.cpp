@@ -45,14 +45,11 @@ constexpr uint32_t laneWeight(uint32_t laneByte) { return LaneWeight[laneByte & 
 constexpr int kScanBlock = 16;
 
 // Records of a block of sixteen whose end angles agree with the probe: both end residuals
-// (candidate minus probe, modulo 256) of one orientation lie in 0..24. Bit k is record k.
-struct BlockHits {
-  uint32_t straight;
-  uint32_t crossed;
-};
-
+// (candidate minus probe, modulo 256) of one orientation lie in 0..24. Bit 2k is record k
+// straight, bit 2k + 1 record k crossed: taking the bits in order takes the
+// correspondences in window order, straight before crossed within a record.
 #if defined(__SSE2__)
-inline BlockHits blockHits(const uint8_t* endI, const uint8_t* endJ, uint8_t probeI, uint8_t probeJ) {
+inline uint32_t blockHits(const uint8_t* endI, const uint8_t* endJ, uint8_t probeI, uint8_t probeJ) {
   const __m128i candidatesI = _mm_loadu_si128(reinterpret_cast<const __m128i*>(endI));
   const __m128i candidatesJ = _mm_loadu_si128(reinterpret_cast<const __m128i*>(endJ));
   const __m128i i = _mm_set1_epi8(static_cast<char>(probeI));
@@ -63,18 +60,20 @@ inline BlockHits blockHits(const uint8_t* endI, const uint8_t* endJ, uint8_t pro
   // Most blocks hold no hit at all: one test for both orientations first (a residual
   // within the limit leaves nothing after subtracting the limit with saturation).
   const __m128i best = _mm_min_epu8(straightWorst, crossedWorst);
-  if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(best, limit), _mm_setzero_si128())) == 0) return {0, 0};
+  if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(best, limit), _mm_setzero_si128())) == 0) return 0;
   const __m128i straight = _mm_cmpeq_epi8(_mm_subs_epu8(straightWorst, limit), _mm_setzero_si128());
   const __m128i crossed = _mm_cmpeq_epi8(_mm_subs_epu8(crossedWorst, limit), _mm_setzero_si128());
-  return {static_cast<uint32_t>(_mm_movemask_epi8(straight)), static_cast<uint32_t>(_mm_movemask_epi8(crossed))};
+  const auto low = static_cast<uint32_t>(_mm_movemask_epi8(_mm_unpacklo_epi8(straight, crossed)));
+  const auto high = static_cast<uint32_t>(_mm_movemask_epi8(_mm_unpackhi_epi8(straight, crossed)));
+  return low | (high << 16);
 }
 #else
-inline BlockHits blockHits(const uint8_t* endI, const uint8_t* endJ, uint8_t probeI, uint8_t probeJ) {
+inline uint32_t blockHits(const uint8_t* endI, const uint8_t* endJ, uint8_t probeI, uint8_t probeJ) {
   const auto agree = [](int candidate, int probe) { return ((candidate - probe) & 0xFF) <= 24; };
-  BlockHits hits{0, 0};
+  uint32_t hits = 0;
   for (int k = 0; k < kScanBlock; ++k) {
-    if (agree(endI[k], probeI) && agree(endJ[k], probeJ)) hits.straight |= 1u << k;
-    if (agree(endI[k], probeJ) && agree(endJ[k], probeI)) hits.crossed |= 1u << k;
+    if (agree(endI[k], probeI) && agree(endJ[k], probeJ)) hits |= 1u << (2 * k);
+    if (agree(endI[k], probeJ) && agree(endJ[k], probeI)) hits |= 2u << (2 * k);
   }
   return hits;
 }
@@ -887,51 +886,38 @@ int matchPairs(MatchContext& ctx, int pass) {
       const OuterPairWindow window = windows[q];
       if (window.start >= window.end) continue;
       const MinutiaPair& pair = outer[q];
-      const bool castsVotes = pair.d2 > kVotingD2;
-      const uint32_t straight = window.probeI | (static_cast<uint32_t>(window.probeJ) << 16);
-      const uint32_t crossed = window.probeJ | (static_cast<uint32_t>(window.probeI) << 16);
-      const uint32_t pairRefBase = static_cast<uint32_t>(q) << 20;
+      // Per orientation (0 straight, 1 crossed): the probe's angle word, the outer half of
+      // the match record and the outer direction, picked by the hit bit, not by a branch.
       const uint8_t turnedDir = static_cast<uint8_t>(pair.dir + 128);
-      // Takes the hits of the block starting at r in window order, straight before crossed.
-      auto accept = [&](int r, BlockHits hits) {
-        for (uint32_t any = hits.straight | hits.crossed; any != 0; any &= any - 1) {
-          const int k = std::countr_zero(any);
-          const int index = r + k;
-          const MinutiaPair& candidate = inner[index];
-          const uint32_t pairRef = pairRefBase + 16u * static_cast<uint32_t>(index);
-          if ((hits.straight >> k) & 1u) {
-            const uint32_t residuals = candidate.relAngles - straight;
-            const uint32_t wI = laneWeight(residuals & 0xFF);
-            const uint32_t wJ = laneWeight((residuals >> 16) & 0xFF);
-            if (matchCount < kMaxPairRecords)
-              writeMatch(matches[matchCount], outerMatchWord(pair.i, pair.j, pair.dir), wI, wJ, candidate, pairRef);
-            ++matchCount;
-            if (castsVotes) votes[static_cast<uint8_t>(candidate.dir - pair.dir)] += wI + wJ - 14u;
-          }
-          if ((hits.crossed >> k) & 1u) {
-            const uint32_t residuals = candidate.relAngles - crossed;
-            const uint32_t wI = laneWeight(residuals & 0xFF);
-            const uint32_t wJ = laneWeight((residuals >> 16) & 0xFF);
-            if (matchCount < kMaxPairRecords)
-              writeMatch(matches[matchCount], outerMatchWord(pair.j, pair.i, turnedDir), wI, wJ, candidate, pairRef);
-            ++matchCount;
-            if (castsVotes) votes[static_cast<uint8_t>(candidate.dir - turnedDir)] += wI + wJ - 14u;
-          }
-        }
-      };
+      const std::array<uint32_t, 2> probeWords = {
+          window.probeI | (static_cast<uint32_t>(window.probeJ) << 16),
+          window.probeJ | (static_cast<uint32_t>(window.probeI) << 16)};
+      const std::array<uint32_t, 2> outerWords = {outerMatchWord(pair.i, pair.j, pair.dir),
+                                                  outerMatchWord(pair.j, pair.i, turnedDir)};
+      const std::array<uint8_t, 2> outerDirs = {pair.dir, turnedDir};
+      const uint32_t voteMask = pair.d2 > kVotingD2 ? ~0u : 0u;  // shorter pairs do not vote
+      const uint32_t pairRefBase = static_cast<uint32_t>(q) << 20;
       // Most candidates fail both tests: check sixteen at a time and look closer only at hits.
       // The last block may reach past the window (the arrays have room for it); those
-      // records are masked off.
+      // records are masked off. Once the list is full, records go to its spare end slot.
       for (int r = window.start; r < window.end; r += kScanBlock) {
-        BlockHits hits = blockHits(endI + r, endJ + r, window.probeI, window.probeJ);
-        if ((hits.straight | hits.crossed) == 0) continue;
-        if (window.end - r < kScanBlock) {
-          const uint32_t inWindow = (1u << (window.end - r)) - 1;
-          hits.straight &= inWindow;
-          hits.crossed &= inWindow;
-          if ((hits.straight | hits.crossed) == 0) continue;
+        uint32_t hits = blockHits(endI + r, endJ + r, window.probeI, window.probeJ);
+        if (hits == 0) continue;
+        const int recordsInWindow = std::min(window.end - r, kScanBlock);
+        hits &= static_cast<uint32_t>((uint64_t{1} << (2 * recordsInWindow)) - 1);
+        for (; hits != 0; hits &= hits - 1) {
+          const int bit = std::countr_zero(hits);
+          const int orientation = bit & 1;
+          const int index = r + (bit >> 1);
+          const MinutiaPair& candidate = inner[index];
+          const uint32_t residuals = candidate.relAngles - probeWords[orientation];
+          const uint32_t wI = laneWeight(residuals & 0xFF);
+          const uint32_t wJ = laneWeight((residuals >> 16) & 0xFF);
+          writeMatch(matches[std::min(matchCount, kMaxPairRecords)], outerWords[orientation], wI, wJ, candidate,
+                     pairRefBase + 16u * static_cast<uint32_t>(index));
+          ++matchCount;
+          votes[static_cast<uint8_t>(candidate.dir - outerDirs[orientation])] += (wI + wJ - 14u) & voteMask;
         }
-        accept(r, hits);
       }
     }
     firstMatch[processed] = static_cast<uint16_t>(std::min(matchCount, kMaxPairRecords + 1));

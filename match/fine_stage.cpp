@@ -57,7 +57,7 @@ struct Extent {
   int32_t lastY = 0;
   int32_t minX = 1;
   int32_t maxX = 0;
-  bool contains(int y, int x) const { return y >= firstY && y <= lastY && x >= minX && x <= maxX; }
+  bool contains(int y, int x) const { return (y >= firstY) & (y <= lastY) & (x >= minX) & (x <= maxX); }
 };
 
 // Working lists of one candidate, reused on this thread.
@@ -74,6 +74,7 @@ struct FineWork {
   std::array<RidgeProbe, kMaxViewMinutiae> probesA;
   std::array<RidgeProbe, kMaxViewMinutiae> probesB;
   std::array<int64_t, kMaxViewMinutiae> orderB;  // y << 8 | index
+  std::array<uint8_t, kMaxViewMinutiae + 1> insideB;  // overlap positions of inside B minutiae
 };
 
 FineWork& fineWork() {
@@ -96,6 +97,7 @@ void sortNearlyOrdered(int64_t* keys, int count) {
 
 struct OverlapSelection {
   int countA = 0;  // A minutiae in B's inside box
+  int countInsideB = 0;  // B minutiae inside A's widened box, listed in work.insideB
   Extent extentB;  // B's overall extent
   OverlapRect rect;
 };
@@ -112,33 +114,36 @@ OverlapSelection selectOverlap(FineWork& work, const MatchMinutia* minB, int cou
   const int boxRight = extentA.maxX + margin;
   const int boxTop = extentA.firstY - margin;
   const int boxBottom = extentA.lastY + margin;
-  Extent inside;
-  bool anyInside = false;
+  // Whether a minutia is inside follows no pattern: the inside ones are listed
+  // without branching, and their extent is taken from the list.
+  int countInside = 0;
   int minXAll = std::numeric_limits<int32_t>::max();
   int maxXAll = std::numeric_limits<int32_t>::min();
   for (int k = 0; k < countB; ++k) {
     const MatchMinutia& m = minB[work.orderB[k] & 0xFF];
-    const bool isInside = m.x >= boxLeft && m.x <= boxRight && m.y >= boxTop && m.y <= boxBottom;
+    const bool isInside = (m.x >= boxLeft) & (m.x <= boxRight) & (m.y >= boxTop) & (m.y <= boxBottom);
     work.recordsB[k] = {m.y, m.x, m.angle(), m.curvature, static_cast<uint8_t>(isInside ? 1 : 0), kUnclaimedMark};
     work.pointsB[k] = {m.y, m.x};
-    if (isInside) {
-      if (!anyInside) {
-        inside.firstY = m.y;
-        inside.minX = inside.maxX = m.x;
-        anyInside = true;
-      }
-      inside.lastY = m.y;
-      inside.minX = std::min(inside.minX, m.x);
-      inside.maxX = std::max(inside.maxX, m.x);
-    }
+    work.insideB[countInside] = static_cast<uint8_t>(k);
+    countInside += isInside ? 1 : 0;
     minXAll = std::min(minXAll, m.x);
     maxXAll = std::max(maxXAll, m.x);
   }
+  selection.countInsideB = countInside;
   if (countB > 0) selection.extentB = {work.recordsB[0].y, work.recordsB[countB - 1].y, minXAll, maxXAll};
 
   Extent insideBox;  // empty unless some B minutia lies inside A's box
-  if (anyInside)
-    insideBox = {inside.firstY - margin, inside.lastY + margin, inside.minX - margin, inside.maxX + margin};
+  if (countInside > 0) {
+    // Rows ascend: the first listed row is the smallest, the last the largest.
+    int32_t minX = work.recordsB[work.insideB[0]].x;
+    int32_t maxX = minX;
+    for (int n = 1; n < countInside; ++n) {
+      minX = std::min(minX, work.recordsB[work.insideB[n]].x);
+      maxX = std::max(maxX, work.recordsB[work.insideB[n]].x);
+    }
+    insideBox = {work.recordsB[work.insideB[0]].y - margin, work.recordsB[work.insideB[countInside - 1]].y + margin,
+                 minX - margin, maxX + margin};
+  }
 
   int listed = 0;
   for (int i = 0; i < countA; ++i) {
@@ -161,13 +166,13 @@ OverlapSelection selectOverlap(FineWork& work, const MatchMinutia* minB, int cou
 
 // Each inside B minutia claims the A minutia that answers it best nearby; a later
 // claim at least as strong takes the A minutia over.
-void pairStrengths(FineWork& work, int countB, int margin) {
+void pairStrengths(FineWork& work, int countInsideB, int margin) {
   int start = 0;
   // Row-window records that pass the x window and the angle gap, in list order.
   std::array<uint8_t, kMaxViewMinutiae + 1> near;
-  for (int k = 0; k < countB; ++k) {
+  for (int listed = 0; listed < countInsideB; ++listed) {
+    const int k = work.insideB[listed];
     const OverlapRecordB& b = work.recordsB[k];
-    if (b.inside != 1) continue;
     const int top = b.y - margin;
     const int bottom = b.y + margin;
     const int left = b.x - margin;
@@ -439,7 +444,7 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
       selectOverlap(work, candidate.minutiae.data(), countB, minA, countA, extentA, margin);
   const OverlapRect& rect = selection.rect;
   if (selection.countA >= 2 && rect.left < rect.right && rect.top < rect.bottom) {
-    pairStrengths(work, countB, margin);
+    pairStrengths(work, selection.countInsideB, margin);
     const int singularCountB = std::clamp(candidate.singularCount, 0, kMaxSingularPoints);
     const int singularCountA = std::clamp(ctx.viewA.singularCount, 0, kMaxSingularPoints);
     if (scoreToBeat >= 0) {

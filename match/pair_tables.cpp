@@ -503,6 +503,11 @@ int placeOuterWindows(MinutiaPair* outer, uint32_t limit, const MinutiaPair* inn
     const DistanceTolerance tolerance = toleranceOf(pair.length);
     if (pair.d2 > tolerance.lo) {
       const uint32_t lower = pair.d2 - tolerance.lo;
+      // The start usually moves by a record or two: those steps are taken by adding the
+      // test, without a branch; the loop finishes any longer move. Every record read is
+      // one the loop alone would read.
+      innerStart += inner[innerStart].d2 < lower ? 1 : 0;
+      innerStart += inner[innerStart].d2 < lower ? 1 : 0;
       while (inner[innerStart].d2 < lower) ++innerStart;
     }
     if (pair.d2 > kVotingD2 && inner[innerStart].d2 == kPairListEnd) break;
@@ -514,6 +519,8 @@ int placeOuterWindows(MinutiaPair* outer, uint32_t limit, const MinutiaPair* inn
     // The upper bound grows with d2 along a sorted list, so the window's end normally only
     // moves forward; it is stepped back only where the bound dropped.
     innerEnd = std::max(innerEnd, innerStart);
+    innerEnd += inner[innerEnd].d2 <= upper ? 1 : 0;  // as for the start
+    innerEnd += inner[innerEnd].d2 <= upper ? 1 : 0;
     while (inner[innerEnd].d2 <= upper) ++innerEnd;
     if (upper < lastUpper)
       while (innerEnd > innerStart && inner[innerEnd - 1].d2 > upper) --innerEnd;

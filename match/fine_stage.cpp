@@ -495,17 +495,15 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
 
     // Unpartnered inside B minutiae inside A's region; the inside flag becomes the region weight.
     int probeCountB = 0;
-    for (int k = 0; k < countB; ++k) {
-      OverlapRecordB& b = work.recordsB[k];
-      if (b.inside == 1) {
-        b.inside = 0;
-        if (b.mark == 0) {
-          const int w = regionContains(b.y, b.x, regionA());
-          unmatched += w;
-          b.inside = static_cast<uint8_t>(w);
-        }
+    for (int k = 0; k < countB; ++k) probeCountB += work.recordsB[k].mark == 0 ? 1 : 0;
+    for (int listed = 0; listed < selection.countInsideB; ++listed) {
+      OverlapRecordB& b = work.recordsB[work.insideB[listed]];
+      b.inside = 0;
+      if (b.mark == 0) {
+        const int w = regionContains(b.y, b.x, regionA());
+        unmatched += w;
+        b.inside = static_cast<uint8_t>(w);
       }
-      probeCountB += b.mark == 0 ? 1 : 0;
     }
 
     // Ridge-direction consistency of the partnerless minutiae around the overlap.

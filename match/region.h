@@ -3,6 +3,7 @@
 // minutia's direction disagrees with the ridge flow the other print shows around it.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -42,7 +43,12 @@ class RegionOutline {
   int contains(int qy, int qx, std::size_t& cursor) const {
     const std::size_t count = points_.size();
     if (count > kCapacity || !ordered_) return contains(qy, qx);
+    if (count == 0) return 0;
     std::size_t split = cursor < count ? cursor : count;
+    // Queries in row order mostly move a step or two: take two steps without branching.
+    const std::size_t last = count - 1;
+    split += static_cast<std::size_t>((split < count) & (points_[std::min(split, last)].y <= qy));
+    split += static_cast<std::size_t>((split < count) & (points_[std::min(split, last)].y <= qy));
     while (split < count && points_[split].y <= qy) ++split;
     while (split > 0 && points_[split - 1].y > qy) --split;
     cursor = split;

@@ -177,6 +177,10 @@ void pairStrengths(FineWork& work, int countInsideB, int margin) {
     const int bottom = b.y + margin;
     const int left = b.x - margin;
     const int right = b.x + margin;
+    // The start mostly moves a step or two (the end record stops it): take two steps
+    // without branching.
+    start += work.recordsA[start].y < top ? 1 : 0;
+    start += work.recordsA[start].y < top ? 1 : 0;
     while (work.recordsA[start].y < top) ++start;
     // The window tests rarely follow a pattern: collect the survivors without branching.
     int nearCount = 0;

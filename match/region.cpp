@@ -251,7 +251,8 @@ int ridgeConsistency(std::span<const RidgeEntry> list, std::span<const RidgeProb
   // Keys compare as signed 32-bit values, so that rows near the top cannot run the
   // scan past the end entry.
   const auto signedKey = [](uint32_t key) { return static_cast<int32_t>(key); };
-  const std::size_t listEnd = list.empty() ? 0 : list.size() - 1;  // index of the end entry
+  if (list.empty()) return 0;  // no neighbours: no probe finds one
+  const std::size_t listEnd = list.size() - 1;  // index of the end entry
   // Candidate entries; one spare slot, as a rejected entry is written past the kept ones.
   std::array<std::size_t, kMaxRidgeCandidates + 1> candidates;
 
@@ -262,6 +263,9 @@ int ridgeConsistency(std::span<const RidgeEntry> list, std::span<const RidgeProb
     const uint32_t row = static_cast<uint32_t>(probe.y) << 20;
     const int32_t lowerKey = signedKey(row - (uint32_t{kRidgeReach} << 20));
     const int32_t upperKey = signedKey(row + (uint32_t{kRidgeReach + 1} << 20));
+    // The start mostly moves a step or two: take two steps without branching.
+    position += static_cast<std::size_t>((position < listEnd) & (signedKey(list[std::min(position, listEnd)].key) < lowerKey));
+    position += static_cast<std::size_t>((position < listEnd) & (signedKey(list[std::min(position, listEnd)].key) < lowerKey));
     while (position < listEnd && signedKey(list[position].key) < lowerKey) ++position;
 
     int count = 0;

@@ -166,7 +166,7 @@ OverlapSelection selectOverlap(FineWork& work, const MatchMinutia* minB, int cou
 
 // Each inside B minutia claims the A minutia that answers it best nearby; a later
 // claim at least as strong takes the A minutia over.
-void pairStrengths(FineWork& work, int countInsideB, int margin) {
+void pairStrengths(FineWork& work, int countInsideB, int countListedA, int margin) {
   int start = 0;
   // Row-window records that pass the x window and the angle gap, in list order.
   std::array<uint8_t, kMaxViewMinutiae + 1> near;
@@ -184,14 +184,21 @@ void pairStrengths(FineWork& work, int countInsideB, int margin) {
     while (work.recordsA[start].y < top) ++start;
     // The window tests rarely follow a pattern: collect the survivors without branching.
     int nearCount = 0;
-    for (int i = start; work.recordsA[i].y <= bottom; ++i) {
+    const auto consider = [&](int i, bool inWindow) {
       const OverlapRecordA& a = work.recordsA[i];
       const bool closeAngle =
           static_cast<uint8_t>(a.angle - b.angle + kMaxAngleGapForPartner) <= 2 * kMaxAngleGapForPartner;
-      const bool fits = (a.x >= left) & (a.x <= right) & closeAngle;
+      const bool fits = inWindow & (a.x >= left) & (a.x <= right) & closeAngle;
       near[nearCount] = static_cast<uint8_t>(i);
       nearCount += fits ? 1 : 0;
-    }
+    };
+    // Windows are short: the first two records are taken without branching (rows
+    // ascend, so a record past the window leaves the later ones out too; reads stop
+    // at the end record).
+    const int second = std::min(start + 1, countListedA);
+    consider(start, work.recordsA[start].y <= bottom);
+    consider(second, (second > start) & (work.recordsA[second].y <= bottom));
+    for (int i = std::min(start + 2, countListedA); work.recordsA[i].y <= bottom; ++i) consider(i, true);
     int bestWeight = 0;
     int best = -1;
     for (int n = 0; n < nearCount; ++n) {
@@ -448,7 +455,7 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
       selectOverlap(work, candidate.minutiae.data(), countB, minA, countA, extentA, margin);
   const OverlapRect& rect = selection.rect;
   if (selection.countA >= 2 && rect.left < rect.right && rect.top < rect.bottom) {
-    pairStrengths(work, selection.countInsideB, margin);
+    pairStrengths(work, selection.countInsideB, selection.countA, margin);
     const int singularCountB = std::clamp(candidate.singularCount, 0, kMaxSingularPoints);
     const int singularCountA = std::clamp(ctx.viewA.singularCount, 0, kMaxSingularPoints);
     if (scoreToBeat >= 0) {

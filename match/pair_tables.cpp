@@ -654,37 +654,33 @@ bool takeOverHalfTurn(MatchContext& ctx, uint32_t limit, int& processed, int& ma
 
   PairMatch* matches = ctx.matches;
   int count = 0;
-  if (allInPlace) {
-    // Every pair keeps its place, so the matches keep theirs with their outer index; only
-    // the two orientations of one inner pair trade places.
-    const HalfTurnedMatches turned(last, HalfTurnedMatches::kKeepOuterIndex);
-    const int total = memo.firstMatch[memoProcessed];
-    for (int k = 0; k < total; ++k) {
-      const bool sameAsNext = k + 1 < total && memo.matches[k + 1].pairRef == memo.matches[k].pairRef;
+  // Copies the memo's matches from..to - 1 turned; the two orientations of one pair
+  // (neighbours with the same pair reference) trade places.
+  const auto writeTurned = [&](const HalfTurnedMatches& turned, int from, int to) {
+    for (int k = from; k < to; ++k) {
+      const bool sameAsNext = k + 1 < to && memo.matches[k + 1].pairRef == memo.matches[k].pairRef;
       if (sameAsNext) {
         turned.write(memo.matches[k + 1], matches[count++]);
         ++k;
       }
       turned.write(memo.matches[k - (sameAsNext ? 1 : 0)], matches[count++]);
     }
+  };
+  if (allInPlace) {
+    // Every pair keeps its place, so the matches keep theirs with their outer index; only
+    // the two orientations of one inner pair trade places.
+    const HalfTurnedMatches turned(last, HalfTurnedMatches::kKeepOuterIndex);
+    writeTurned(turned, 0, memo.firstMatch[memoProcessed]);
     for (int bin = 0; bin < kRotationBins; ++bin) ctx.rotationVotes[(bin + 128) & 0xFF] = memo.votes[bin];
     matchCount = count;
     return true;
   }
   HalfTurnedMatches turned(last);
   for (int q = 0; q < memoProcessed; ++q) {
-    const int from = memo.firstMatch[counterpart[q]];
-    const int to = memo.firstMatch[counterpart[q] + 1];
+    // One outer pair's matches: they share the outer index, so equal references mean
+    // the same inner pair.
     turned.setOuterIndex(q);
-    for (int k = from; k < to; ++k) {
-      const bool sameInnerAsNext =
-          k + 1 < to && ((memo.matches[k + 1].pairRef ^ memo.matches[k].pairRef) & 0xFFFFFu) == 0;
-      if (sameInnerAsNext) {
-        turned.write(memo.matches[k + 1], matches[count++]);
-        ++k;
-      }
-      turned.write(memo.matches[k - (sameInnerAsNext ? 1 : 0)], matches[count++]);
-    }
+    writeTurned(turned, memo.firstMatch[counterpart[q]], memo.firstMatch[counterpart[q] + 1]);
   }
   for (int bin = 0; bin < kRotationBins; ++bin) ctx.rotationVotes[(bin + 128) & 0xFF] = memo.votes[bin];
   matchCount = count;

@@ -156,10 +156,16 @@ RotationCandidates rotationCandidates(const uint32_t* votes, const MatchContext&
   return list;
 }
 
-uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace) {
+uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace, ScoreWindow window) {
   if (trace != nullptr) {
     *trace = PassTrace{};
     trace->pass = pass;
+    window = ScoreWindow{};
+  }
+  if (pass == 1) {
+    // Whether pass 2 follows, and from which rotation, needs every result in its band.
+    window.floor = std::min(window.floor, kPass2ScoreLow - 1);
+    window.ceiling = std::max(window.ceiling, kPass2ScoreHigh + 1);
   }
   ctx.countA = ctx.viewA.count;
   if (pass == 1) {
@@ -228,7 +234,9 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace) {
         outcome.kind = CandidateOutcome::kRetryRepeat;
         return outcome;
       }
-      outcome.scoreToBeat = trace == nullptr ? static_cast<int>(std::min<uint32_t>(best, INT32_MAX)) : -1;
+      // Results at or below the window's floor need not be exact either.
+      outcome.scoreToBeat =
+          trace == nullptr ? static_cast<int>(std::min<uint32_t>(std::max(best, window.floor), INT32_MAX)) : -1;
       outcome.zeroKept = mayRetry(rotation, outcome.correction, isRetry, index);
       outcome.result = static_cast<uint32_t>(
           std::max(fineRescore(ctx, aligned, aligned.score, static_cast<uint8_t>(rotation), outcome.correction, pass,
@@ -254,7 +262,10 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace) {
       return nullptr;
     };
 
-    for (int index = 0; index < candidates.count; ++index) {
+    // A result at the window's ceiling is exact (early stops only happen below the
+    // score to beat, which stays under the ceiling until then) and settles the pass.
+    bool settled = false;
+    for (int index = 0; index < candidates.count && !settled; ++index) {
       if (resultRotation >= 0 && result > best) {
         best = result;
         bestRotation = resultRotation;
@@ -274,6 +285,8 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace) {
         if (trace != nullptr && trace->triedCount < static_cast<int>(trace->tried.size())) {
           trace->tried[trace->triedCount++] = {rotation, isRetry, outcome.usable, outcome.alignScore, correction, result};
         }
+        settled = result >= window.ceiling;
+        if (settled) break;
 
         if (!fromFineStage || result == 0 || isRetry || std::abs(correction) < kRetryCorrection) break;
         if (result > best) {

@@ -54,7 +54,17 @@ struct SimilarityTrace {
 
 RotationCandidates rotationCandidates(const uint32_t* votes, const MatchContext& ctx);
 
-// Runs pass 1 or 2 and returns its score in similarity units (65536 = 1.0).
-uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace = nullptr);
+// The pass results the caller needs exactly. A result at or below `floor` only has
+// to be known to lie there; once some candidate reaches `ceiling`, the pass may stop
+// and return any result at or above it. The default asks for every result exactly.
+struct ScoreWindow {
+  uint32_t floor = 0;
+  uint32_t ceiling = UINT32_MAX;
+};
+
+// Runs pass 1 or 2 and returns its score in similarity units (65536 = 1.0): exact
+// when it lies strictly inside the window, otherwise on the same side of it as the
+// exact score. A traced pass always runs in full.
+uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace = nullptr, ScoreWindow window = {});
 
 }  // namespace fx60::match

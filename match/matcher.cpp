@@ -204,18 +204,65 @@ void reuseSideA(MatchContext& ctx) {
   if (secondPassRan) fillPairAngles(ctx.pairsA, pairCountA, ctx.viewA.minutiae);
 }
 
+// What the caller needs of a similarity, in score units: results up to `ignoredUpTo`
+// only need to be known to lie there, and every result from `saturatedFrom` on leads
+// to the same published score.
+struct SimilarityGoal {
+  uint32_t ignoredUpTo = 0;
+  uint32_t saturatedFrom = UINT32_MAX;
+};
+
+// The smallest score in [0, 65537) for which the monotone test holds (65537 if none).
+template <typename Test>
+uint32_t firstScoreWhere(const Test& holds) {
+  uint32_t low = 0;
+  uint32_t high = kSimilarityOne + 1;
+  while (low < high) {
+    const uint32_t middle = (low + high) / 2;
+    if (holds(middle))
+      high = middle;
+    else
+      low = middle + 1;
+  }
+  return low;
+}
+
+float similarityOfScore(uint32_t score) { return static_cast<float>(score) / kSimilarityUnit; }
+
+// From this score on, the published score is 1.0 whichever similarity it comes from.
+uint32_t saturatingScore() {
+  static const uint32_t score =
+      firstScoreWhere([](uint32_t s) { return publishedScore(similarityOfScore(s), 0.0f) >= 1.0f; });
+  return score;
+}
+
+// The largest second result that leaves the first one published (a tie keeps it).
+uint32_t largestIgnoredSecond(float x1) {
+  const int percent = roundedPercent(x1);
+  return firstScoreWhere([&](uint32_t s) { return roundedPercent(similarityOfScore(s)) > percent; }) - 1;
+}
+
 // Similarity of the side A prepared in the context with template B.
-float similarityWithSideA(MatchContext& ctx, const uint8_t* templateB, SimilarityTrace* trace) {
+float similarityWithSideA(MatchContext& ctx, const uint8_t* templateB, SimilarityTrace* trace,
+                          SimilarityGoal goal = {}) {
   if (trace != nullptr) *trace = SimilarityTrace{};
   if (templateB[kTemplateCountByte] == 0) return 0.0f;
   decodeView(ctx.viewB, templateB);
   if (ctx.viewB.count < 3) return 0.0f;
 
-  uint32_t score = runMatchPass(ctx, 1, trace != nullptr ? &trace->passes[0] : nullptr);
+  uint32_t score = runMatchPass(ctx, 1, trace != nullptr ? &trace->passes[0] : nullptr,
+                                {goal.ignoredUpTo, goal.saturatedFrom});
   if (trace != nullptr) trace->passCount = 1;
   if (ctx.pass2Ready != 0) {
+    // The similarity is the mean of both passes: the window of the second follows
+    // from the exact first result (pass 2 runs only on results inside the window).
+    ScoreWindow secondWindow{};
+    const int64_t ignoredSecond = 2 * int64_t{goal.ignoredUpTo} + 1 - score;
+    secondWindow.floor = static_cast<uint32_t>(std::max<int64_t>(0, ignoredSecond));
+    const int64_t saturatedSecond = 2 * int64_t{goal.saturatedFrom} - score;
+    secondWindow.ceiling = static_cast<uint32_t>(std::min<int64_t>(UINT32_MAX, saturatedSecond));
     swapViews(ctx);
-    const uint32_t second = runMatchPass(ctx, 2, trace != nullptr ? &trace->passes[1] : nullptr);
+    const uint32_t second = runMatchPass(ctx, 2, trace != nullptr ? &trace->passes[1] : nullptr, secondWindow);
     if (trace != nullptr) trace->passCount = 2;
     score = (score + second) >> 1;
     swapViews(ctx);
@@ -251,18 +298,22 @@ int matchTemplates(const uint8_t* firstTemplate, const uint8_t* secondTemplate, 
   // Side A is decoded and paired once; the half-turn retry only changes side B.
   MatchContext ctx;
   const bool sideAHasMinutiae = prepareSideA(ctx, first.data());
-  const auto similarity = [&](SimilarityTrace* trace) {
-    if (sideAHasMinutiae) return similarityWithSideA(ctx, second.data(), trace);
+  const auto similarity = [&](SimilarityTrace* trace, SimilarityGoal goal) {
+    if (sideAHasMinutiae) return similarityWithSideA(ctx, second.data(), trace, goal);
     if (trace != nullptr) *trace = SimilarityTrace{};
     return 0.0f;
   };
-  const float x1 = similarity(firstTrace);
+  // Only the published score is asked for: a similarity whose exact value cannot
+  // change it is left unfinished. Details report the raw similarities exactly.
+  const bool publishedOnly = details == nullptr;
+  const uint32_t saturated = publishedOnly ? saturatingScore() : UINT32_MAX;
+  const float x1 = similarity(firstTrace, {0, saturated});
   float x2 = 0.0f;
   if (details != nullptr) details->firstSimilarity = x1;
   if (needsHalfTurnRetry(x1)) {
     rotateTemplate180(second.data());
     if (sideAHasMinutiae) reuseSideA(ctx);
-    x2 = similarity(secondTrace);
+    x2 = similarity(secondTrace, {publishedOnly ? largestIgnoredSecond(x1) : 0, saturated});
     if (details != nullptr) {
       details->secondSimilarity = x2;
       details->halfTurnRetried = true;

@@ -442,7 +442,10 @@ int fineScoreBound(const FineWork& work, int countB, int countListedA, const Ove
 }
 
 int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, int g0, uint8_t rotation,
-                int correction, int pass, int scoreToBeat, bool keepZero) {
+                int correction, int pass, const FineGoal& goal) {
+  const int scoreToBeat = goal.scoreToBeat;
+  const bool keepZero = goal.keepZero;
+  const bool maySettle = goal.settledFrom != FineGoal{}.settledFrom;
   FineWork& work = fineWork();
   const MatchMinutia* minA = ctx.viewA.minutiae;
   const int countA = std::clamp(ctx.countA, 0, kMaxViewMinutiae);
@@ -571,23 +574,31 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
     // waits unless its raise of the penalty could wrap.
     bool ridgeMeasured = !ridgeCounts;
     int ridge = 0;
-    // Once the score is shown not to beat scoreToBeat: the result to stop with, or -1
-    // to go on where the caller must know whether it is 0 and that is still open.
-    // J and K are never below 0 (or below the exact values once known), and the
-    // penalty never above its raise by the largest ridge sum, which cannot wrap here.
-    const auto stopWith = [&](int64_t j, int64_t k, int upperBound) {
-      if (!keepZero || upperBound == 0) return 0;
+    // The score cannot fall below this: J and K are never below 0 (or below the exact
+    // values once known), and the penalty never above its raise by the largest ridge
+    // sum, which cannot wrap once a bound is taken.
+    const auto lowerBound = [&](int64_t j, int64_t k) {
       const uint32_t penaltyCeiling = raisedPenalty(
           basePenalty, ridgeMeasured ? ridge : kMaxRidgePenalty * (probeCountA + probeCountB), unmatched);
-      const int lowerBound =
-          rescoredScore(singular.agreement, j, k, penaltyCeiling, qualityExcess, g0, rotationPlusCorrection);
-      return lowerBound >= 1 ? lowerBound : -1;
+      return rescoredScore(singular.agreement, j, k, penaltyCeiling, qualityExcess, g0, rotationPlusCorrection);
     };
-    if (scoreToBeat >= 0) {
+    // Once the score is shown not to beat scoreToBeat: the result to stop with, or -1
+    // to go on where the caller must know whether it is 0 and that is still open.
+    const auto stopWith = [&](int64_t j, int64_t k, int upperBound) {
+      if (!keepZero || upperBound == 0) return 0;
+      const int low = lowerBound(j, k);
+      return low >= 1 ? low : -1;
+    };
+    if (scoreToBeat >= 0 || maySettle) {
       if (!ridgeMeasured && !ridgeRaiseCannotWrap(basePenalty, probeCountA + probeCountB, qualityExcess)) {
         ridge = measureRidge();
         ridgeMeasured = true;
       }
+    }
+    if (maySettle) {
+      if (const int low = lowerBound(0, 0); low >= goal.settledFrom) return low;
+    }
+    if (scoreToBeat >= 0) {
       const uint32_t penaltyFloor = ridgeMeasured ? raisedPenalty(basePenalty, ridge, unmatched) : basePenalty;
       const auto upperBound = [&] {
         return rescoredScore(singular.agreement, balance.jBound, balance.kBound, penaltyFloor, qualityExcess, g0,
@@ -605,6 +616,9 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
     }
     const CoverageResult result = coverage.components();
     if (!ridgeMeasured) {
+      if (maySettle) {
+        if (const int low = lowerBound(result.j, result.k); low >= goal.settledFrom) return low;
+      }
       // Without the ridge raise the score can only be higher.
       if (scoreToBeat >= 0) {
         const int bound = rescoredScore(singular.agreement, result.j, result.k, basePenalty, qualityExcess, g0,

@@ -4,22 +4,33 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 
 #include "match/alignment.h"
 #include "match/match_context.h"
 
 namespace fx60::match {
 
+// How much of a candidate's score the caller needs.
+struct FineGoal {
+  // With scoreToBeat >= 0 the stage may stop early and return 0 once it has shown
+  // that the score cannot exceed scoreToBeat (a caller keeping the best score of
+  // several candidates loses nothing by that).
+  int scoreToBeat = -1;
+  // With keepZero as well, such an early result is 0 only when the score is 0, and
+  // otherwise lies in [1, scoreToBeat], for a caller that must still know whether the
+  // candidate scored at all.
+  bool keepZero = false;
+  // Once the score is shown to be at least this, the stage may stop and return any
+  // value from here up to the score (for a caller to whom such scores are all alike).
+  int settledFrom = std::numeric_limits<int>::max();
+};
+
 // The new score of an aligned, refined candidate (similarity units, >= 0).
 // Side A is ctx.viewA with ctx.countA minutiae; g0 is the incoming candidate score,
 // rotation the candidate rotation and correction the affine rotation correction.
-// With scoreToBeat >= 0 the stage may stop early and return 0 once it has shown
-// that the score cannot exceed scoreToBeat (a caller keeping the best score of
-// several candidates loses nothing by that). With keepZero as well, such an early
-// result is 0 only when the score is 0, and otherwise lies in [1, scoreToBeat], for a
-// caller that must still know whether the candidate scored at all.
 int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, int g0, uint8_t rotation,
-                int correction, int pass, int scoreToBeat = -1, bool keepZero = false);
+                int correction, int pass, const FineGoal& goal = {});
 
 // Weight of a weighted squared distance between two minutiae (0 from 128 on).
 inline constexpr std::array<uint8_t, kFineDistanceWeightCount> FineDistanceWeights = {

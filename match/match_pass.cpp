@@ -238,10 +238,12 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace, ScoreWindow
       outcome.scoreToBeat =
           trace == nullptr ? static_cast<int>(std::min<uint32_t>(std::max(best, window.floor), INT32_MAX)) : -1;
       outcome.zeroKept = mayRetry(rotation, outcome.correction, isRetry, index);
-      outcome.result = static_cast<uint32_t>(
-          std::max(fineRescore(ctx, aligned, aligned.score, static_cast<uint8_t>(rotation), outcome.correction, pass,
-                               outcome.scoreToBeat, outcome.zeroKept),
-                   0));
+      FineGoal goal;
+      goal.scoreToBeat = outcome.scoreToBeat;
+      goal.keepZero = outcome.zeroKept;
+      if (trace == nullptr) goal.settledFrom = static_cast<int>(std::min<uint32_t>(window.ceiling, INT32_MAX));
+      outcome.result = static_cast<uint32_t>(std::max(
+          fineRescore(ctx, aligned, aligned.score, static_cast<uint8_t>(rotation), outcome.correction, pass, goal), 0));
       outcome.kind = CandidateOutcome::kFine;
       return outcome;
     };
@@ -262,8 +264,9 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace, ScoreWindow
       return nullptr;
     };
 
-    // A result at the window's ceiling is exact (early stops only happen below the
-    // score to beat, which stays under the ceiling until then) and settles the pass.
+    // A result at the window's ceiling settles the pass: it is exact or, where the
+    // fine stage stopped on reaching the ceiling, a lower bound of the exact result
+    // (early stops below the score to beat stay under the ceiling).
     bool settled = false;
     for (int index = 0; index < candidates.count && !settled; ++index) {
       if (resultRotation >= 0 && result > best) {

@@ -1,7 +1,9 @@
 // The comparison driver: template preparation, the half-turn copy and the published score.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "match/match_pass.h"
 #include "match/matcher.h"
@@ -107,6 +109,72 @@ TEST(MatchTemplates, AnyBytesGiveAStatusAndAScore) {
     EXPECT_GE(score, 0.0f);
     EXPECT_LE(score, 1.0f);
   }
+}
+
+// A copy of the minutiae, some dropped, the rest moved by a small turn and shift with
+// a little noise: a second impression of the same finger.
+std::vector<TestMinutia> anotherImpression(const std::vector<TestMinutia>& minutiae, uint32_t seed) {
+  uint32_t state = seed * 2654435761u + 1;
+  const auto next = [&state](int range) {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<int>((state >> 8) % static_cast<uint32_t>(range));
+  };
+  const double turn = (next(21) - 10) * 3.14159265 / 180.0;
+  const int shiftX = next(31) - 15;
+  const int shiftY = next(31) - 15;
+  const int dropOneIn = 3 + next(6);
+  std::vector<TestMinutia> out;
+  for (const TestMinutia& m : minutiae) {
+    if (next(dropOneIn) == 0) continue;
+    const double dx = m.x - 128.0;
+    const double dy = m.y - 180.0;
+    const int x = static_cast<int>(128.0 + dx * std::cos(turn) - dy * std::sin(turn)) + shiftX + next(5) - 2;
+    const int y = static_cast<int>(180.0 + dx * std::sin(turn) + dy * std::cos(turn)) + shiftY + next(5) - 2;
+    if (x < 8 || x > 247 || y < 8 || y > 351) continue;
+    const int angle = (m.angle + 360 + static_cast<int>(turn * 180.0 / 3.14159265) + next(9) - 4) % 360;
+    out.push_back({x, y, angle});
+  }
+  return out;
+}
+
+TEST(MatchTemplates, PlainCallPublishesExactlyTheDetailedScore) {
+  // Without details the matcher stops once the rest of the comparison cannot change
+  // the published score: a saturated first result, a second result that cannot
+  // replace the first. Same fingers, turned copies (which reach the half-turn retry),
+  // and other fingers all publish bit for bit what the full comparison publishes.
+  int saturated = 0;
+  int retriedAndReplaced = 0;
+  int retriedAndKept = 0;
+  for (uint32_t seed = 1; seed <= 60; ++seed) {
+    const std::vector<TestMinutia> finger = testing::scatteredMinutiae(18 + static_cast<int>(seed % 30), seed);
+    const Template a = buildTemplate(finger, static_cast<uint8_t>(40 + seed % 60));
+    Template same = buildTemplate(anotherImpression(finger, seed), static_cast<uint8_t>(50 + seed % 50));
+    Template turned = same;
+    rotateTemplate180(turned.data());
+    const Template other = buildTemplate(testing::scatteredMinutiae(18 + static_cast<int>(seed % 23), seed + 1000));
+    if (seed % 5 == 0) setSingularPoint(same, 0, 120, 170);
+    for (const Template* b : std::initializer_list<const Template*>{&same, &turned, &other}) {
+      float detailedScore = -1.0f;
+      MatchDetails details;
+      const int detailedStatus = matchTemplates(a.data(), b->data(), &detailedScore, &details);
+      float plainScore = -1.0f;
+      const int plainStatus = matchTemplates(a.data(), b->data(), &plainScore);
+      EXPECT_EQ(plainStatus, detailedStatus) << seed;
+      EXPECT_EQ(std::memcmp(&plainScore, &detailedScore, sizeof plainScore), 0)
+          << seed << ": plain " << plainScore << ", detailed " << detailedScore;
+      if (details.firstSimilarity >= 0.1f) ++saturated;
+      if (details.halfTurnRetried) {
+        if (publishedScore(details.firstSimilarity, 0.0f) != detailedScore)
+          ++retriedAndReplaced;
+        else
+          ++retriedAndKept;
+      }
+    }
+  }
+  // Every way of stopping early is exercised.
+  EXPECT_GT(saturated, 10);
+  EXPECT_GT(retriedAndReplaced, 10);
+  EXPECT_GT(retriedAndKept, 10);
 }
 
 TEST(NormaliseTemplate, InsideTemplatesOnlyLoseRecordsBeyond70) {

@@ -130,8 +130,10 @@ TEST(FineRescore, StopsEarlyOnlyWhenTheScoreCannotBeatTheBest) {
   // and without penalty: with a score to beat, the stage gives either the full score
   // or 0, and 0 only when the full score does not exceed the score to beat. Asked to
   // keep zero, an early result is 0 exactly when the full score is, and otherwise
-  // lies in [1, score to beat].
+  // lies in [1, score to beat]. Asked only whether a level is reached, an early result
+  // lies between that level and the full score.
   int stopped = 0;
+  int settled = 0;
   int stoppedKeepingZero = 0;
   int stoppedAboveZero = 0;  // stopped with a lower bound of the score
   for (uint32_t seed = 1; seed <= 40; ++seed) {
@@ -154,14 +156,14 @@ TEST(FineRescore, StopsEarlyOnlyWhenTheScoreCannotBeatTheBest) {
       for (uint8_t rotation : {uint8_t{0}, uint8_t{20}, uint8_t{120}}) {
         const int full = setup.score(g0, rotation);
         for (int toBeat : {0, full / 4, full / 2, full - 1, full, full + 1, 2 * full + 500, 1 << 30}) {
-          const int early = fineRescore(setup.ctx, setup.candidate, g0, rotation, 0, 1, toBeat);
+          const int early = fineRescore(setup.ctx, setup.candidate, g0, rotation, 0, 1, {toBeat});
           if (early == full) continue;
           ++stopped;
           EXPECT_EQ(early, 0) << seed << " " << g0 << " " << int{rotation} << " " << toBeat;
           EXPECT_LE(full, toBeat) << seed << " " << g0 << " " << int{rotation};
         }
         for (int toBeat : {0, full / 4, full / 2, full - 1, full, full + 1, 2 * full + 500, 1 << 30}) {
-          const int early = fineRescore(setup.ctx, setup.candidate, g0, rotation, 0, 1, toBeat, true);
+          const int early = fineRescore(setup.ctx, setup.candidate, g0, rotation, 0, 1, {toBeat, true});
           if (early == full) continue;
           ++stoppedKeepingZero;
           if (early > 0) ++stoppedAboveZero;
@@ -170,12 +172,22 @@ TEST(FineRescore, StopsEarlyOnlyWhenTheScoreCannotBeatTheBest) {
           EXPECT_GE(early, 0);
           EXPECT_LE(early, toBeat);
         }
+        for (int level : {1, full / 2, full - 1, full, full + 1, 2 * full + 500}) {
+          FineGoal goal;
+          goal.settledFrom = level;
+          const int early = fineRescore(setup.ctx, setup.candidate, g0, rotation, 0, 1, goal);
+          if (early == full) continue;
+          ++settled;
+          EXPECT_GE(early, level) << seed << " " << g0 << " " << int{rotation};
+          EXPECT_LE(early, full) << seed << " " << g0 << " " << int{rotation};
+        }
       }
     }
   }
   EXPECT_GT(stopped, 0);  // the early stop is exercised
   EXPECT_GT(stoppedKeepingZero, 0);
   EXPECT_GT(stoppedAboveZero, 0);
+  EXPECT_GT(settled, 0);
 }
 
 TEST(AlignedStages, ArbitraryTemplatesGiveAScore) {

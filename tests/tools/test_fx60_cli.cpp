@@ -90,6 +90,21 @@ TEST_F(Fx60Tool, EvaluatesASmallFolder) {
   EXPECT_NE(run.output.find("\"impostor\": 1"), std::string::npos) << run.output;
 }
 
+TEST_F(Fx60Tool, SeveralFoldersEndWithTheirCombinedComparisonTimes) {
+  std::string folders;
+  for (const char* name : {"one", "two"}) {
+    const fs::path folder = dir_ / name;
+    fs::create_directories(folder);
+    for (const char* image : {"101_1.pgm", "101_2.pgm", "102_1.pgm", "102_2.pgm"})
+      fs::create_symlink(set_ / image, folder / image);
+    folders += " '" + folder.string() + "'";
+  }
+  const ToolRun run = runTool("eval --threads 1" + folders);
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find("all sets: 4 genuine, 2 impostor comparisons; comparison mean"), std::string::npos)
+      << run.output;
+}
+
 TEST_F(Fx60Tool, BadInputGivesAMessageAndAFailingExit) {
   const fs::path junk = dir_ / "junk.tpl";
   std::ofstream(junk) << "not a template";

@@ -204,14 +204,6 @@ void reuseSideA(MatchContext& ctx) {
   if (secondPassRan) fillPairAngles(ctx.pairsA, pairCountA, ctx.viewA.minutiae);
 }
 
-// What the caller needs of a similarity, in score units: results up to `ignoredUpTo`
-// only need to be known to lie there, and every result from `saturatedFrom` on leads
-// to the same published score.
-struct SimilarityGoal {
-  uint32_t ignoredUpTo = 0;
-  uint32_t saturatedFrom = UINT32_MAX;
-};
-
 // The smallest score in [0, 65537) for which the monotone test holds (65537 if none).
 template <typename Test>
 uint32_t firstScoreWhere(const Test& holds) {
@@ -242,24 +234,25 @@ uint32_t largestIgnoredSecond(float x1) {
   return firstScoreWhere([&](uint32_t s) { return roundedPercent(similarityOfScore(s)) > percent; }) - 1;
 }
 
-// Similarity of the side A prepared in the context with template B.
+// Similarity of the side A prepared in the context with template B. The window says,
+// in score units, which similarities the caller needs exactly: one at or below its
+// floor only has to be known to lie there, and all from its ceiling on publish alike.
 float similarityWithSideA(MatchContext& ctx, const uint8_t* templateB, SimilarityTrace* trace,
-                          SimilarityGoal goal = {}) {
+                          ScoreWindow window = {}) {
   if (trace != nullptr) *trace = SimilarityTrace{};
   if (templateB[kTemplateCountByte] == 0) return 0.0f;
   decodeView(ctx.viewB, templateB);
   if (ctx.viewB.count < 3) return 0.0f;
 
-  uint32_t score = runMatchPass(ctx, 1, trace != nullptr ? &trace->passes[0] : nullptr,
-                                {goal.ignoredUpTo, goal.saturatedFrom});
+  uint32_t score = runMatchPass(ctx, 1, trace != nullptr ? &trace->passes[0] : nullptr, window);
   if (trace != nullptr) trace->passCount = 1;
   if (ctx.pass2Ready != 0) {
     // The similarity is the mean of both passes: the window of the second follows
     // from the exact first result (pass 2 runs only on results inside the window).
     ScoreWindow secondWindow{};
-    const int64_t ignoredSecond = 2 * int64_t{goal.ignoredUpTo} + 1 - score;
+    const int64_t ignoredSecond = 2 * int64_t{window.floor} + 1 - score;
     secondWindow.floor = static_cast<uint32_t>(std::max<int64_t>(0, ignoredSecond));
-    const int64_t saturatedSecond = 2 * int64_t{goal.saturatedFrom} - score;
+    const int64_t saturatedSecond = 2 * int64_t{window.ceiling} - score;
     secondWindow.ceiling = static_cast<uint32_t>(std::min<int64_t>(UINT32_MAX, saturatedSecond));
     swapViews(ctx);
     const uint32_t second = runMatchPass(ctx, 2, trace != nullptr ? &trace->passes[1] : nullptr, secondWindow);
@@ -298,8 +291,8 @@ int matchTemplates(const uint8_t* firstTemplate, const uint8_t* secondTemplate, 
   // Side A is decoded and paired once; the half-turn retry only changes side B.
   MatchContext ctx;
   const bool sideAHasMinutiae = prepareSideA(ctx, first.data());
-  const auto similarity = [&](SimilarityTrace* trace, SimilarityGoal goal) {
-    if (sideAHasMinutiae) return similarityWithSideA(ctx, second.data(), trace, goal);
+  const auto similarity = [&](SimilarityTrace* trace, ScoreWindow window) {
+    if (sideAHasMinutiae) return similarityWithSideA(ctx, second.data(), trace, window);
     if (trace != nullptr) *trace = SimilarityTrace{};
     return 0.0f;
   };

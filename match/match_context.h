@@ -212,6 +212,23 @@ struct HalfTurnInnerMemo {
   std::array<uint32_t, kRotationBins> votes;
 };
 
+// Side A as last prepared on this thread. A comparison whose first template is the
+// same prepared template (one probe against many, or against both templates of a
+// card) takes its view and pair list from here instead of building them again.
+inline constexpr int kSideATemplateBytes = 512;
+struct SideAMemo {
+  uint64_t sideAGeneration = 0;  // of the pair list it describes; 0 when empty
+  std::array<uint8_t, kSideATemplateBytes> prepared{};
+  int32_t count = 0;
+  int32_t singularCount = 0;
+  uint8_t quality = 0;
+  std::array<MatchMinutia, kMaxViewMinutiae> minutiae{};
+  std::array<MatchSingularPoint, kMaxSingularPoints> singularPoints{};
+  int32_t pairCountA = 0;
+  uint32_t pairLimitB = 0;
+  SideExtent extentA;
+  bool pairAnglesScanned = false;  // a second pass left A's angle words in scanned form
+};
 // ---------------------------------------------------------------------------
 // Per-thread work buffers (large, reused, not cleared per comparison)
 // ---------------------------------------------------------------------------
@@ -233,6 +250,7 @@ struct MatchWorkBuffers {
   HalfTurnMemo halfTurnMemo;
   HalfTurnKeysMemo halfTurnKeysMemo;
   HalfTurnInnerMemo halfTurnInnerMemo;
+  SideAMemo sideAMemo;
   // Free area for the alignment, affine and fine stages (translation histograms,
   // matched-pair list, affine parameters, overlap lists, coverage grids).
   alignas(16) std::array<uint8_t, kFreeAreaBytes> freeArea;

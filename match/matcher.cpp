@@ -168,40 +168,56 @@ float publishedScore(float x1, float x2) {
 
 namespace {
 
-// Starts a comparison: decodes side A and builds its pair list. False when A has no
-// minutiae, which makes every similarity with it 0.
-bool prepareSideA(MatchContext& ctx, const uint8_t* templateA) {
-  resetContext(ctx, threadWorkBuffers());
-  if (templateA[kTemplateCountByte] == 0) return false;
-  decodeView(ctx.viewA, templateA);
-  preparePassTables(ctx);
+// Side A as prepared in the context becomes the thread's remembered side A.
+void rememberSideA(const MatchContext& ctx, const uint8_t* templateA) {
+  SideAMemo& memo = ctx.buffers->sideAMemo;
+  memo.sideAGeneration = ctx.buffers->sideAGeneration;
+  std::memcpy(memo.prepared.data(), templateA, memo.prepared.size());
+  memo.count = ctx.viewA.count;
+  memo.singularCount = ctx.viewA.singularCount;
+  memo.quality = ctx.viewA.quality;
+  std::copy_n(ctx.viewA.minutiae, memo.minutiae.size(), memo.minutiae.begin());
+  std::copy_n(ctx.viewA.singularPoints, memo.singularPoints.size(), memo.singularPoints.begin());
+  memo.pairCountA = ctx.pairCountA;
+  memo.pairLimitB = ctx.pairLimitB;
+  memo.extentA = ctx.extentA;
+  memo.pairAnglesScanned = false;
+}
+
+// Takes side A from the thread's remembered one when that was prepared from the same
+// template and its pair list is still the thread's current one. A second pass
+// rewrites the angle words of A's pairs in their scanned-list form (only a guard byte
+// differs); they are put back so the list is exactly as prepared.
+bool recallSideA(MatchContext& ctx, const uint8_t* templateA) {
+  SideAMemo& memo = ctx.buffers->sideAMemo;
+  if (memo.sideAGeneration == 0 || memo.sideAGeneration != ctx.buffers->sideAGeneration ||
+      std::memcmp(memo.prepared.data(), templateA, memo.prepared.size()) != 0)
+    return false;
+  ctx.viewA.count = memo.count;
+  ctx.viewA.singularCount = memo.singularCount;
+  ctx.viewA.quality = memo.quality;
+  std::copy(memo.minutiae.begin(), memo.minutiae.end(), ctx.viewA.minutiae);
+  std::copy(memo.singularPoints.begin(), memo.singularPoints.end(), ctx.viewA.singularPoints);
+  ctx.pairCountA = memo.pairCountA;
+  ctx.pairLimitB = memo.pairLimitB;
+  ctx.extentA = memo.extentA;
+  ctx.countA = memo.count;
+  if (memo.pairAnglesScanned) fillPairAngles(ctx.pairsA, ctx.pairCountA, ctx.viewA.minutiae);
+  memo.pairAnglesScanned = false;
   return true;
 }
 
-// Starts a further comparison with the same side A (the half-turn retry changes only
-// side B): everything else starts afresh, A's view and pair list are kept. A second
-// pass rewrote the angle words of A's pairs in their scanned-list form (only a guard
-// byte differs); they are rebuilt so the list is exactly as prepared.
-void reuseSideA(MatchContext& ctx) {
-  const MatchView viewA = ctx.viewA;
-  const auto minutiaeA = ctx.minutiaStorage[0];
-  const auto singularA = ctx.singularStorage[0];
-  const int32_t pairCountA = ctx.pairCountA;
-  const uint32_t pairLimitB = ctx.pairLimitB;
-  const SideExtent extentA = ctx.extentA;
-  const bool secondPassRan = ctx.pass2Ready != 0;
-
-  resetContext(ctx, *ctx.buffers);
-  ctx.minutiaStorage[0] = minutiaeA;
-  ctx.singularStorage[0] = singularA;
-  ctx.viewA.count = viewA.count;
-  ctx.viewA.singularCount = viewA.singularCount;
-  ctx.viewA.quality = viewA.quality;
-  ctx.pairCountA = pairCountA;
-  ctx.pairLimitB = pairLimitB;
-  ctx.extentA = extentA;
-  ctx.countA = viewA.count;
-  if (secondPassRan) fillPairAngles(ctx.pairsA, pairCountA, ctx.viewA.minutiae);
+// Starts a comparison: decodes side A and builds its pair list, or recalls both when
+// this thread prepared the same side A last. False when A has no minutiae, which
+// makes every similarity with it 0.
+bool prepareSideA(MatchContext& ctx, const uint8_t* templateA) {
+  resetContext(ctx, threadWorkBuffers());
+  if (templateA[kTemplateCountByte] == 0) return false;
+  if (recallSideA(ctx, templateA)) return true;
+  decodeView(ctx.viewA, templateA);
+  preparePassTables(ctx);
+  rememberSideA(ctx, templateA);
+  return true;
 }
 
 // The smallest score in [0, 65537) for which the monotone test holds (65537 if none).
@@ -255,6 +271,7 @@ float similarityWithSideA(MatchContext& ctx, const uint8_t* templateB, Similarit
     const int64_t saturatedSecond = 2 * int64_t{window.ceiling} - score;
     secondWindow.ceiling = static_cast<uint32_t>(std::min<int64_t>(UINT32_MAX, saturatedSecond));
     swapViews(ctx);
+    ctx.buffers->sideAMemo.pairAnglesScanned = true;
     const uint32_t second = runMatchPass(ctx, 2, trace != nullptr ? &trace->passes[1] : nullptr, secondWindow);
     if (trace != nullptr) trace->passCount = 2;
     score = (score + second) >> 1;
@@ -305,7 +322,7 @@ int matchTemplates(const uint8_t* firstTemplate, const uint8_t* secondTemplate, 
   if (details != nullptr) details->firstSimilarity = x1;
   if (needsHalfTurnRetry(x1)) {
     rotateTemplate180(second.data());
-    if (sideAHasMinutiae) reuseSideA(ctx);
+    if (sideAHasMinutiae) prepareSideA(ctx, first.data());
     x2 = similarity(secondTrace, {publishedOnly ? largestIgnoredSecond(x1) : 0, saturated});
     if (details != nullptr) {
       details->secondSimilarity = x2;

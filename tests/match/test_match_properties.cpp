@@ -81,6 +81,71 @@ TEST(MatchProperties, ConcurrentComparisonsEqualSerialOnes) {
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(results[t], serial) << "thread " << t;
 }
 
+// The result of work run on a thread of its own, whose matcher buffers start empty.
+template <typename Work>
+auto onFreshThread(const Work& work) {
+  decltype(work()) result{};
+  std::thread([&] { result = work(); }).join();
+  return result;
+}
+
+// A thread remembers the side A it prepared last and recalls it for the next
+// comparison with the same first template. Whatever ran on the thread before (other
+// first templates, second passes that used the remembered pair list, half-turn
+// retries, direct similarity calls), every comparison scores as a fresh one.
+TEST(MatchProperties, RememberedSideAScoresAsAFreshOne) {
+  std::vector<Template> templates;
+  for (uint32_t seed = 1; seed <= 3; ++seed) {
+    const Template base = testing::buildTemplate(testing::scatteredMinutiae(30 + 5 * static_cast<int>(seed), seed));
+    templates.push_back(base);
+    templates.push_back(turnedAndMoved(base, 9.0 * seed - 15.0, 4 * static_cast<int>(seed), -6));
+    Template turned = base;
+    rotateTemplate180(turned.data());
+    templates.push_back(turned);
+  }
+  // Each first template against all, then the pairs the other way round, so that a
+  // first template is met again after others.
+  std::vector<std::pair<size_t, size_t>> order;
+  for (size_t a = 0; a < templates.size(); ++a)
+    for (size_t b = 0; b < templates.size(); ++b) order.emplace_back(a, b);
+  for (size_t b = 0; b < templates.size(); ++b)
+    for (size_t a = templates.size(); a-- > 0;) order.emplace_back(a, b);
+
+  int recalledAfterSecondPass = 0;
+  bool lastRanSecondPass = false;
+  size_t lastA = templates.size();
+  for (size_t n = 0; n < order.size(); ++n) {
+    const auto [a, b] = order[n];
+    const Template& first = templates[a];
+    const Template& second = templates[b];
+    SimilarityTrace trace;
+    MatchDetails details;
+    details.firstTrace = &trace;
+    float detailed = 0;
+    float plain = 0;
+    if (n % 2 == 0) {
+      matchTemplates(first.data(), second.data(), &detailed, &details);
+      matchTemplates(first.data(), second.data(), &plain);
+    } else {
+      matchTemplates(first.data(), second.data(), &plain);
+      matchTemplates(first.data(), second.data(), &detailed, &details);
+    }
+    if (a == lastA && lastRanSecondPass) ++recalledAfterSecondPass;
+    lastA = a;
+    lastRanSecondPass = trace.passCount == 2;
+    const float fresh = onFreshThread([&] {
+      float score = 0;
+      matchTemplates(first.data(), second.data(), &score);
+      return score;
+    });
+    EXPECT_EQ(plain, fresh) << a << " against " << b;
+    EXPECT_EQ(detailed, fresh) << a << " against " << b;
+    // A similarity with another side A in between leaves nothing behind either.
+    if (n % 7 == 0) templateSimilarity(second.data(), first.data());
+  }
+  EXPECT_GT(recalledAfterSecondPass, 0);
+}
+
 struct RealTemplates {
   std::vector<Template> templates;
   std::vector<std::string> fingers;
@@ -133,7 +198,8 @@ TEST(MatchProperties, RealTemplatesMatchThemselvesTurnedAndMoved) {
 }
 
 // The half-turn retry reuses side A as the first comparison left it; its result must
-// equal a comparison started afresh, also after a second pass used A's pair list.
+// equal a comparison started afresh on another thread, also after a second pass used
+// A's pair list.
 TEST(MatchProperties, HalfTurnRetryEqualsAFreshComparison) {
   FX60_REQUIRE_SHARED_DATA();
   const RealTemplates real = realTemplates(3, 1);
@@ -156,11 +222,11 @@ TEST(MatchProperties, HalfTurnRetryEqualsAFreshComparison) {
       ASSERT_EQ(matchTemplates(real.templates[i].data(), real.templates[j].data(), &score, &details), 1);
       const Template a = prepared(real.templates[i]);
       Template b = prepared(real.templates[j]);
-      EXPECT_EQ(details.firstSimilarity, templateSimilarity(a.data(), b.data()));
+      EXPECT_EQ(details.firstSimilarity, onFreshThread([&] { return templateSimilarity(a.data(), b.data()); }));
       if (!details.halfTurnRetried) continue;
       if (firstTrace.passCount == 2) ++retriesAfterSecondPass;
       rotateTemplate180(b.data());
-      EXPECT_EQ(details.secondSimilarity, templateSimilarity(a.data(), b.data()))
+      EXPECT_EQ(details.secondSimilarity, onFreshThread([&] { return templateSimilarity(a.data(), b.data()); }))
           << real.fingers[i] << " against " << real.fingers[j];
     }
   EXPECT_GT(retriesAfterSecondPass, 0);

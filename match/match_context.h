@@ -213,8 +213,8 @@ struct HalfTurnInnerMemo {
 };
 
 // Side A as last prepared on this thread. A comparison whose first template is the
-// same prepared template (one probe against many, or against both templates of a
-// card) takes its view and pair list from here instead of building them again.
+// same prepared template (one probe against many templates) takes its view and pair
+// list from here instead of building them again.
 inline constexpr int kSideATemplateBytes = 512;
 struct SideAMemo {
   uint64_t sideAGeneration = 0;  // of the pair list it describes; 0 when empty

@@ -9,6 +9,8 @@
 #include <array>
 #include <cstdint>
 
+#include "driver/feature_template.h"
+
 namespace fx60::match {
 
 // ---------------------------------------------------------------------------
@@ -215,10 +217,9 @@ struct HalfTurnInnerMemo {
 // Side A as last prepared on this thread. A comparison whose first template is the
 // same prepared template (one probe against many templates) takes its view and pair
 // list from here instead of building them again.
-inline constexpr int kSideATemplateBytes = 512;
 struct SideAMemo {
   uint64_t sideAGeneration = 0;  // of the pair list it describes; 0 when empty
-  std::array<uint8_t, kSideATemplateBytes> prepared{};
+  std::array<uint8_t, kTemplateSize> prepared{};
   int32_t count = 0;
   int32_t singularCount = 0;
   uint8_t quality = 0;

@@ -271,6 +271,7 @@ float similarityWithSideA(MatchContext& ctx, const uint8_t* templateB, Similarit
     const int64_t saturatedSecond = 2 * int64_t{window.ceiling} - score;
     secondWindow.ceiling = static_cast<uint32_t>(std::min<int64_t>(UINT32_MAX, saturatedSecond));
     swapViews(ctx);
+    // Pass 2 scans A's pair list as its outer list, which rewrites its angle words.
     ctx.buffers->sideAMemo.pairAnglesScanned = true;
     const uint32_t second = runMatchPass(ctx, 2, trace != nullptr ? &trace->passes[1] : nullptr, secondWindow);
     if (trace != nullptr) trace->passCount = 2;

@@ -72,6 +72,28 @@ TEST(BranchTrace, ForkProbeCutsASingleSpurAndWalksOn) {
   EXPECT_EQ(canvas.at(100, 95), 0);
 }
 
+TEST(BranchTrace, ForkProbeNeverCutsTheForkPixelItself) {
+  // The first walk goes up from the fork at (100, 110) and meets P = (100, 100),
+  // whose other neighbours are A = (100, 99) above (a stub) and B = (101, 100)
+  // to the right (a ridge running east). The first probe steps to A, which
+  // whitens B for a move; A, left alone, steps (0, 0), gets B back and goes on
+  // along B: 4 steps, no spur. The second probe starts from P with no ridge
+  // neighbour left, steps (0, 0) twice and ends freely: a spur of P alone.
+  // Only the spur's pixels other than P are cut, so nothing is, and P stays.
+  Canvas canvas;
+  canvas.ray(100, 110, 0, -1, 12);  // from the fork up to P and A
+  canvas.ray(101, 100, 1, 0, 20);   // B and the ridge east of it
+  canvas.ray(101, 111, 1, 1, 20);
+  canvas.ray(99, 111, -1, 1, 20);
+  const Canvas before = canvas;
+  BranchTrace trace;
+  traceBranches(canvas.data(), 100, 110, 10, 20, AngleUnits::k240, trace);
+  EXPECT_EQ(trace.walks[0].steps, 10);  // ends at P, a point on two lines
+  for (int w = 2; w >= 0; --w) restoreWalk(canvas.data(), trace.walks[w]);
+  EXPECT_EQ(canvas.at(100, 100), 0);
+  EXPECT_EQ(canvas.pixels, before.pixels);
+}
+
 TEST(BranchTrace, WalkEndsAtAForkOfTwoLongBranches) {
   Canvas canvas;
   canvas.ray(100, 100, 0, -1, 25);

@@ -149,9 +149,11 @@ void walkBranch(uint8_t* image, int startX, int startY, int minSteps, int maxSte
     int code = neighbourCode(image, x, y);
     cls = kNeighbourClass[code];
     if (steps >= probeFrom && cls == 2) {
+      // The walk has met a fork once the probe runs, whether it ends here or
+      // goes on past a cut spur.
+      metFork = true;
       if (!cutSingleSpur(image, x, y)) {
         cls = 0;
-        metFork = true;
         break;
       }
       code = neighbourCode(image, x, y);

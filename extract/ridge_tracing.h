@@ -44,7 +44,8 @@ struct BranchWalk {
 
 struct BranchTrace {
   std::array<BranchWalk, 3> walks{};
-  // Some walk ended on a fork that was not a single short spur.
+  // Some walk met a fork (the fork probe ran), whether it ended there or went
+  // on past a cut spur.
   bool metFork = false;
 };
 

@@ -64,7 +64,8 @@ TEST(BranchTrace, ForkProbeCutsASingleSpurAndWalksOn) {
   canvas.set(101, 94);
   BranchTrace trace;
   traceBranches(canvas.data(), 100, 100, 10, 20, AngleUnits::k240, trace);
-  EXPECT_FALSE(trace.metFork);
+  // The walk passed a fork and ended elsewhere: it has met a fork all the same.
+  EXPECT_TRUE(trace.metFork);
   EXPECT_EQ(trace.walks[0].steps, 20);
   for (int w = 2; w >= 0; --w) restoreWalk(canvas.data(), trace.walks[w]);
   EXPECT_EQ(canvas.at(101, 94), 255);
@@ -161,6 +162,29 @@ TEST(Detection, ForkWithTwoShortSpursBecomesAnEndingAndLosesThem) {
   EXPECT_EQ(canvas.at(99, 101), 255);
   EXPECT_EQ(canvas.at(100, 100), 0);
   EXPECT_EQ(canvas.at(129, 100), 0);
+}
+
+TEST(Detection, TwoShortSpursNextToALongWalkPastAForkStayAFork) {
+  // As above, but the long ridge has a 1-pixel spur below it 5 pixels along.
+  // The walk east meets that fork, the probe cuts the spur and the walk goes
+  // on for its 10 steps. The walks met a fork, so the point is no spur
+  // junction: the two short spurs stay, and with their directions 255 the
+  // point is dropped.
+  Canvas canvas;
+  canvas.ray(100, 100, 1, 0, 30);
+  canvas.ray(99, 99, -1, -1, 2);
+  canvas.ray(99, 101, -1, 1, 2);
+  canvas.set(105, 101);
+  MinutiaCandidateList candidates;
+  detectMinutiae(canvas.data(), foregroundMap(), candidates);
+  ASSERT_EQ(candidates.count, 1u);
+  EXPECT_EQ(candidates.entries[0].x, 129);  // only the far end of the long ridge
+  EXPECT_EQ(canvas.at(105, 101), 255);      // the cut spur stays removed
+  EXPECT_EQ(canvas.at(99, 99), 0);
+  EXPECT_EQ(canvas.at(98, 98), 0);
+  EXPECT_EQ(canvas.at(99, 101), 0);
+  EXPECT_EQ(canvas.at(98, 102), 0);
+  EXPECT_EQ(canvas.at(100, 100), 0);
 }
 
 TEST(Detection, SkipsTheOuterCellRingAndCellsNextToBackground) {

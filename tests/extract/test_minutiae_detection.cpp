@@ -27,6 +27,17 @@ TEST(RidgeTrace, StepsAlongALineAndRestoresIt) {
   EXPECT_EQ(traceRidge(shortLine.data(), 50, 50, 10).steps, 4);
 }
 
+TEST(RidgeTrace, PutsBackWhatItFoundEvenAtAWhiteStart) {
+  // A walk restores the earlier values: from a white start next to a line the
+  // start stays white, the line stays ridge, and nothing is added.
+  Canvas canvas;
+  canvas.ray(101, 100, 1, 0, 30);
+  const Canvas before = canvas;
+  EXPECT_EQ(traceRidge(canvas.data(), 100, 100, 10).steps, 10);
+  EXPECT_EQ(canvas.at(100, 100), 255);
+  EXPECT_EQ(canvas.pixels, before.pixels);
+}
+
 TEST(RidgeTrace, StopsAtTheWalkAreaBorder) {
   Canvas canvas;
   canvas.ray(5, 200, -1, 0, 6);  // runs into column 0

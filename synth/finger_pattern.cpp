@@ -137,7 +137,7 @@ double bendAt(const SingularPoint& point, Complex direction) {
 }  // namespace
 
 Grid<float> orientationField(const SingularPoints& points) {
-  Grid<float> field(kMasterWidth, kMasterHeight);
+  Grid<float> field(kFieldWidth, kFieldHeight);
   // Doubled angles add, so the zero-pole part of the field's doubled-angle vector
   // is the product of the unit vectors towards each core and the conjugate unit
   // vectors towards each delta; the bends, the arch, the rotation and the waves
@@ -145,26 +145,29 @@ Grid<float> orientationField(const SingularPoints& points) {
 
   // The arch bend: ridges follow y = y0 - h(y0) exp(-(x - xc)^2 / 2w^2), whose
   // slope splits into a column factor and a row factor.
-  std::vector<double> columnSlope(kMasterWidth);
+  std::vector<double> columnSlope(kFieldWidth);
   const double w2 = points.archWidth * points.archWidth;
-  for (int x = 0; x < kMasterWidth; ++x) {
-    const double dx = x - points.archCentre.x;
-    columnSlope[x] = dx / w2 * exponential(-dx * dx / (2 * w2));
+  for (int column = 0; column < kFieldWidth; ++column) {
+    const double dx = column * kFieldStep - points.archCentre.x;
+    columnSlope[column] = dx / w2 * exponential(-dx * dx / (2 * w2));
   }
 
   // Each wave, cos(kx x + ky y + phase), split into column and row factors.
   const size_t waveCount = points.waves.size();
-  std::vector<SineCosine> columnWave(waveCount * kMasterWidth), rowWave(waveCount * kMasterHeight);
+  std::vector<SineCosine> columnWave(waveCount * kFieldWidth), rowWave(waveCount * kFieldHeight);
   for (size_t k = 0; k < waveCount; ++k) {
-    for (int x = 0; x < kMasterWidth; ++x) columnWave[k * kMasterWidth + x] = sineCosine(points.waves[k].kx * x);
-    for (int y = 0; y < kMasterHeight; ++y)
-      rowWave[k * kMasterHeight + y] = sineCosine(points.waves[k].ky * y + points.waves[k].phase);
+    for (int column = 0; column < kFieldWidth; ++column)
+      columnWave[k * kFieldWidth + column] = sineCosine(points.waves[k].kx * column * kFieldStep);
+    for (int row = 0; row < kFieldHeight; ++row)
+      rowWave[k * kFieldHeight + row] = sineCosine(points.waves[k].ky * row * kFieldStep + points.waves[k].phase);
   }
 
-  for (int y = 0; y < kMasterHeight; ++y) {
+  for (int row = 0; row < kFieldHeight; ++row) {
+    const int y = row * kFieldStep;
     // Full bend above the arch centre, none far below it.
     const double rowHeight = points.archHeight * smoothStep((points.archCentre.y + 140 - y) / 160.0);
-    for (int x = 0; x < kMasterWidth; ++x) {
+    for (int column = 0; column < kFieldWidth; ++column) {
+      const int x = column * kFieldStep;
       Complex v{1, 0};
       double extra = 2 * points.flowRotation;
       auto unitTowards = [&](const SingularPoint& point) {
@@ -182,19 +185,19 @@ Grid<float> orientationField(const SingularPoints& points) {
         v = v * Complex{direction.re, -direction.im};
         extra -= bendAt(delta, direction);
       }
-      const double slope = rowHeight * columnSlope[x];
+      const double slope = rowHeight * columnSlope[column];
       v = v * Complex{1 - slope * slope, 2 * slope};
       for (size_t k = 0; k < waveCount; ++k) {
-        const SineCosine& column = columnWave[k * kMasterWidth + x];
-        const SineCosine& row = rowWave[k * kMasterHeight + y];
-        extra += 2 * points.waves[k].amplitude * (column.cosine * row.cosine - column.sine * row.sine);
+        const SineCosine& across = columnWave[k * kFieldWidth + column];
+        const SineCosine& down = rowWave[k * kFieldHeight + row];
+        extra += 2 * points.waves[k].amplitude * (across.cosine * down.cosine - across.sine * down.sine);
       }
       const SineCosine turn = sineCosine(extra);
       v = v * Complex{turn.cosine, turn.sine};
       double angle = arcTangent2(v.im, v.re) / 2;
       if (angle < 0) angle += kPi;
       if (angle >= kPi) angle -= kPi;
-      field.at(x, y) = static_cast<float>(angle);
+      field.at(column, row) = static_cast<float>(angle);
     }
   }
   return field;
@@ -210,20 +213,23 @@ Grid<float> ridgePeriodMap(const SingularPoints& points, Random& random) {
   const double belowGrowth = random.uniform(0.04, 0.12);
 
   // A slow swell along each axis, a few per cent.
-  std::vector<double> columnSwell(kMasterWidth), rowSwell(kMasterHeight);
+  std::vector<double> columnSwell(kFieldWidth), rowSwell(kFieldHeight);
   const double columnAmplitude = random.uniform(0, 0.04), columnLength = random.uniform(200, 400);
   const double columnPhase = random.uniform(0, kTwoPi);
   const double rowAmplitude = random.uniform(0, 0.04), rowLength = random.uniform(250, 500);
   const double rowPhase = random.uniform(0, kTwoPi);
-  for (int x = 0; x < kMasterWidth; ++x) columnSwell[x] = columnAmplitude * cosine(kTwoPi * x / columnLength + columnPhase);
-  for (int y = 0; y < kMasterHeight; ++y) rowSwell[y] = rowAmplitude * cosine(kTwoPi * y / rowLength + rowPhase);
+  for (int column = 0; column < kFieldWidth; ++column)
+    columnSwell[column] = columnAmplitude * cosine(kTwoPi * column * kFieldStep / columnLength + columnPhase);
+  for (int row = 0; row < kFieldHeight; ++row)
+    rowSwell[row] = rowAmplitude * cosine(kTwoPi * row * kFieldStep / rowLength + rowPhase);
 
-  Grid<float> periods(kMasterWidth, kMasterHeight);
-  for (int y = 0; y < kMasterHeight; ++y) {
+  Grid<float> periods(kFieldWidth, kFieldHeight);
+  for (int row = 0; row < kFieldHeight; ++row) {
+    const int y = row * kFieldStep;
     const double rowFactor =
-        1 + aboveGrowth * smoothStep((top - y) / 90.0) + belowGrowth * smoothStep((y - bottom) / 90.0) + rowSwell[y];
-    for (int x = 0; x < kMasterWidth; ++x)
-      periods.at(x, y) = static_cast<float>(basePeriod * (rowFactor + columnSwell[x]));
+        1 + aboveGrowth * smoothStep((top - y) / 90.0) + belowGrowth * smoothStep((y - bottom) / 90.0) + rowSwell[row];
+    for (int column = 0; column < kFieldWidth; ++column)
+      periods.at(column, row) = static_cast<float>(basePeriod * (rowFactor + columnSwell[column]));
   }
   return periods;
 }

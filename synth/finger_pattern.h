@@ -17,6 +17,13 @@ namespace fx60::synth {
 inline constexpr int kMasterWidth = 320;
 inline constexpr int kMasterHeight = 480;
 
+// The orientation and period maps hold one value per square of kFieldStep x
+// kFieldStep master pixels (for the square's top-left pixel): both change slowly,
+// and the ridge filters come in steps of several degrees anyway.
+inline constexpr int kFieldStep = 2;
+inline constexpr int kFieldWidth = kMasterWidth / kFieldStep;
+inline constexpr int kFieldHeight = kMasterHeight / kFieldStep;
+
 enum class FingerClass : uint8_t { kArch, kTentedArch, kLeftLoop, kRightLoop, kWhorl };
 
 inline constexpr FingerClass kAllFingerClasses[] = {FingerClass::kArch, FingerClass::kTentedArch,
@@ -67,13 +74,13 @@ struct SingularPoints {
 
 SingularPoints placeSingularPoints(FingerClass fingerClass, Random& random);
 
-// Ridge orientation at every pixel of the master canvas, in radians in [0, pi),
+// Ridge orientation on the master canvas (kFieldWidth x kFieldHeight), radians in [0, pi),
 // measured from the +x axis towards +y (image rows grow downwards). The zero-pole
 // model (half the sum of the bent angles seen from each core, less half the sum
 // seen from each delta), then the arch bend, the flow rotation and the slow waves.
 Grid<float> orientationField(const SingularPoints& points);
 
-// Local ridge period in pixels at every pixel of the master canvas: a base period
+// Local ridge period in pixels on the master canvas (kFieldWidth x kFieldHeight): a base period
 // of the finger, wider above the upper core and below the lower delta, with a slow
 // random swell.
 Grid<float> ridgePeriodMap(const SingularPoints& points, Random& random);

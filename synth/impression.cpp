@@ -13,7 +13,7 @@ constexpr double kCentreX = kImageWidth / 2.0;
 constexpr double kCentreY = kImageHeight / 2.0;
 
 // Shares of impressions placed far off the usual spot, and made with a light touch.
-constexpr double kOffCentreShare = 0.12;
+constexpr double kOffCentreShare = 0.2;
 constexpr double kLightTouchShare = 0.08;
 
 double smoothStep(double t) {
@@ -36,21 +36,27 @@ float bilinear(const Grid<float>& grid, double x, double y) {
   return top + ay * (bottom - top);
 }
 
-// A 3 x 3 binomial filter (weights 1 2 1 both ways), renormalised at the border.
+// One pass of the weights 1 2 1 along rows, then along columns: a 3 x 3 binomial
+// filter. At the border the missing neighbour's weight goes to the pixel itself.
 Grid<float> binomialBlur(const Grid<float>& grey) {
-  Grid<float> blurred(grey.width, grey.height);
-  for (int y = 0; y < grey.height; ++y)
-    for (int x = 0; x < grey.width; ++x) {
-      float sum = 0, weights = 0;
-      for (int dy = -1; dy <= 1; ++dy)
-        for (int dx = -1; dx <= 1; ++dx) {
-          if (!grey.contains(x + dx, y + dy)) continue;
-          const float weight = static_cast<float>((dx == 0 ? 2 : 1) * (dy == 0 ? 2 : 1));
-          sum += weight * grey.at(x + dx, y + dy);
-          weights += weight;
-        }
-      blurred.at(x, y) = sum / weights;
+  const int width = grey.width, height = grey.height;
+  Grid<float> across(width, height);
+  for (int y = 0; y < height; ++y) {
+    const float* row = &grey.values[static_cast<size_t>(y) * width];
+    float* out = &across.values[static_cast<size_t>(y) * width];
+    for (int x = 0; x < width; ++x) {
+      const float left = row[x > 0 ? x - 1 : x], right = row[x + 1 < width ? x + 1 : x];
+      out[x] = 0.25f * (left + 2 * row[x] + right);
     }
+  }
+  Grid<float> blurred(width, height);
+  for (int y = 0; y < height; ++y) {
+    const float* above = &across.values[static_cast<size_t>(y > 0 ? y - 1 : y) * width];
+    const float* row = &across.values[static_cast<size_t>(y) * width];
+    const float* below = &across.values[static_cast<size_t>(y + 1 < height ? y + 1 : y) * width];
+    float* out = &blurred.values[static_cast<size_t>(y) * width];
+    for (int x = 0; x < width; ++x) out[x] = 0.25f * (above[x] + 2 * row[x] + below[x]);
+  }
   return blurred;
 }
 
@@ -61,9 +67,19 @@ Grid<float> valueNoise(int width, int height, int cell, Random& random) {
   Grid<float> lattice(latticeWidth, latticeHeight);
   for (float& value : lattice.values) value = static_cast<float>(random.uniform());
   Grid<float> noise(width, height);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      noise.at(x, y) = bilinear(lattice, static_cast<double>(x) / cell, static_cast<double>(y) / cell);
+  std::vector<float> between(latticeWidth);  // the lattice interpolated down to row y
+  for (int y = 0; y < height; ++y) {
+    const int top = y / cell;
+    const float down = static_cast<float>(y % cell) / static_cast<float>(cell);
+    for (int i = 0; i < latticeWidth; ++i)
+      between[i] = lattice.at(i, top) + down * (lattice.at(i, top + 1) - lattice.at(i, top));
+    float* out = &noise.values[static_cast<size_t>(y) * width];
+    for (int x = 0; x < width; ++x) {
+      const int left = x / cell;
+      const float across = static_cast<float>(x % cell) / static_cast<float>(cell);
+      out[x] = between[left] + across * (between[left + 1] - between[left]);
+    }
+  }
   return noise;
 }
 
@@ -83,12 +99,15 @@ ImpressionRecipe drawImpression(Point padCentre, const Outline& fingertip, Rando
   placement.drag.x = boundedNormal(random, 9, 20);
   placement.drag.y = boundedNormal(random, 9, 20);
   placement.twist = boundedNormal(random, 0.03, 0.07);
+  placement.stretchX = boundedNormal(random, 0.05, 0.12);
+  placement.stretchY = boundedNormal(random, 0.05, 0.12);
+  placement.shear = boundedNormal(random, 0.04, 0.1);
   placement.innerRadius = random.uniform(0.3, 0.5);
 
   Rendering& rendering = recipe.rendering;
   rendering.pressure = boundedNormal(random, 0.45, 1.0);
   rendering.unevenness = random.uniform(0, 0.6);
-  rendering.dryness = std::max(0.0, random.uniform(-0.1, 0.45) - 0.25 * rendering.pressure);
+  rendering.dryness = std::max(0.0, random.uniform(-0.1, 0.32) - 0.2 * rendering.pressure);
   rendering.wetness = std::max(0.0, random.uniform(-0.2, 0.35) + 0.25 * rendering.pressure);
   rendering.blurPasses = 1 + static_cast<int>(random.below(3));
   rendering.backgroundGrey = random.uniform(195, 250);
@@ -109,6 +128,7 @@ ImpressionRecipe drawImpression(Point padCentre, const Outline& fingertip, Rando
   contact.halfWidth = random.uniform(110, 145) * spread * size;
   contact.halfHeight = random.uniform(160, 200) * spread * size;
   contact.rimRoughness = random.uniform(0.02, 0.08);
+  contact.gaps = std::max(0.0, random.uniform(-0.2, 0.4));
   contact.fingertip = fingertip;
   contact.cut = random.chance(0.15);
   if (contact.cut) {
@@ -131,8 +151,10 @@ Grid<Point> placeOnSensor(const Placement& placement, const Contact& contact) {
       const double radius =
           std::sqrt(dx * dx / (contact.halfWidth * contact.halfWidth) + dy * dy / (contact.halfHeight * contact.halfHeight));
       const double stretch = smoothStep((radius - placement.innerRadius) / (1.0 - placement.innerRadius));
-      const double sx = x - stretch * (placement.drag.x - placement.twist * dy);
-      const double sy = y - stretch * (placement.drag.y + placement.twist * dx);
+      const double sx =
+          x - stretch * (placement.drag.x - placement.twist * dy + placement.stretchX * dx + placement.shear * dy);
+      const double sy =
+          y - stretch * (placement.drag.y + placement.twist * dx + placement.stretchY * dy + placement.shear * dx);
       // Undo the rigid placement: turn back about the image centre.
       const double ux = sx - kCentreX, uy = sy - kCentreY;
       sources.at(x, y) = {placement.fingerAtCentre.x + turn.cosine * ux + turn.sine * uy,
@@ -150,6 +172,7 @@ Grid<float> sampleRidges(const RidgePattern& master, const Grid<Point>& sources)
 
 Grid<float> contactRegion(const Contact& contact, const Grid<Point>& sources, Random& random) {
   const Grid<float> rim = valueNoise(sources.width, sources.height, 24, random);
+  const Grid<float> holes = valueNoise(sources.width, sources.height, 48, random);
   Grid<float> region(sources.width, sources.height);
   constexpr double kRimPixels = 6;
   const double rimShare = kRimPixels / std::min(contact.halfWidth, contact.halfHeight);
@@ -169,6 +192,8 @@ Grid<float> contactRegion(const Contact& contact, const Grid<Point>& sources, Ra
       const double crease = (kMasterHeight - 1 - sources.values[i].y) / kRimPixels;
       double firmness = std::min({std::clamp((1 - pressed) / rimShare, 0.0, 1.0),
                                   std::clamp((1 - skin) / tipRimShare, 0.0, 1.0), std::clamp(crease, 0.0, 1.0)});
+      // Where the skin did not quite touch, the print fades out.
+      firmness *= 1 - 0.9 * smoothStep((contact.gaps - holes.values[i]) * 10 + 0.5);
       if (contact.cut) {
         const double beyond = dx * contact.cutNormal.x + dy * contact.cutNormal.y - contact.cutDistance;
         firmness *= std::clamp(-beyond / kRimPixels, 0.0, 1.0);
@@ -217,7 +242,7 @@ Grid<float> applyPressure(const Grid<float>& ink, double pressure) {
 }
 
 Grid<float> addSkinNoise(const Grid<float>& ink, const Rendering& rendering, Random& random) {
-  const Grid<float> pores = valueNoise(ink.width, ink.height, 3, random);
+  const Grid<float> pores = valueNoise(ink.width, ink.height, 4, random);
   const Grid<float> patches = valueNoise(ink.width, ink.height, 20, random);
   const Grid<float> smudges = valueNoise(ink.width, ink.height, 5, random);
   Grid<float> noisy(ink.width, ink.height);

@@ -22,6 +22,9 @@ struct Placement {
   Point fingerAtCentre;     // master point that lands on the image centre
   Point drag;               // pixels the outer skin is pulled by friction
   double twist = 0;         // radians the outer skin is turned by friction
+  double stretchX = 0;      // the outer skin stretched (+) or squeezed (-) across,
+  double stretchY = 0;      // along the finger,
+  double shear = 0;         // and sheared, as shares of the distance from the centre
   double innerRadius = 0.4; // share of the contact radius that does not stretch
 };
 
@@ -40,6 +43,7 @@ struct Contact {
   double halfWidth = 130;
   double halfHeight = 180;
   double rimRoughness = 0.05;  // share of the radius
+  double gaps = 0;             // 0 .. 0.4: patches inside that did not touch
   Outline fingertip;           // master pixels
   bool cut = false;
   Point cutNormal;             // unit vector out of the contact, sensor pixels

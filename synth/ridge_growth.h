@@ -38,7 +38,8 @@ class GaborBank {
 // A ridge picture in [-1, 1]: +1 on a ridge's crest, -1 in the middle of a valley.
 using RidgePattern = Grid<float>;
 
-// Grows the ridges on a canvas the size of the maps from seeds about
+// Grows the ridges on the master canvas (the maps cover it, one value per
+// kFieldStep x kFieldStep square) from seeds about
 // `seedSpacing` pixels apart; closer seeds give more places where fronts meet,
 // hence more minutiae.
 RidgePattern growRidges(const Grid<float>& orientation, const Grid<float>& periods, int seedSpacing, Random& random);

@@ -23,8 +23,10 @@ constexpr const char* kUsage =
     "Serves a simulated fingerprint module on the Unix stream socket SOCKET.\n"
     "  --mode storage|hid     wire protocol (default storage)\n"
     "  --images PATH          a .pgm file or a folder of them (256 x 360), served in\n"
-    "                         turn; repeatable. Without it: generated prints\n"
-    "  --seed N               first seed of the generated prints (default 1)\n"
+    "                         turn; repeatable. Without it: impressions 1 to 8 of a\n"
+    "                         synthetic finger, in turn\n"
+    "  --seed N               the synthetic finger, 0..4294967295 (default 1): the\n"
+    "                         finger of fx60 synth --seed N, images 1_1 to 1_8\n"
     "  --finger SCRIPT        finger timeline, e.g. \"absent:3 present:400ms lifted\";\n"
     "                         steps last N polls (:N) or milliseconds (:Nms), the\n"
     "                         last for ever (default \"present\")\n"
@@ -203,6 +205,9 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  // The synthetic finger is made before the socket opens, so that no capture
+  // waits for it.
+  if (imagePaths.empty()) images.prepareFinger();
   auto timeline = FingerTimeline::parse(fingerScript, &error);
   if (!timeline) {
     std::cerr << "fx60-sim: finger script: " << error << "\n";

@@ -1,10 +1,7 @@
 #include "sim/image_source.h"
 
 #include <algorithm>
-#include <array>
-#include <cmath>
 #include <fstream>
-#include <numbers>
 
 namespace fx60::sim {
 
@@ -21,21 +18,6 @@ bool readHeaderNumber(std::istream& in, long& value) {
   }
   return static_cast<bool>(in >> value);
 }
-
-// Small deterministic generator so that prints do not depend on the library's
-// random engines.
-struct SplitMix {
-  uint64_t state;
-  uint64_t next() {
-    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  double uniform(double low, double high) {
-    return low + (high - low) * static_cast<double>(next() >> 11) / static_cast<double>(1ull << 53);
-  }
-};
 
 }  // namespace
 
@@ -67,50 +49,12 @@ bool writePgm(const fs::path& file, const uint8_t* pixels, int width, int height
   return static_cast<bool>(out);
 }
 
-SensorImage synthesizePrint(uint32_t seed) {
-  SplitMix random{seed * 0x2545F4914F6CDD1Dull + 1};
-  constexpr double kTwoPi = 2 * std::numbers::pi;
+SensorImage synthesizePrint(uint32_t seed, uint32_t impression) {
+  return synth::makeImpression(synth::makeFinger(seed, 1), impression);
+}
 
-  const double coreX = random.uniform(110, 146);
-  const double coreY = random.uniform(140, 190);
-  const double period = random.uniform(8.5, 10.5);
-  const double tilt = random.uniform(-0.25, 0.25);
-
-  // Each point winds the ridge phase once around it, which ends or splits one
-  // ridge there: the pattern gets minutiae where real prints have them.
-  struct Twist {
-    double x, y, turn;
-  };
-  std::array<Twist, 14> twists{};
-  for (auto& twist : twists) {
-    twist.x = random.uniform(45, 211);
-    twist.y = random.uniform(50, 310);
-    twist.turn = random.next() & 1 ? 1.0 : -1.0;
-  }
-
-  const double cosTilt = std::cos(tilt), sinTilt = std::sin(tilt);
-  SensorImage image(kSensorBytes);
-  for (int y = 0; y < kSensorHeight; ++y) {
-    for (int x = 0; x < kSensorWidth; ++x) {
-      const double dx = x - coreX, dy = y - coreY;
-      const double rx = dx * cosTilt - dy * sinTilt;
-      const double ry = dx * sinTilt + dy * cosTilt;
-      // Arches below the core, loops around it: ridge distance grows with an
-      // elliptical radius plus a gentle bend.
-      const double radius = std::sqrt(rx * rx * 1.1 + ry * ry * 0.8) + 0.0025 * rx * rx * (ry > 0 ? 1 : 0);
-      double phase = kTwoPi * radius / period;
-      for (const auto& twist : twists) phase += twist.turn * std::atan2(y - twist.y, x - twist.x);
-
-      // Elliptical contact area with a soft edge; light background outside.
-      const double ex = (x - 128.0) / 118.0, ey = (y - 185.0) / 170.0;
-      const double edge = std::clamp((1.0 - (ex * ex + ey * ey)) * 6.0, 0.0, 1.0);
-      const double ridge = 0.5 + 0.5 * std::cos(phase);  // 1 in a valley, 0 on a ridge
-      const double noise = random.uniform(-10, 10);
-      const double grey = 235.0 * (1 - edge) + (40.0 + 180.0 * ridge) * edge + noise;
-      image[static_cast<size_t>(y) * kSensorWidth + x] = static_cast<uint8_t>(std::clamp(grey, 0.0, 255.0));
-    }
-  }
-  return image;
+void ImageSource::prepareFinger() {
+  if (!finger_) finger_ = synth::makeFinger(seed_, 1);
 }
 
 bool ImageSource::add(const fs::path& fileOrFolder, std::string* error) {
@@ -150,7 +94,10 @@ SensorImage ImageSource::next() {
   if (images_.empty()) {
     const size_t turn = nextGenerated_;
     nextGenerated_ = (nextGenerated_ + 1) % kGeneratedPrints;
-    if (turn == generated_.size()) generated_.push_back(synthesizePrint(firstSeed_ + static_cast<uint32_t>(turn)));
+    if (turn == generated_.size()) {
+      prepareFinger();
+      generated_.push_back(synth::makeImpression(*finger_, static_cast<uint32_t>(turn + 1)));
+    }
     return generated_[turn];
   }
   SensorImage image = images_[nextIndex_];

@@ -1,5 +1,5 @@
-// The images the simulated module serves: PGM files taken in turn, or a
-// generated ridge pattern when none are given.
+// The images the simulated module serves: PGM files taken in turn, or
+// impressions of a synthetic finger when none are given.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "synth/generator.h"
 
 namespace fx60::sim {
 
@@ -22,19 +24,23 @@ std::optional<SensorImage> readSensorPgm(const std::filesystem::path& file, std:
 // Writes a binary PGM; false on any I/O error.
 bool writePgm(const std::filesystem::path& file, const uint8_t* pixels, int width, int height);
 
-// A finger-like ridge pattern: a loop of ridges around a core, a few ridge
-// endings and forks, an elliptical contact area on a light background. Each seed
-// gives a different finger; the same seed always gives the same bytes.
-SensorImage synthesizePrint(uint32_t seed);
+// Impression `impression` (1, 2, ...) of the synthetic finger of `seed`: the
+// image `fx60 synth DIR --seed SEED` writes as 1_IMPRESSION.pgm. Each seed gives
+// another finger; the same seed always gives the same bytes.
+SensorImage synthesizePrint(uint32_t seed, uint32_t impression = 1);
 
-// Number of generated prints served in turn when no files are given. They are
-// made once and kept, so that a capture costs the wire time only.
+// Number of impressions served in turn when no files are given. They are made
+// once and kept, so that a capture costs the wire time only.
 inline constexpr size_t kGeneratedPrints = 8;
 
 class ImageSource {
  public:
-  // Built-in synthetic prints (seed, seed + 1, ... seed + 7, then seed again).
-  explicit ImageSource(uint32_t seed = 1) : firstSeed_(seed) {}
+  // Impressions 1 to 8 of the synthetic finger of `seed`, then 1 again.
+  explicit ImageSource(uint32_t seed = 1) : seed_(seed) {}
+
+  // Makes the synthetic finger now rather than at the first capture (its ridge
+  // pattern takes the longest to make); each impression is made when first served.
+  void prepareFinger();
 
   // Adds a file, or every .pgm file of a folder in name order. False with a
   // message when a file cannot be used.
@@ -51,8 +57,9 @@ class ImageSource {
  private:
   std::vector<SensorImage> images_;
   size_t nextIndex_ = 0;
-  uint32_t firstSeed_;
-  std::vector<SensorImage> generated_;  // made on first use
+  uint32_t seed_;
+  std::optional<synth::Finger> finger_;  // made on first use
+  std::vector<SensorImage> generated_;   // impressions 1, 2, ... as made
   size_t nextGenerated_ = 0;
 };
 

@@ -8,7 +8,7 @@ add_library(fx60_sim_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/module_control.cpp
 )
 target_include_directories(fx60_sim_core PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(fx60_sim_core PUBLIC Threads::Threads)
+target_link_libraries(fx60_sim_core PUBLIC fx60_synth Threads::Threads)
 
 # The socket server every simulator program shares.
 add_library(fx60_sim_server STATIC ${CMAKE_CURRENT_LIST_DIR}/cable_server.cpp)

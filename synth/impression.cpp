@@ -66,17 +66,21 @@ Grid<float> valueNoise(int width, int height, int cell, Random& random) {
   const int latticeWidth = width / cell + 2, latticeHeight = height / cell + 2;
   Grid<float> lattice(latticeWidth, latticeHeight);
   for (float& value : lattice.values) value = static_cast<float>(random.uniform());
+  // Weights eased with 3t^2 - 2t^3: no creases along the lattice lines, so that
+  // thresholded noise gives round blobs rather than diamonds.
+  std::vector<float> ease(cell);
+  for (int i = 0; i < cell; ++i) ease[i] = static_cast<float>(smoothStep(static_cast<double>(i) / cell));
   Grid<float> noise(width, height);
   std::vector<float> between(latticeWidth);  // the lattice interpolated down to row y
   for (int y = 0; y < height; ++y) {
     const int top = y / cell;
-    const float down = static_cast<float>(y % cell) / static_cast<float>(cell);
+    const float down = ease[y % cell];
     for (int i = 0; i < latticeWidth; ++i)
       between[i] = lattice.at(i, top) + down * (lattice.at(i, top + 1) - lattice.at(i, top));
     float* out = &noise.values[static_cast<size_t>(y) * width];
     for (int x = 0; x < width; ++x) {
       const int left = x / cell;
-      const float across = static_cast<float>(x % cell) / static_cast<float>(cell);
+      const float across = ease[x % cell];
       out[x] = between[left] + across * (between[left + 1] - between[left]);
     }
   }
@@ -94,8 +98,12 @@ ImpressionRecipe drawImpression(Point padCentre, const Outline& fingertip, Rando
   // shows another part of it.
   const bool offCentre = random.chance(kOffCentreShare);
   placement.fingerAtCentre.x = padCentre.x + boundedNormal(random, offCentre ? 35 : 22, 70);
-  placement.fingerAtCentre.y = padCentre.y + (offCentre ? (random.chance(0.5) ? 1 : -1) * random.uniform(60, 120)
-                                                        : boundedNormal(random, 26, 60));
+  if (offCentre) {
+    const double direction = random.chance(0.5) ? 1 : -1;
+    placement.fingerAtCentre.y = padCentre.y + direction * random.uniform(60, 120);
+  } else {
+    placement.fingerAtCentre.y = padCentre.y + boundedNormal(random, 26, 60);
+  }
   placement.drag.x = boundedNormal(random, 9, 20);
   placement.drag.y = boundedNormal(random, 9, 20);
   placement.twist = boundedNormal(random, 0.03, 0.07);
@@ -128,7 +136,7 @@ ImpressionRecipe drawImpression(Point padCentre, const Outline& fingertip, Rando
   contact.halfWidth = random.uniform(110, 145) * spread * size;
   contact.halfHeight = random.uniform(160, 200) * spread * size;
   contact.rimRoughness = random.uniform(0.02, 0.08);
-  contact.gaps = std::max(0.0, random.uniform(-0.2, 0.4));
+  contact.gaps = std::max(0.0, random.uniform(-0.3, 0.3));
   contact.fingertip = fingertip;
   contact.cut = random.chance(0.15);
   if (contact.cut) {
@@ -193,7 +201,7 @@ Grid<float> contactRegion(const Contact& contact, const Grid<Point>& sources, Ra
       double firmness = std::min({std::clamp((1 - pressed) / rimShare, 0.0, 1.0),
                                   std::clamp((1 - skin) / tipRimShare, 0.0, 1.0), std::clamp(crease, 0.0, 1.0)});
       // Where the skin did not quite touch, the print fades out.
-      firmness *= 1 - 0.9 * smoothStep((contact.gaps - holes.values[i]) * 10 + 0.5);
+      firmness *= 1 - 0.9 * smoothStep((contact.gaps - holes.values[i]) * 10);
       if (contact.cut) {
         const double beyond = dx * contact.cutNormal.x + dy * contact.cutNormal.y - contact.cutDistance;
         firmness *= std::clamp(-beyond / kRimPixels, 0.0, 1.0);
@@ -250,9 +258,9 @@ Grid<float> addSkinNoise(const Grid<float>& ink, const Rendering& rendering, Ran
     // Dryness comes in patches: break ridges where small-scale noise falls below a
     // level that is higher inside a dry patch.
     const double dryHere = rendering.dryness * (0.4 + 1.2 * patches.values[i]);
-    const double broken = smoothStep((dryHere - pores.values[i]) * 8 + 0.5);
+    const double broken = smoothStep((dryHere - pores.values[i]) * 8);
     const double wetHere = rendering.wetness * (1.6 - 1.2 * patches.values[i]);
-    const double smudge = smoothStep((wetHere - smudges.values[i]) * 6 + 0.5) * 0.7;
+    const double smudge = smoothStep((wetHere - smudges.values[i]) * 6) * 0.7;
     const double value = std::max<double>(ink.values[i] * (1 - broken), smudge);
     noisy.values[i] = static_cast<float>(value);
   }

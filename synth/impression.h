@@ -43,7 +43,7 @@ struct Contact {
   double halfWidth = 130;
   double halfHeight = 180;
   double rimRoughness = 0.05;  // share of the radius
-  double gaps = 0;             // 0 .. 0.4: patches inside that did not touch
+  double gaps = 0;             // 0 .. 0.3: patches inside that did not touch
   Outline fingertip;           // master pixels
   bool cut = false;
   Point cutNormal;             // unit vector out of the contact, sensor pixels
@@ -105,8 +105,8 @@ std::vector<uint8_t> composeImage(const Grid<float>& ink, const Grid<float>& con
 // All impression stages in order.
 std::vector<uint8_t> renderImpression(const RidgePattern& master, const ImpressionRecipe& recipe);
 
-// Random values on a lattice `cell` pixels apart, bilinearly interpolated:
-// smooth noise in [0, 1) with features of about that size.
+// Random values on a lattice `cell` pixels apart, interpolated smoothly between:
+// noise in [0, 1) with features of about that size.
 Grid<float> valueNoise(int width, int height, int cell, Random& random);
 
 }  // namespace fx60::synth

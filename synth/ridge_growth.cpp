@@ -24,7 +24,7 @@ constexpr int kGainShift = 2;  // gain 7/4
 
 // Iterations after which even the farthest corner has been reached and the
 // pattern has settled.
-constexpr int kIterations = 30;
+constexpr int kIterations = 22;
 
 // The filter's response at one pixel: taps (kSize rows of kStride) against the
 // window whose top-left pixel `window` points at. Kept out of line: inlined into

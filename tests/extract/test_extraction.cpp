@@ -6,12 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <string>
 #include <thread>
 
 #include "driver/feature_template.h"
 #include "extract/extractor.h"
 #include "extract/stage_observer.h"
 #include "synthetic_images.h"
+#include "tests/support/generated_prints.h"
 #include "tests/support/test_data.h"
 
 // Every allocation through operator new in this program is counted, so that a
@@ -141,44 +143,65 @@ std::vector<Image> someRealImages(size_t perSet) {
   return images;
 }
 
+struct TemplateYield {
+  int images = 0;
+  int templates = 0;
+  long minutiae = 0;
+};
+
+// Extracts one image: a template carries the quality the capture loop computes
+// alone and 7 to 100 minutiae; a failure leaves the empty template.
+void addTemplateOf(const Image& image, const std::string& name, TemplateYield& yield) {
+  const uint8_t score = quality(image);
+  const Template tpl = extract(image);
+  ++yield.images;
+  ASSERT_TRUE(checkByteIsValid(tpl.data())) << name;
+  if (tpl[kTemplateCountByte] == 0) {
+    EXPECT_EQ(tpl, emptyTemplate()) << name;
+    return;
+  }
+  ++yield.templates;
+  yield.minutiae += tpl[kTemplateCountByte];
+  // The template carries the same score the capture loop computes alone.
+  EXPECT_EQ(tpl[kTemplateQualityByte], score) << name;
+  EXPECT_GE(tpl[kTemplateCountByte], kMinTemplateMinutiae) << name;
+  EXPECT_LE(tpl[kTemplateCountByte], 100) << name;
+}
+
+void printYield(const std::string& set, const TemplateYield& yield) {
+  std::printf("%-24s %3d images, %3d templates (%5.1f%%), %5.1f minutiae per template\n", set.c_str(), yield.images,
+              yield.templates, 100.0 * yield.templates / std::max(1, yield.images),
+              yield.templates ? double(yield.minutiae) / yield.templates : 0.0);
+}
+
+TEST(GeneratedImages, AlmostAllYieldTemplatesThatCarryTheirQuality) {
+  TemplateYield yield;
+  for (const auto& print : fx60::testing::generatedPrints(8, 2)) addTemplateOf(print.pixels, print.name(), yield);
+  printYield("generated", yield);
+  EXPECT_GE(yield.templates * 10, yield.images * 9);
+}
+
 TEST(RealImages, EverySetMostlyYieldsTemplatesThatCarryTheirQuality) {
   FX60_REQUIRE_SHARED_DATA();
   for (const auto& set : fx60::testing::fingerprintSets()) {
-    int images = 0, templates = 0;
-    long minutiae = 0;
+    TemplateYield yield;
     for (const auto& file : fx60::testing::imagesOfSet(set)) {
       const Image image = fx60::testing::readPgm(file);
       ASSERT_FALSE(image.empty()) << file;
-      const uint8_t score = quality(image);
-      const Template tpl = extract(image);
-      ++images;
-      ASSERT_TRUE(checkByteIsValid(tpl.data())) << file;
-      if (tpl[kTemplateCountByte] == 0) {
-        EXPECT_EQ(tpl, emptyTemplate()) << file;
-        continue;
-      }
-      ++templates;
-      minutiae += tpl[kTemplateCountByte];
-      // The template carries the same score the capture loop computes alone.
-      EXPECT_EQ(tpl[kTemplateQualityByte], score) << file;
-      EXPECT_GE(tpl[kTemplateCountByte], kMinTemplateMinutiae) << file;
-      EXPECT_LE(tpl[kTemplateCountByte], 100) << file;
+      addTemplateOf(image, file.string(), yield);
     }
-    std::printf("%-24s %3d images, %3d templates (%5.1f%%), %5.1f minutiae per template\n",
-                set.filename().c_str(), images, templates, 100.0 * templates / std::max(1, images),
-                templates ? double(minutiae) / templates : 0.0);
-    EXPECT_GE(templates * 2, images) << set;
+    printYield(set.filename().string(), yield);
+    EXPECT_GE(yield.templates * 2, yield.images) << set;
   }
 }
 
-TEST(RealImages, ConcurrentExtractionsMatchSerialOnes) {
-  FX60_REQUIRE_SHARED_DATA();
-  const std::vector<Image> images = someRealImages(2);
+// Two threads extract the images in opposite orders; every template equals the
+// one a single thread makes.
+void expectConcurrentExtractionsEqualSerialOnes(const std::vector<Image>& images) {
   ASSERT_GE(images.size(), 2u);
   std::vector<Template> serial;
   for (const Image& image : images) serial.push_back(extract(image));
   std::vector<Template> first(images.size()), second(images.size());
-  // Two threads work through the images in opposite orders.
   std::thread forward([&] {
     for (size_t i = 0; i < images.size(); ++i) {
       Image copy = images[i];
@@ -197,6 +220,21 @@ TEST(RealImages, ConcurrentExtractionsMatchSerialOnes) {
   EXPECT_EQ(second, serial);
 }
 
+std::vector<Image> someGeneratedImages(int fingers) {
+  std::vector<Image> images;
+  for (const auto& print : fx60::testing::generatedPrints(fingers, 1)) images.push_back(print.pixels);
+  return images;
+}
+
+TEST(GeneratedImages, ConcurrentExtractionsMatchSerialOnes) {
+  expectConcurrentExtractionsEqualSerialOnes(someGeneratedImages(6));
+}
+
+TEST(RealImages, ConcurrentExtractionsMatchSerialOnes) {
+  FX60_REQUIRE_SHARED_DATA();
+  expectConcurrentExtractionsEqualSerialOnes(someRealImages(2));
+}
+
 struct Point {
   int x, y, angle;
 };
@@ -210,12 +248,12 @@ std::vector<Point> minutiaeOf(const Template& tpl) {
   return points;
 }
 
-TEST(RealImages, TranslationByWholeCellsMovesTheMinutiae) {
-  FX60_REQUIRE_SHARED_DATA();
+// Shifting an image by whole cells shifts its interior minutiae exactly.
+void expectMinutiaeFollowTranslation(const std::vector<Image>& images) {
   // Two cells in each direction keep both the cell grid and the halving phase.
   constexpr int kShiftX = 6, kShiftY = 12, kMargin = 40;
   int compared = 0, found = 0;
-  for (const Image& image : someRealImages(3)) {
+  for (const Image& image : images) {
     Image shifted = testing::uniformImage(255);
     for (int y = kShiftY; y < kHeight; ++y)
       for (int x = kShiftX; x < kWidth; ++x) shifted[y * kWidth + x] = image[(y - kShiftY) * kWidth + x - kShiftX];
@@ -236,6 +274,15 @@ TEST(RealImages, TranslationByWholeCellsMovesTheMinutiae) {
   ASSERT_GT(compared, 50);
   // Selection near the print's edge may differ; the interior must follow exactly.
   EXPECT_GE(found * 10, compared * 9) << found << " of " << compared;
+}
+
+TEST(GeneratedImages, TranslationByWholeCellsMovesTheMinutiae) {
+  expectMinutiaeFollowTranslation(someGeneratedImages(4));
+}
+
+TEST(RealImages, TranslationByWholeCellsMovesTheMinutiae) {
+  FX60_REQUIRE_SHARED_DATA();
+  expectMinutiaeFollowTranslation(someRealImages(3));
 }
 
 }  // namespace

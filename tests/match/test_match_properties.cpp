@@ -1,10 +1,12 @@
-// Properties of whole comparisons: determinism across threads, and on real prints a
-// template matches itself and its own turned and shifted minutiae, while different
-// fingers rarely pass the default level.
+// Properties of whole comparisons: determinism across threads, and on generated
+// prints (and on real ones where the shared sets are present) a template matches
+// itself and its own turned and shifted minutiae, while different fingers rarely
+// pass the default level.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "match/match_pass.h"
 #include "match/matcher.h"
 #include "template_builder.h"
+#include "tests/support/generated_prints.h"
 #include "tests/support/test_data.h"
 
 namespace fx60::match {
@@ -146,15 +149,33 @@ TEST(MatchProperties, RememberedSideAScoresAsAFreshOne) {
   EXPECT_GT(recalledAfterSecondPass, 0);
 }
 
-struct RealTemplates {
+// Templates extracted from prints, with the name of each print.
+struct PrintTemplates {
   std::vector<Template> templates;
   std::vector<std::string> fingers;
 };
 
+// Adds the template of an image when extraction yields a usable one.
+void addTemplate(PrintTemplates& out, std::vector<uint8_t> image, const std::string& name) {
+  Template t{};
+  extract::extractUnsealedTemplate(image.data(), t.data());
+  if (t[kTemplateQualityByte] < 20) return;
+  out.templates.push_back(t);
+  out.fingers.push_back(name);
+}
+
+// Templates of the first `impressions` impressions of `fingers` generated fingers.
+PrintTemplates generatedTemplates(int fingers, int impressions) {
+  PrintTemplates out;
+  for (auto& print : fx60::testing::generatedPrints(fingers, impressions))
+    addTemplate(out, std::move(print.pixels), "generated/" + print.name());
+  return out;
+}
+
 // Extracted templates of the first `impressions` impressions of the first `fingers`
 // fingers of every set (images are sorted by finger, then impression).
-RealTemplates realTemplates(int fingers, int impressions) {
-  RealTemplates out;
+PrintTemplates realTemplates(int fingers, int impressions) {
+  PrintTemplates out;
   for (const auto& set : fx60::testing::fingerprintSets()) {
     std::string finger;
     int fingerCount = 0;
@@ -170,39 +191,41 @@ RealTemplates realTemplates(int fingers, int impressions) {
       if (impressionCount++ >= impressions) continue;
       std::vector<uint8_t> image = fx60::testing::readPgm(file);
       if (image.empty()) continue;
-      Template t{};
-      extract::extractUnsealedTemplate(image.data(), t.data());
-      if (t[kTemplateQualityByte] < 20) continue;
-      out.templates.push_back(t);
-      out.fingers.push_back(set.filename().string() + "/" + stem);
+      addTemplate(out, std::move(image), set.filename().string() + "/" + stem);
     }
   }
   return out;
 }
 
-TEST(MatchProperties, RealTemplatesMatchThemselvesTurnedAndMoved) {
-  FX60_REQUIRE_SHARED_DATA();
-  const RealTemplates real = realTemplates(2, 1);
-  ASSERT_FALSE(real.templates.empty());
+// Each template matches its own minutiae turned by up to 20 degrees and moved.
+void expectTemplatesMatchThemselvesTurnedAndMoved(const PrintTemplates& prints) {
+  ASSERT_FALSE(prints.templates.empty());
   const struct {
     double degrees;
     int dx, dy;
   } moves[] = {{0, 0, 0}, {20, 0, 0}, {-20, 0, 0}, {0, 30, 0}, {0, 0, -30}, {12, -20, 20}, {-17, 25, 10}};
-  for (size_t i = 0; i < real.templates.size(); ++i) {
+  for (size_t i = 0; i < prints.templates.size(); ++i) {
     for (const auto& move : moves) {
-      const Template moved = turnedAndMoved(real.templates[i], move.degrees, move.dx, move.dy);
-      EXPECT_GE(compare(real.templates[i], moved), kLevel5)
-          << real.fingers[i] << " turned " << move.degrees << " moved " << move.dx << "," << move.dy;
+      const Template moved = turnedAndMoved(prints.templates[i], move.degrees, move.dx, move.dy);
+      EXPECT_GE(compare(prints.templates[i], moved), kLevel5)
+          << prints.fingers[i] << " turned " << move.degrees << " moved " << move.dx << "," << move.dy;
     }
   }
+}
+
+TEST(MatchProperties, GeneratedTemplatesMatchThemselvesTurnedAndMoved) {
+  expectTemplatesMatchThemselvesTurnedAndMoved(generatedTemplates(8, 1));
+}
+
+TEST(MatchProperties, RealTemplatesMatchThemselvesTurnedAndMoved) {
+  FX60_REQUIRE_SHARED_DATA();
+  expectTemplatesMatchThemselvesTurnedAndMoved(realTemplates(2, 1));
 }
 
 // The half-turn retry reuses side A as the first comparison left it; its result must
 // equal a comparison started afresh on another thread, also after a second pass used
 // A's pair list.
-TEST(MatchProperties, HalfTurnRetryEqualsAFreshComparison) {
-  FX60_REQUIRE_SHARED_DATA();
-  const RealTemplates real = realTemplates(3, 1);
+void expectHalfTurnRetryEqualsAFreshComparison(const PrintTemplates& prints) {
   const auto prepared = [](Template t) {
     if (isNativeTemplate(t.data())) {
       EXPECT_EQ(normaliseTemplate(t.data()), 0);
@@ -213,37 +236,54 @@ TEST(MatchProperties, HalfTurnRetryEqualsAFreshComparison) {
     return t;
   };
   int retriesAfterSecondPass = 0;
-  for (size_t i = 0; i < real.templates.size(); ++i)
-    for (size_t j = i + 1; j < real.templates.size(); ++j) {
+  for (size_t i = 0; i < prints.templates.size(); ++i)
+    for (size_t j = i + 1; j < prints.templates.size(); ++j) {
       SimilarityTrace firstTrace;
       MatchDetails details;
       details.firstTrace = &firstTrace;
       float score = 0;
-      ASSERT_EQ(matchTemplates(real.templates[i].data(), real.templates[j].data(), &score, &details), 1);
-      const Template a = prepared(real.templates[i]);
-      Template b = prepared(real.templates[j]);
+      ASSERT_EQ(matchTemplates(prints.templates[i].data(), prints.templates[j].data(), &score, &details), 1);
+      const Template a = prepared(prints.templates[i]);
+      Template b = prepared(prints.templates[j]);
       EXPECT_EQ(details.firstSimilarity, onFreshThread([&] { return templateSimilarity(a.data(), b.data()); }));
       if (!details.halfTurnRetried) continue;
       if (firstTrace.passCount == 2) ++retriesAfterSecondPass;
       rotateTemplate180(b.data());
       EXPECT_EQ(details.secondSimilarity, onFreshThread([&] { return templateSimilarity(a.data(), b.data()); }))
-          << real.fingers[i] << " against " << real.fingers[j];
+          << prints.fingers[i] << " against " << prints.fingers[j];
     }
   EXPECT_GT(retriesAfterSecondPass, 0);
 }
 
-TEST(MatchProperties, DifferentFingersRarelyPassLevel3) {
+TEST(MatchProperties, HalfTurnRetryEqualsAFreshComparisonOnGeneratedTemplates) {
+  expectHalfTurnRetryEqualsAFreshComparison(generatedTemplates(10, 1));
+}
+
+TEST(MatchProperties, HalfTurnRetryEqualsAFreshComparison) {
   FX60_REQUIRE_SHARED_DATA();
-  const RealTemplates real = realTemplates(4, 1);
+  expectHalfTurnRetryEqualsAFreshComparison(realTemplates(3, 1));
+}
+
+// Different fingers pass the default level in at most one comparison in a hundred.
+void expectDifferentFingersRarelyPassLevel3(const PrintTemplates& prints) {
   int comparisons = 0;
   int passes = 0;
-  for (size_t i = 0; i < real.templates.size(); ++i)
-    for (size_t j = i + 1; j < real.templates.size(); ++j) {
+  for (size_t i = 0; i < prints.templates.size(); ++i)
+    for (size_t j = i + 1; j < prints.templates.size(); ++j) {
       ++comparisons;
-      if (compare(real.templates[i], real.templates[j]) >= kLevel3) ++passes;
+      if (compare(prints.templates[i], prints.templates[j]) >= kLevel3) ++passes;
     }
   ASSERT_GT(comparisons, 100);
   EXPECT_LE(passes * 100, comparisons) << passes << " of " << comparisons << " impostor comparisons passed";
+}
+
+TEST(MatchProperties, DifferentGeneratedFingersRarelyPassLevel3) {
+  expectDifferentFingersRarelyPassLevel3(generatedTemplates(16, 1));
+}
+
+TEST(MatchProperties, DifferentFingersRarelyPassLevel3) {
+  FX60_REQUIRE_SHARED_DATA();
+  expectDifferentFingersRarelyPassLevel3(realTemplates(4, 1));
 }
 
 }  // namespace

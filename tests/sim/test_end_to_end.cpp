@@ -247,7 +247,7 @@ TEST_F(EndToEnd, WaitLiftOneWaitsUntilTheFingerIsLifted) {
 
   module.control("place");
   EXPECT_EQ(capture(300, 1), -3);  // never lifted; the image was read all the same
-  EXPECT_TRUE(imageIs(synthesizePrint(6)));
+  EXPECT_TRUE(imageIs(synthesizePrint(5, 2)));
   EXPECT_TRUE(indicatorsOff());
 }
 
@@ -466,7 +466,7 @@ TEST_F(EndToEnd, TwoModules) {
     // Every HID index uses the first module.
     EXPECT_TRUE(imageIs(synthesizePrint(40)));
     ASSERT_EQ(capture(2000, 0, 7), 0);
-    EXPECT_TRUE(imageIs(synthesizePrint(41)));
+    EXPECT_TRUE(imageIs(synthesizePrint(40, 2)));
     EXPECT_EQ(sims_[1]->counter("images"), 0);
   }
 }

@@ -102,7 +102,7 @@ TEST(ImageSource, GeneratedPrintsComeInTurnAndStartOver) {
   ImageSource source(50);
   const SensorImage first = source.next();
   EXPECT_EQ(first, synthesizePrint(50));
-  EXPECT_EQ(source.next(), synthesizePrint(51));
+  EXPECT_EQ(source.next(), synthesizePrint(50, 2));
   for (size_t i = 2; i < kGeneratedPrints; ++i) source.next();
   EXPECT_EQ(source.next(), first);
 }

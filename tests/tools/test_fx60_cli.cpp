@@ -1,5 +1,6 @@
-// The fx60 program end to end on real prints: quality, extraction to a file,
-// matching files and images, evaluation of a small folder.
+// The fx60 program end to end on generated prints (and on real ones where the
+// shared sets are present): quality, extraction to a file, matching files and
+// images, evaluation of a small folder.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include "driver/feature_template.h"
+#include "tests/support/generated_prints.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_data.h"
 
@@ -22,14 +24,27 @@ using ToolRun = testing::ProgramRun;
 
 ToolRun runTool(const std::string& arguments) { return testing::runProgram(FX60_TOOL, arguments); }
 
-class Fx60Tool : public ::testing::Test {
+// The prints the tests use: fingers 101, 102 and 105, impressions 1 and 2, from
+// a real set or made by the generator.
+class Fx60Tool : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    FX60_REQUIRE_SHARED_DATA();
-    set_ = *testing::sharedDataDir() / "fp" / "fvc2002-db2b";
-    if (!fs::exists(set_ / "101_1.pgm")) GTEST_SKIP() << "set fvc2002-db2b not present";
+    if (GetParam() == "real") {
+      FX60_REQUIRE_SHARED_DATA();
+      set_ = *testing::sharedDataDir() / "fp" / "fvc2002-db2b";
+      if (!fs::exists(set_ / "101_1.pgm")) GTEST_SKIP() << "set fvc2002-db2b not present";
+    }
     dir_ = fs::temp_directory_path() / ("fx60-cli-" + std::to_string(getpid()));
     fs::create_directories(dir_);
+    if (GetParam() == "generated") {
+      set_ = dir_ / "generated";
+      fs::create_directories(set_);
+      for (int finger : {101, 102, 105})
+        for (int impression : {1, 2}) {
+          const fs::path file = set_ / (std::to_string(finger) + "_" + std::to_string(impression) + ".pgm");
+          ASSERT_TRUE(testing::writeGeneratedPgm(file, testing::generatedPrint(finger - 100, impression))) << file;
+        }
+    }
   }
   void TearDown() override {
     if (!dir_.empty()) fs::remove_all(dir_);
@@ -40,14 +55,14 @@ class Fx60Tool : public ::testing::Test {
   fs::path dir_;
 };
 
-TEST_F(Fx60Tool, QualityOfEachImage) {
+TEST_P(Fx60Tool, QualityOfEachImage) {
   const ToolRun run = runTool("quality " + image("101_1.pgm") + " " + image("102_1.pgm"));
   EXPECT_EQ(run.exitCode, 0) << run.output;
   EXPECT_NE(run.output.find("101_1.pgm: "), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("102_1.pgm: "), std::string::npos) << run.output;
 }
 
-TEST_F(Fx60Tool, ExtractedTemplateFileIsSealedAndMatchesItsFinger) {
+TEST_P(Fx60Tool, ExtractedTemplateFileIsSealedAndMatchesItsFinger) {
   const fs::path first = dir_ / "first.tpl";
   const fs::path second = dir_ / "second.tpl";
   ASSERT_EQ(runTool("extract " + image("101_1.pgm") + " -o '" + first.string() + "'").exitCode, 0);
@@ -66,7 +81,7 @@ TEST_F(Fx60Tool, ExtractedTemplateFileIsSealedAndMatchesItsFinger) {
   EXPECT_NE(other.output.find("level 3 (threshold 34): no match"), std::string::npos) << other.output;
 }
 
-TEST_F(Fx60Tool, EvaluatesASmallFolder) {
+TEST_P(Fx60Tool, EvaluatesASmallFolder) {
   const fs::path folder = dir_ / "tiny";
   fs::create_directories(folder);
   for (const char* name : {"101_1.pgm", "101_2.pgm", "102_1.pgm", "102_2.pgm"})
@@ -78,7 +93,7 @@ TEST_F(Fx60Tool, EvaluatesASmallFolder) {
   EXPECT_NE(run.output.find("\"impostor\": 1"), std::string::npos) << run.output;
 }
 
-TEST_F(Fx60Tool, SeveralFoldersEndWithTheirCombinedComparisonTimes) {
+TEST_P(Fx60Tool, SeveralFoldersEndWithTheirCombinedComparisonTimes) {
   std::string folders;
   for (const char* name : {"one", "two"}) {
     const fs::path folder = dir_ / name;
@@ -93,7 +108,7 @@ TEST_F(Fx60Tool, SeveralFoldersEndWithTheirCombinedComparisonTimes) {
       << run.output;
 }
 
-TEST_F(Fx60Tool, BadInputGivesAMessageAndAFailingExit) {
+TEST_P(Fx60Tool, BadInputGivesAMessageAndAFailingExit) {
   const fs::path junk = dir_ / "junk.tpl";
   std::ofstream(junk) << "not a template";
   const ToolRun run = runTool("match '" + junk.string() + "' '" + junk.string() + "'");
@@ -102,6 +117,9 @@ TEST_F(Fx60Tool, BadInputGivesAMessageAndAFailingExit) {
   EXPECT_NE(runTool("extract '" + (dir_ / "missing.pgm").string() + "'").exitCode, 0);
   EXPECT_NE(runTool("no-such-command").exitCode, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Prints, Fx60Tool, ::testing::Values("generated", "real"),
+                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
 }  // namespace
 }  // namespace fx60

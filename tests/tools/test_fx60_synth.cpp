@@ -2,41 +2,26 @@
 // names fx60 eval reads, whatever the thread count; the simulator's finger is
 // finger 1 of the same seed; bad arguments are refused with a message and exit 2.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
-#include <cstdio>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "sim/image_source.h"
 #include "synth/generator.h"
+#include "tests/support/run_program.h"
 
 namespace fx60 {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-  int exitCode = -1;
-  std::string output;
-};
+using ToolRun = testing::ProgramRun;
 
-ToolRun runTool(const std::string& arguments) {
-  ToolRun run;
-  FILE* pipe = popen((std::string("'") + FX60_TOOL + "' " + arguments + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return run;
-  std::array<char, 4096> buffer;
-  size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.output.append(buffer.data(), n);
-  const int status = pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+ToolRun runTool(const std::string& arguments) { return testing::runProgram(FX60_TOOL, arguments); }
 
 std::vector<uint8_t> pixelsOfPgm(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);

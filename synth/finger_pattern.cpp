@@ -15,12 +15,6 @@ constexpr std::array<std::string_view, 5> kClassNames = {"arch", "tented-arch", 
 // Shares of the classes among real fingers, in per mille, in enum order.
 constexpr std::array<uint32_t, 5> kClassShares = {37, 29, 338, 317, 279};
 
-// Smooth 0..1 ramp of t over [0, 1].
-double smoothStep(double t) {
-  t = std::clamp(t, 0.0, 1.0);
-  return t * t * (3 - 2 * t);
-}
-
 struct Complex {
   double re;
   double im;
@@ -77,7 +71,8 @@ SingularPoints placeSingularPoints(FingerClass fingerClass, Random& random) {
     const SineCosine heading = sineCosine(random.uniform(0, kTwoPi));
     const double wavenumber = kTwoPi / random.uniform(120, 400);
     const double amplitude = random.uniform(0.04, 0.12);
-    points.waves.push_back({amplitude, wavenumber * heading.cosine, wavenumber * heading.sine, random.uniform(0, kTwoPi)});
+    const double phase = random.uniform(0, kTwoPi);
+    points.waves.push_back({amplitude, wavenumber * heading.cosine, wavenumber * heading.sine, phase});
   }
   switch (fingerClass) {
     case FingerClass::kArch:

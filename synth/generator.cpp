@@ -8,7 +8,14 @@ namespace {
 constexpr int kSeedSpacing = 40;
 
 // Sub-streams of a finger's seed.
-enum Stream : uint64_t { kClassStream = 1, kPatternStream, kPeriodStream, kGrowthStream, kImpressionStream, kOutlineStream };
+enum Stream : uint64_t {
+  kClassStream = 1,
+  kPatternStream,
+  kPeriodStream,
+  kGrowthStream,
+  kImpressionStream,
+  kOutlineStream,
+};
 
 }  // namespace
 

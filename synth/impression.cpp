@@ -16,9 +16,9 @@ constexpr double kCentreY = kImageHeight / 2.0;
 constexpr double kOffCentreShare = 0.2;
 constexpr double kLightTouchShare = 0.08;
 
-double smoothStep(double t) {
-  t = std::clamp(t, 0.0, 1.0);
-  return t * t * (3 - 2 * t);
+// Where (dx, dy) from an ellipse's centre lies: 1 on the ellipse, less inside.
+double ellipticalRadius(double dx, double dy, double halfWidth, double halfHeight) {
+  return std::sqrt(dx * dx / (halfWidth * halfWidth) + dy * dy / (halfHeight * halfHeight));
 }
 
 // A draw from a normal-like distribution, clamped to +-limit.
@@ -156,8 +156,7 @@ Grid<Point> placeOnSensor(const Placement& placement, const Contact& contact) {
       // The skin far from the centre of contact was dragged by friction; the
       // centre stuck where it first touched.
       const double dx = x - contact.centre.x, dy = y - contact.centre.y;
-      const double radius =
-          std::sqrt(dx * dx / (contact.halfWidth * contact.halfWidth) + dy * dy / (contact.halfHeight * contact.halfHeight));
+      const double radius = ellipticalRadius(dx, dy, contact.halfWidth, contact.halfHeight);
       const double stretch = smoothStep((radius - placement.innerRadius) / (1.0 - placement.innerRadius));
       const double sx =
           x - stretch * (placement.drag.x - placement.twist * dy + placement.stretchX * dx + placement.shear * dy);
@@ -191,11 +190,9 @@ Grid<float> contactRegion(const Contact& contact, const Grid<Point>& sources, Ra
       const size_t i = static_cast<size_t>(y) * sources.width + x;
       const double roughness = contact.rimRoughness * (2 * rim.values[i] - 1);
       const double dx = x - contact.centre.x, dy = y - contact.centre.y;
-      const double pressed = std::sqrt(dx * dx / (contact.halfWidth * contact.halfWidth) +
-                                       dy * dy / (contact.halfHeight * contact.halfHeight)) + roughness;
+      const double pressed = ellipticalRadius(dx, dy, contact.halfWidth, contact.halfHeight) + roughness;
       const double tx = sources.values[i].x - tip.centre.x, ty = sources.values[i].y - tip.centre.y;
-      const double skin =
-          std::sqrt(tx * tx / (tip.halfWidth * tip.halfWidth) + ty * ty / (tip.halfHeight * tip.halfHeight)) + roughness;
+      const double skin = ellipticalRadius(tx, ty, tip.halfWidth, tip.halfHeight) + roughness;
       // The master ends below at the finger's first crease.
       const double crease = (kMasterHeight - 1 - sources.values[i].y) / kRimPixels;
       double firmness = std::min({std::clamp((1 - pressed) / rimShare, 0.0, 1.0),

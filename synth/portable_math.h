@@ -4,6 +4,7 @@
 // generator's images must be the same bytes everywhere.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 
 namespace fx60::synth {
@@ -82,6 +83,12 @@ inline double arcTangent2(double y, double x) {
   if (y > 0) return kHalfPi;
   if (y < 0) return -kHalfPi;
   return 0;
+}
+
+// A smooth ramp from 0 (t <= 0) to 1 (t >= 1): 3t^2 - 2t^3.
+inline double smoothStep(double t) {
+  t = std::clamp(t, 0.0, 1.0);
+  return t * t * (3 - 2 * t);
 }
 
 }  // namespace fx60::synth

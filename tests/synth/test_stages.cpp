@@ -209,7 +209,8 @@ TEST(RidgeGrowth, FillsTheCanvasWithRidgesOfTheMappedPeriodAndDirection) {
   ASSERT_EQ(pattern.height, kMasterHeight);
   // Filled: hardly any flat grey left (a sine is above a quarter of its peak 84 %
   // of the time).
-  const long filled = std::count_if(pattern.values.begin(), pattern.values.end(), [](float v) { return std::abs(v) > 0.25f; });
+  const long filled =
+      std::count_if(pattern.values.begin(), pattern.values.end(), [](float v) { return std::abs(v) > 0.25f; });
   EXPECT_GT(filled, static_cast<long>(pattern.values.size() * 8 / 10));
   // Down a column the ridges alternate with the period; along a row they barely change.
   auto signChanges = [](const std::vector<float>& line) {

@@ -1,10 +1,14 @@
 #include "tests/support/generated_prints.h"
 
+#include <unistd.h>
+
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <system_error>
 
 #include "synth/generator.h"
+#include "tests/support/test_data.h"
 
 namespace fx60::testing {
 
@@ -43,6 +47,21 @@ bool writeGeneratedPgm(const std::filesystem::path& file, const std::vector<uint
   out << "P5\n" << synth::kImageWidth << ' ' << synth::kImageHeight << "\n255\n";
   out.write(reinterpret_cast<const char*>(pixels.data()), static_cast<std::streamsize>(pixels.size()));
   return static_cast<bool>(out);
+}
+
+std::filesystem::path generatedPrintFile(int finger, int impression) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::path(FX60_BINARY_DIR) / "tests" / "generated-prints";
+  const fs::path file = folder / (std::to_string(finger) + "_" + std::to_string(impression) + ".pgm");
+  const std::vector<uint8_t> pixels = generatedPrint(finger, impression);
+  // A file left by an older generator is replaced.
+  if (readPgm(file) == pixels) return file;
+  std::error_code error;
+  fs::create_directories(folder, error);
+  const fs::path partial = folder / (file.filename().string() + "." + std::to_string(getpid()));
+  if (!writeGeneratedPgm(partial, pixels)) return {};
+  fs::rename(partial, file, error);
+  return error ? fs::path() : file;
 }
 
 }  // namespace fx60::testing

@@ -30,4 +30,10 @@ std::vector<uint8_t> generatedPrint(int finger, int impression);
 // Writes a binary PGM of a 256 x 360 image; false on any I/O error.
 bool writeGeneratedPgm(const std::filesystem::path& file, const std::vector<uint8_t>& pixels);
 
+// The same impression as a PGM file, <finger>_<impression>.pgm in a folder of the
+// build tree, written unless it already holds these bytes (test programs running
+// side by side write the same bytes, each through a file of its own that it then
+// renames). Empty when the file cannot be written.
+std::filesystem::path generatedPrintFile(int finger, int impression);
+
 }  // namespace fx60::testing

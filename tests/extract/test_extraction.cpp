@@ -227,7 +227,7 @@ std::vector<Image> someGeneratedImages(int fingers) {
 }
 
 TEST(GeneratedImages, ConcurrentExtractionsMatchSerialOnes) {
-  expectConcurrentExtractionsEqualSerialOnes(someGeneratedImages(6));
+  expectConcurrentExtractionsEqualSerialOnes(someGeneratedImages(4));
 }
 
 TEST(RealImages, ConcurrentExtractionsMatchSerialOnes) {

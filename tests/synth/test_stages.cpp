@@ -45,22 +45,14 @@ TEST(Random, IsTheSplitMixSequenceAndStaysInRange) {
 
   Random random(7);
   std::set<uint32_t> seen;
-  double sum = 0, squares = 0;
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; i < 2000; ++i) {
     const uint32_t draw = random.below(10);
     ASSERT_LT(draw, 10u);
     seen.insert(draw);
     const double u = random.uniform();
-    ASSERT_GE(u, 0.0);
-    ASSERT_LT(u, 1.0);
-    const double n = random.normal();
-    ASSERT_LE(std::abs(n), 3.47);
-    sum += n;
-    squares += n * n;
+    ASSERT_TRUE(u >= 0.0 && u < 1.0) << u;
   }
   EXPECT_EQ(seen.size(), 10u);
-  EXPECT_NEAR(sum / 20000, 0.0, 0.03);
-  EXPECT_NEAR(squares / 20000, 1.0, 0.05);
   // Sub-streams differ from each other and from their parent.
   EXPECT_NE(deriveSeed(1, 2), deriveSeed(1, 3));
   EXPECT_NE(deriveSeed(1, 2), deriveSeed(2, 2));
@@ -305,21 +297,6 @@ TEST(ContactRegion, TouchesInsideThePressedAreaAndTheFingertipOnly) {
   EXPECT_FLOAT_EQ(cut.at(180, 180), 0.0f);  // beyond the straight edge
 }
 
-TEST(ValueNoise, StaysInTheUnitRangeAndIsSmoothAtItsScale) {
-  Random random(8);
-  const Grid<float> noise = valueNoise(100, 80, 10, random);
-  double largestStep = 0;
-  for (int y = 0; y < 80; ++y)
-    for (int x = 0; x < 100; ++x) {
-      ASSERT_GE(noise.at(x, y), 0.0f);
-      ASSERT_LT(noise.at(x, y), 1.0f);
-      if (x > 0) largestStep = std::max(largestStep, std::abs(double(noise.at(x, y)) - noise.at(x - 1, y)));
-    }
-  // Lattice values at most 1 apart over 10 pixels; the eased weights climb at most
-  // 1.5 times as steeply as straight ones.
-  EXPECT_LE(largestStep, 0.15 + 1e-6);
-}
-
 // ---- whole fingers ---------------------------------------------------------------
 
 uint64_t digestOf(const Image& image) {
@@ -362,13 +339,7 @@ TEST(Generator, ImpressionsOfOneFingerDifferAndRepeat) {
   EXPECT_GT(first[0], 150);
 }
 
-TEST(Generator, ClassesComeInTheirRealShares) {
-  int counts[5] = {};
-  Random random(12);
-  for (int i = 0; i < 10000; ++i) ++counts[static_cast<int>(drawFingerClass(random))];
-  EXPECT_NEAR(counts[static_cast<int>(FingerClass::kArch)], 370, 80);
-  EXPECT_NEAR(counts[static_cast<int>(FingerClass::kLeftLoop)], 3380, 200);
-  EXPECT_NEAR(counts[static_cast<int>(FingerClass::kWhorl)], 2790, 200);
+TEST(Generator, ClassNamesReadBack) {
   for (FingerClass fingerClass : kAllFingerClasses)
     EXPECT_EQ(parseFingerClass(fingerClassName(fingerClass)), fingerClass);
   EXPECT_FALSE(parseFingerClass("loop"));

@@ -1,0 +1,145 @@
+// The two fingerprint devices against what they drive: the driver-library device
+// against the simulated module, the standard device against the stand-ins of the
+// standard capture and algorithm pair.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <fstream>
+#include <future>
+#include <iterator>
+
+#include "station/fingerprint_device.h"
+#include "tests/station/finger_images.h"
+#include "tests/station/station_fixture.h"
+
+namespace fx60::station {
+namespace {
+
+using namespace fx60::station::testing;
+using Clock = std::chrono::steady_clock;
+using Template = std::array<uint8_t, kTemplateBytes>;
+
+const auto* const kFlags = ::testing::AddGlobalTestEnvironment(new PrivateFlagsEnvironment);
+
+std::vector<uint8_t> readFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class DriverDevice : public StationTest {
+ protected:
+  // A live template of the impression the module serves.
+  // The finger lies on the module for one poll per capture and is lifted after
+  // the second.
+  Template capture(const fs::path& image, const fs::path& imagePath = {}) {
+    auto options = servedImage(image);
+    options.insert(options.end(), {"--finger", "present:2 lifted"});
+    startFingerModule(options);
+    Template live{};
+    int quality = -7;
+    EXPECT_EQ(device_.captureTemplate(live.data(), &quality, imagePath, {}), kDeviceDone);
+    EXPECT_EQ(quality, -7);  // the driver device reports no quality
+    return live;
+  }
+
+  CDriverFingerprintDevice device_{programDir()};
+};
+
+TEST_F(DriverDevice, CaptureExtractsATemplateAndSavesASecondImage) {
+  STATION_REQUIRE_FINGER_IMAGES();
+  const fs::path image = *fingerImage(Finger::A, 1);
+  const fs::path saved = programDir() / "fingerimg.bmp";
+  const Template live = capture(image, saved);
+  EXPECT_EQ(live[0], 0x43);
+  EXPECT_EQ(fingerModule().counter("images"), 2);  // the template's image, then the one saved
+
+  const auto bmp = readFile(saved);
+  ASSERT_EQ(bmp.size(), 93238u);
+  const auto grey = fx60::testing::readPgm(image);
+  EXPECT_TRUE(std::equal(grey.begin(), grey.end(), bmp.begin() + 1078));
+  int width = 0, height = 0;
+  EXPECT_EQ(device_.getImageSize(width, height), kDeviceDone);
+  EXPECT_EQ(width * 1000 + height, 256360);
+}
+
+TEST_F(DriverDevice, WithoutAnImagePathOnlyTheTemplateIsCaptured) {
+  STATION_REQUIRE_FINGER_IMAGES();
+  const Template live = capture(*fingerImage(Finger::A, 1));
+  EXPECT_EQ(live[0], 0x43);
+  EXPECT_EQ(fingerModule().counter("images"), 1);
+  EXPECT_FALSE(fs::exists(programDir() / "fingerimg.bmp"));
+}
+
+TEST_F(DriverDevice, ComparesTheCardTemplateFirstAndTheLiveOneSecond) {
+  STATION_REQUIRE_FINGER_IMAGES();
+  const Template a1 = capture(*fingerImage(Finger::A, 1));
+  const Template a2 = capture(*fingerImage(Finger::A, 2));
+  const Template b1 = capture(*fingerImage(Finger::B, 1));
+  EXPECT_EQ(device_.compareTemplates(a1.data(), a2.data(), kComparisonLevel), kDeviceDone);
+  EXPECT_EQ(device_.compareTemplates(b1.data(), a2.data(), kComparisonLevel), kDeviceFailed);
+  EXPECT_EQ(device_.compareTemplates(nullptr, a2.data(), kComparisonLevel), kDeviceBadArgument);
+
+  // The second template must carry the library's seal.
+  Template unsealed = a1;
+  std::fill(unsealed.begin() + 490, unsealed.end(), 0);
+  EXPECT_EQ(device_.compareTemplates(a2.data(), unsealed.data(), kComparisonLevel), kDeviceFailed);
+  const Template empty{};
+  EXPECT_EQ(device_.compareTemplates(empty.data(), a2.data(), kComparisonLevel), kDeviceFailed);
+}
+
+TEST_F(DriverDevice, AMissingOrFailingModuleFailsTheCapture) {
+  Template live{};
+  int quality = 0;
+  ::setenv("FX60_SIMULATOR", (programDir() / "nothing-here").c_str(), 1);
+  EXPECT_EQ(device_.captureTemplate(live.data(), &quality, programDir() / "fingerimg.bmp", {}), kDeviceFailed);
+  EXPECT_EQ(device_.captureTemplate(nullptr, &quality, {}, {}), kDeviceBadArgument);
+
+  // An image read-out that fails, then a module that is gone.
+  auto& module = startFingerModule({"--fault", "bad-status@start-image:*"});
+  EXPECT_EQ(device_.captureTemplate(live.data(), &quality, programDir() / "fingerimg.bmp", {}), kDeviceFailed);
+  ASSERT_EQ(module.control("unplug"), "ok");
+  EXPECT_EQ(device_.captureTemplate(live.data(), &quality, programDir() / "fingerimg.bmp", {}), kDeviceFailed);
+  EXPECT_FALSE(fs::exists(programDir() / "fingerimg.bmp"));
+}
+
+TEST_F(DriverDevice, AnInterruptEndsTheWaitForAFinger) {
+  startFingerModule({"--finger", "absent"});
+  std::stop_source stop;
+  auto running = std::async(std::launch::async, [&] {
+    Template live{};
+    int quality = 0;
+    return device_.captureTemplate(live.data(), &quality, programDir() / "fingerimg.bmp", stop.get_token());
+  });
+  ASSERT_TRUE(fx60::sim::testing::waitUntil([&] { return fingerModule().counter("polls") >= 2; }, 5000));
+
+  const auto start = Clock::now();
+  stop.request_stop();
+  while (running.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready &&
+         Clock::now() - start < std::chrono::seconds(5))
+    device_.interruptCapture();
+  ASSERT_EQ(running.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+  EXPECT_EQ(running.get(), kDeviceFailed);
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
+  EXPECT_FALSE(fs::exists(programDir() / "fingerimg.bmp"));
+}
+
+TEST(FingerprintDeviceChoice, FingerTypeZeroDrivesTheLibraryOneTheStandardPairOthersNone) {
+  EXPECT_NE(dynamic_cast<CDriverFingerprintDevice*>(createFingerprintDevice(0, "/tmp").get()), nullptr);
+  EXPECT_NE(dynamic_cast<CStandardFingerprintDevice*>(createFingerprintDevice(1, "/tmp").get()), nullptr);
+  EXPECT_EQ(createFingerprintDevice(2, "/tmp"), nullptr);
+  EXPECT_EQ(createFingerprintDevice(-1, "/tmp"), nullptr);
+}
+
+TEST(StandardSimilarity, OnlyValuesAboveTheDoubleSixTenthsMatch) {
+  const float nearest = 0.6f;  // 0.60000002384...
+  EXPECT_TRUE(standardSimilarityMatches(nearest));
+  EXPECT_FALSE(standardSimilarityMatches(std::nextafter(nearest, 0.0f)));
+  EXPECT_TRUE(standardSimilarityMatches(1.0f));
+  EXPECT_FALSE(standardSimilarityMatches(std::numeric_limits<float>::quiet_NaN()));
+}
+
+}  // namespace
+}  // namespace fx60::station

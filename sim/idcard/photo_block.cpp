@@ -1,6 +1,5 @@
 #include "sim/idcard/photo_block.h"
 
-#include <png.h>
 // jpeglib.h needs FILE and size_t declared first.
 #include <cstdio>
 #include <jpeglib.h>
@@ -8,8 +7,6 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include "sim/idcard/card_file.h"
 
@@ -17,8 +14,6 @@ namespace fx60::idcard {
 
 namespace {
 
-// Pictures beyond this many pixels are refused rather than decoded.
-constexpr size_t kMaxPicturePixels = size_t{8000} * 8000;
 constexpr int kHighestQuality = 95;
 constexpr int kLowestQuality = 5;
 
@@ -54,7 +49,7 @@ void installErrors(JpegErrors& errors) {
 }
 
 // Only plain data lives in this frame across the setjmp, so the jump skips no destructor.
-bool decodeJpeg(const uint8_t* data, size_t size, Picture& out, std::string* error) {
+bool decodeInto(const uint8_t* data, size_t size, Picture& out, std::string* error) {
   jpeg_decompress_struct codec{};
   JpegErrors errors;
   installErrors(errors);
@@ -84,7 +79,8 @@ bool decodeJpeg(const uint8_t* data, size_t size, Picture& out, std::string* err
   return true;
 }
 
-// The JPEG bytes of a picture, or an empty vector when libjpeg failed.
+}  // namespace
+
 std::vector<uint8_t> encodeJpeg(const Picture& picture, int quality, bool grey) {
   jpeg_compress_struct codec{};
   JpegErrors errors;
@@ -120,61 +116,10 @@ std::vector<uint8_t> encodeJpeg(const Picture& picture, int quality, bool grey) 
   return bytes;
 }
 
-std::optional<Picture> readPng(const std::filesystem::path& path, std::string* error) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) {
-    fail(error, path.string() + ": " + image.message);
-    return std::nullopt;
-  }
-  image.format = PNG_FORMAT_RGB;
-  if (static_cast<size_t>(image.width) * image.height > kMaxPicturePixels) {
-    png_image_free(&image);
-    fail(error, path.string() + ": the picture is too large");
-    return std::nullopt;
-  }
+std::optional<Picture> decodeJpeg(std::span<const uint8_t> bytes, std::string* error) {
   Picture picture;
-  picture.width = static_cast<int>(image.width);
-  picture.height = static_cast<int>(image.height);
-  picture.rgb.resize(PNG_IMAGE_SIZE(image));
-  const png_color white{255, 255, 255};  // transparent parts become white
-  if (!png_image_finish_read(&image, &white, picture.rgb.data(), 0, nullptr)) {
-    fail(error, path.string() + ": " + image.message);
-    return std::nullopt;
-  }
+  if (!decodeInto(bytes.data(), bytes.size(), picture, error)) return std::nullopt;
   return picture;
-}
-
-}  // namespace
-
-std::optional<Picture> readPicture(const std::filesystem::path& path, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    fail(error, "cannot read " + path.string());
-    return std::nullopt;
-  }
-  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  constexpr uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G'};
-  if (bytes.size() >= 4 && std::equal(std::begin(kPngSignature), std::end(kPngSignature), bytes.begin()))
-    return readPng(path, error);
-  if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) {
-    Picture picture;
-    std::string message;
-    if (decodeJpeg(bytes.data(), bytes.size(), picture, &message)) return picture;
-    fail(error, path.string() + ": " + message);
-    return std::nullopt;
-  }
-  fail(error, path.string() + ": not a PNG or JPEG picture");
-  return std::nullopt;
-}
-
-bool writeJpeg(const std::filesystem::path& path, const Picture& picture, int quality, std::string* error) {
-  const auto bytes = encodeJpeg(picture, std::clamp(quality, 1, 100), false);
-  if (bytes.empty()) return fail(error, "cannot encode the picture");
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  return out ? true : fail(error, "cannot write " + path.string());
 }
 
 Picture fitToCardPhoto(const Picture& picture) {
@@ -231,7 +176,7 @@ std::optional<Picture> decodePhotoBlock(std::span<const uint8_t> block, std::str
     return std::nullopt;
   }
   Picture picture;
-  if (!decodeJpeg(block.data(), block.size(), picture, error)) return std::nullopt;
+  if (!decodeInto(block.data(), block.size(), picture, error)) return std::nullopt;
   if (picture.width != kPhotoWidth || picture.height != kPhotoHeight) {
     fail(error, "the photo block holds a picture of " + std::to_string(picture.width) + " x " +
                     std::to_string(picture.height) + " pixels, not 102 x 126");

@@ -21,11 +21,23 @@ struct Picture {
   std::vector<uint8_t> rgb;  // 3 bytes per pixel, row-major, top row first
 };
 
-// Reads a PNG or JPEG file of any size; empty with a message on any problem.
+// Pictures beyond this many pixels are refused rather than decoded.
+inline constexpr size_t kMaxPicturePixels = size_t{8000} * 8000;
+
+// Reads a PNG or JPEG file of any size; empty with a message on any problem
+// (picture_file.cpp, with libpng).
 std::optional<Picture> readPicture(const std::filesystem::path& path, std::string* error);
 
 // Writes a JPEG file at the given quality (for artwork made by our tools).
 bool writeJpeg(const std::filesystem::path& path, const Picture& picture, int quality, std::string* error);
+
+// Decodes JPEG bytes; empty with a message when they are damaged (libjpeg's
+// warnings count as damage) or the picture is too large.
+std::optional<Picture> decodeJpeg(std::span<const uint8_t> bytes, std::string* error);
+
+// Baseline JPEG bytes of a picture at a quality of 1 to 100, in colour or grey;
+// empty when encoding failed.
+std::vector<uint8_t> encodeJpeg(const Picture& picture, int quality, bool grey);
 
 // Crops the picture to the card photo's proportions about its centre and scales
 // it to 102 x 126 (each output pixel the mean of the source area it covers).

@@ -4,6 +4,7 @@
 
 #include "sim/idcard/card_file.h"
 #include "sim/idcard/card_maker.h"
+#include "sim/idcard/photo_block.h"
 #include "tests/sim/test_cards.h"
 
 namespace {
@@ -99,6 +100,29 @@ TEST(CardMaker, SexAndNationFromTheirUsualSpellings) {
   std::string error;
   EXPECT_FALSE(nationCode("火星族", &error));
   EXPECT_EQ(error, "nation: \"火星族\" is neither a code of one or two digits nor a nation's name");
+}
+
+}  // namespace
+
+namespace {
+
+// The sample cards of resources/cards: well formed, with our photo and usable
+// unsealed templates.
+TEST(SampleCards, ReadWithOurPhotoAndUsableTemplates) {
+  size_t cards = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(FX60_SOURCE_DIR) / "resources/cards")) {
+    if (entry.path().extension() != ".card") continue;
+    ++cards;
+    std::string error;
+    const auto card = readCardFile(entry.path(), &error);
+    ASSERT_TRUE(card) << error;
+    EXPECT_TRUE(decodePhotoBlock(card->photoBlock, &error)) << entry.path() << ": " << error;
+    for (size_t at = 0; at < card->fingerprints.size(); at += kTemplateBytes) {
+      EXPECT_EQ(card->fingerprints[at], 0x43) << entry.path();
+      EXPECT_GE(card->fingerprints[at + 6], 20) << entry.path();  // the template's quality
+    }
+  }
+  EXPECT_GE(cards, 4u);
 }
 
 }  // namespace

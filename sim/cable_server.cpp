@@ -297,4 +297,13 @@ void serveUntilStopped(CableServer& server, bool exitWithParent) {
   stopFd = -1;
 }
 
+std::function<void(const std::string&)> timedLogger(std::FILE* file) {
+  const auto started = std::chrono::steady_clock::now();
+  return [file, started](const std::string& line) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    std::fprintf(file, "%8lld %s\n", static_cast<long long>(ms.count()), line.c_str());
+    std::fflush(file);
+  };
+}
+
 }  // namespace fx60::sim

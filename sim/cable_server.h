@@ -66,4 +66,7 @@ class CableServer {
 // no simulator behind).
 void serveUntilStopped(CableServer& server, bool exitWithParent);
 
+// A logger that writes each line to `file` after the milliseconds since its making.
+std::function<void(const std::string&)> timedLogger(std::FILE* file);
+
 }  // namespace fx60::sim

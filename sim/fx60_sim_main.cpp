@@ -197,12 +197,7 @@ int main(int argc, char** argv) {
       std::cerr << "fx60-sim: cannot write " << logPath << "\n";
       return 1;
     }
-    const auto started = std::chrono::steady_clock::now();
-    module.setLogger([logFile, started](const std::string& line) {
-      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-      std::fprintf(logFile, "%8lld %s\n", static_cast<long long>(ms.count()), line.c_str());
-      std::fflush(logFile);
-    });
+    module.setLogger(timedLogger(logFile));
   }
 
   int status = 0;

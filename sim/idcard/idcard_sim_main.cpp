@@ -138,12 +138,7 @@ int main(int argc, char** argv) {
       std::cerr << "idcard-sim: cannot write " << logPath << "\n";
       return 1;
     }
-    const auto started = std::chrono::steady_clock::now();
-    reader.setLogger([logFile, started](const std::string& line) {
-      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-      std::fprintf(logFile, "%8lld %s\n", static_cast<long long>(ms.count()), line.c_str());
-      std::fflush(logFile);
-    });
+    reader.setLogger(sim::timedLogger(logFile));
   }
   if (!initialCard.empty()) {
     const std::string answer = reader.placeCard(initialCard);

@@ -7,6 +7,7 @@ target_sources(fx60_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/posix/scsi_generic.cpp
   ${CMAKE_CURRENT_LIST_DIR}/posix/hid_descriptor.cpp
   ${CMAKE_CURRENT_LIST_DIR}/posix/hidraw.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/cable/connection.cpp
   ${CMAKE_CURRENT_LIST_DIR}/cable/virtual_cable.cpp
 )
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -11,7 +12,6 @@
 #include <chrono>
 #include <cstring>
 #include <span>
-#include <sstream>
 
 #include "sim/byte_order.h"
 
@@ -55,25 +55,10 @@ int listenOn(const std::string& path, std::string* error) {
   return fd;
 }
 
-std::string describeStatus(const ModuleStatus& status) {
-  std::ostringstream out;
-  out << "plugged=" << (status.plugged ? 1 : 0)
-      << " finger=" << (status.finger == FingerState::Present ? "present" : "absent") << " indicators=";
-  bool first = true;
-  for (const auto& [indicator, state] : status.indicators) {
-    out << (first ? "" : ",") << indicator << ':' << state;
-    first = false;
-  }
-  if (first) out << '-';
-  out << " polls=" << status.fingerPolls << " images=" << status.imagesServed << " writes=" << status.writes
-      << " reads=" << status.reads << " links=" << status.openLinks;
-  return out.str();
-}
-
 }  // namespace
 
-CableServer::CableServer(SimulatedModule& module, std::string cablePath, std::string controlPath)
-    : module_(module), cablePath_(std::move(cablePath)), controlPath_(std::move(controlPath)) {}
+CableServer::CableServer(ServedDevice& device, std::string cablePath, std::string controlPath)
+    : device_(device), cablePath_(std::move(cablePath)), controlPath_(std::move(controlPath)) {}
 
 CableServer::~CableServer() {
   {
@@ -125,7 +110,7 @@ void CableServer::run(const std::function<bool()>& keepRunning) {
       const int fd = ::accept4(watched[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) continue;
       const bool cable = i == 1;
-      if (cable && !module_.plugged()) {  // nothing answers while unplugged
+      if (cable && !device_.plugged()) {  // nothing answers while unplugged
         ::close(fd);
         continue;
       }
@@ -220,7 +205,7 @@ class MessageReader {
 }  // namespace
 
 void CableServer::serveCable(int fd) {
-  const int link = module_.openLink();
+  const int link = device_.openLink();
   MessageReader reader(fd);
   std::vector<uint8_t> request;
   while (reader.next(request)) {
@@ -229,7 +214,7 @@ void CableServer::serveCable(int fd) {
       std::lock_guard lock(mutex_);
       generation = dropGeneration_;
     }
-    const Reply reply = module_.handle(link, request, nowMs());
+    const Reply reply = device_.handle(link, request, nowMs());
     if (reply.hangUp) {
       dropAllCables();
       break;
@@ -247,7 +232,7 @@ void CableServer::serveCable(int fd) {
     framed.insert(framed.end(), reply.message.begin(), reply.message.end());
     if (!writeExactly(fd, framed.data(), framed.size())) break;
   }
-  module_.closeLink(link);
+  device_.closeLink(link);
   ::shutdown(fd, SHUT_RDWR);
 }
 
@@ -273,35 +258,10 @@ void CableServer::serveControl(int fd) {
 }
 
 std::string CableServer::control(const std::string& line) {
-  const size_t space = line.find(' ');
-  const std::string verb = line.substr(0, space);
-  const std::string argument = space == std::string::npos ? "" : line.substr(space + 1);
-  std::string error;
-  if (verb == "place") {
-    module_.placeFinger();
-  } else if (verb == "lift") {
-    module_.liftFinger();
-  } else if (verb == "image") {
-    if (!module_.setImage(argument, &error)) return "error " + error;
-  } else if (verb == "script") {
-    auto timeline = FingerTimeline::parse(argument, &error);
-    if (!timeline) return "error " + error;
-    module_.setFingerScript(std::move(*timeline));
-  } else if (verb == "fault") {
-    auto rule = parseFaultRule(argument, module_.config().mode, &error);
-    if (!rule) return "error " + error;
-    module_.addFault(*rule);
-  } else if (verb == "unplug") {
-    module_.unplug();
-    dropAllCables();
-  } else if (verb == "plug") {
-    module_.plug();
-  } else if (verb == "status") {
-    return describeStatus(module_.status(nowMs()));
-  } else {
-    return "error unknown command '" + verb + "'";
-  }
-  return "ok";
+  bool dropLinks = false;
+  const std::string answer = device_.control(line, nowMs(), dropLinks);
+  if (dropLinks) dropAllCables();
+  return answer;
 }
 
 void CableServer::dropAllCables() {
@@ -312,6 +272,38 @@ void CableServer::dropAllCables() {
   for (Connection* connection : connections_)
     if (connection->cable && !connection->finished) ::shutdown(connection->fd, SHUT_RDWR);
   wake_.notify_all();
+}
+
+namespace {
+
+int stopFd = -1;
+
+void onSignal(int) {
+  const char byte = 1;
+  if (stopFd >= 0) (void)!::write(stopFd, &byte, 1);
+}
+
+}  // namespace
+
+void serveUntilStopped(CableServer& server, bool exitWithParent) {
+  stopFd = server.stopFd();
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  const pid_t parent = ::getppid();
+  server.run([&] { return !exitWithParent || ::getppid() == parent; });
+  stopFd = -1;
+}
+
+std::function<void(const std::string&)> timedLogger(std::FILE* file) {
+  const auto started = std::chrono::steady_clock::now();
+  return [file, started](const std::string& line) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    std::fprintf(file, "%8lld %s\n", static_cast<long long>(ms.count()), line.c_str());
+    std::fflush(file);
+  };
 }
 
 }  // namespace fx60::sim

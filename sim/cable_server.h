@@ -1,5 +1,6 @@
-// Serves a simulated module on a Unix stream socket (the virtual cable), and
-// takes live commands on an optional control socket.
+// Serves a simulated device on a Unix stream socket (the virtual cable), and
+// takes live commands on an optional control socket. Every message, both ways, is
+// a 32-bit little-endian byte count followed by that many bytes.
 #pragma once
 
 #include <atomic>
@@ -11,13 +12,13 @@
 #include <thread>
 #include <vector>
 
-#include "sim/simulated_module.h"
+#include "sim/served_device.h"
 
 namespace fx60::sim {
 
 class CableServer {
  public:
-  CableServer(SimulatedModule& module, std::string cablePath, std::string controlPath);
+  CableServer(ServedDevice& device, std::string cablePath, std::string controlPath);
   ~CableServer();
 
   // Binds the sockets; false with a message on failure.
@@ -48,7 +49,7 @@ class CableServer {
   void reapFinished();
   int64_t nowMs() const;
 
-  SimulatedModule& module_;
+  ServedDevice& device_;
   std::string cablePath_, controlPath_;
   int cableListener_ = -1, controlListener_ = -1;
   int stopPipe_[2] = {-1, -1};
@@ -59,5 +60,13 @@ class CableServer {
   bool stopping_ = false;
   std::vector<Connection*> connections_;
 };
+
+// Runs the server until SIGINT or SIGTERM arrives or, with exitWithParent, until
+// the process that started this one has gone (so that a test that dies leaves
+// no simulator behind).
+void serveUntilStopped(CableServer& server, bool exitWithParent);
+
+// A logger that writes each line to `file` after the milliseconds since its making.
+std::function<void(const std::string&)> timedLogger(std::FILE* file);
 
 }  // namespace fx60::sim

@@ -1,7 +1,4 @@
 // fx60-sim: a simulated fingerprint module on a Unix socket.
-#include <signal.h>
-#include <unistd.h>
-
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -15,6 +12,7 @@
 #include <vector>
 
 #include "sim/cable_server.h"
+#include "sim/simulated_module.h"
 
 namespace {
 
@@ -46,13 +44,6 @@ constexpr const char* kUsage =
     "                         unplug, plug, status\n"
     "  --log[=FILE]           log every request (to stderr, or to FILE)\n"
     "  --exit-with-parent     stop when the starting process has gone (for tests)\n";
-
-int stopFd = -1;
-
-void onSignal(int) {
-  const char byte = 1;
-  if (stopFd >= 0) (void)!::write(stopFd, &byte, 1);
-}
 
 bool parseSize(const std::string& text, int& width, int& height) {
   char separator = 0;
@@ -206,12 +197,7 @@ int main(int argc, char** argv) {
       std::cerr << "fx60-sim: cannot write " << logPath << "\n";
       return 1;
     }
-    const auto started = std::chrono::steady_clock::now();
-    module.setLogger([logFile, started](const std::string& line) {
-      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-      std::fprintf(logFile, "%8lld %s\n", static_cast<long long>(ms.count()), line.c_str());
-      std::fflush(logFile);
-    });
+    module.setLogger(timedLogger(logFile));
   }
 
   int status = 0;
@@ -221,15 +207,7 @@ int main(int argc, char** argv) {
       std::cerr << "fx60-sim: " << error << "\n";
       return 1;
     }
-    stopFd = server.stopFd();
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-    const pid_t parent = ::getppid();
-    server.run([&] { return !exitWithParent || ::getppid() == parent; });
-    stopFd = -1;
+    serveUntilStopped(server, exitWithParent);
   }
   if (logFile != nullptr && logFile != stderr) std::fclose(logFile);
   return status;

@@ -18,6 +18,7 @@
 #include "sim/fault_plan.h"
 #include "sim/finger_timeline.h"
 #include "sim/image_source.h"
+#include "sim/served_device.h"
 
 namespace fx60::sim {
 
@@ -56,13 +57,6 @@ struct ModuleConfig {
   uint16_t featureReportLength = 0;
 };
 
-// What to send back for one request.
-struct Reply {
-  std::vector<uint8_t> message;  // the response body, without its length prefix
-  int64_t delayMs = 0;           // hold the response this long first
-  bool hangUp = false;           // drop the connection instead: the module is gone
-};
-
 struct ModuleStatus {
   bool plugged = true;
   FingerState finger = FingerState::Absent;
@@ -74,18 +68,21 @@ struct ModuleStatus {
   int openLinks = 0;
 };
 
-class SimulatedModule {
+class SimulatedModule final : public ServedDevice {
  public:
   SimulatedModule(ModuleConfig config, ImageSource images, FingerTimeline finger, FaultPlan faults = {});
 
   const ModuleConfig& config() const { return config_; }
 
   // A new connection (an opened device); closes with closeLink.
-  int openLink();
-  void closeLink(int link);
+  int openLink() override;
+  void closeLink(int link) override;
 
   // Answers one request of a connection.
-  Reply handle(int link, std::span<const uint8_t> request, int64_t nowMs);
+  Reply handle(int link, std::span<const uint8_t> request, int64_t nowMs) override;
+
+  // The live commands of the control socket (module_control.cpp).
+  std::string control(const std::string& line, int64_t nowMs, bool& dropLinks) override;
 
   // Live control.
   void placeFinger();
@@ -95,7 +92,7 @@ class SimulatedModule {
   void addFault(const FaultRule& rule);
   void unplug();
   void plug();
-  bool plugged() const;
+  bool plugged() const override;
 
   ModuleStatus status(int64_t nowMs) const;
 

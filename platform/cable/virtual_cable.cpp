@@ -1,13 +1,6 @@
 #include "platform/cable/virtual_cable.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -23,10 +16,6 @@ constexpr int kResponseMarginMs = 2000;
 constexpr int kDescribeWaitMs = 2000;
 // A pass-through time-out of 0 means the system default, 60 seconds on Linux.
 constexpr uint32_t kDefaultScsiTimeoutSeconds = 60;
-// The simulator usually answers within microseconds. Checking the socket for this
-// long before sleeping in poll saves the wake-up of a sleeping thread on every
-// report, which dominates an image read of over a thousand reports.
-constexpr auto kAnswerSpin = std::chrono::microseconds(200);
 
 void putU32(std::vector<uint8_t>& out, uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
@@ -195,108 +184,6 @@ int scsiResponseWaitMs(uint32_t timeoutSeconds) {
 
 int hidResponseWaitMs(uint32_t timeoutMs) {
   return static_cast<int>(std::min<uint64_t>(uint64_t{timeoutMs} + kResponseMarginMs, 1u << 30));
-}
-
-std::unique_ptr<Connection> Connection::open(const std::string& socketPath) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (socketPath.empty() || socketPath.size() >= sizeof address.sun_path) return nullptr;
-  std::memcpy(address.sun_path, socketPath.data(), socketPath.size());
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return nullptr;
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return nullptr;
-  }
-  return std::unique_ptr<Connection>(new Connection(fd));
-}
-
-Connection::~Connection() { drop(); }
-
-void Connection::drop() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  received_.clear();
-  consumed_ = 0;
-}
-
-bool Connection::sendAll(const uint8_t* bytes, size_t count) {
-  while (count > 0) {
-    const ssize_t sent = ::send(fd_, bytes, count, MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    bytes += sent;
-    count -= static_cast<size_t>(sent);
-  }
-  return true;
-}
-
-bool Connection::receiveSome(int64_t deadlineMs) {
-  received_.resize(kReceiveChunk);
-  consumed_ = 0;
-  const auto spinUntil = std::chrono::steady_clock::now() + kAnswerSpin;
-  for (;;) {
-    // Most answers are already there: try first, wait only when nothing is.
-    const ssize_t got = ::recv(fd_, received_.data(), received_.size(), MSG_DONTWAIT);
-    if (got > 0) {
-      received_.resize(static_cast<size_t>(got));
-      return true;
-    }
-    if (got == 0) break;  // closed by the simulator: unplugged
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) break;
-    if (std::chrono::steady_clock::now() < spinUntil) continue;
-    const int64_t left = deadlineMs - monotonicMs();
-    if (left < 0) break;
-    pollfd entry{fd_, POLLIN, 0};
-    const int ready = ::poll(&entry, 1, static_cast<int>(std::min<int64_t>(left, 1 << 30)));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) break;
-  }
-  received_.clear();
-  return false;
-}
-
-bool Connection::receiveAll(uint8_t* bytes, size_t count, int64_t deadlineMs) {
-  while (count > 0) {
-    if (consumed_ == received_.size() && !receiveSome(deadlineMs)) return false;
-    const size_t take = std::min(count, received_.size() - consumed_);
-    std::copy_n(received_.begin() + static_cast<std::ptrdiff_t>(consumed_), take, bytes);
-    consumed_ += take;
-    bytes += take;
-    count -= take;
-  }
-  return true;
-}
-
-std::optional<std::vector<uint8_t>> Connection::exchange(std::span<const uint8_t> request,
-                                                         int responseWaitMs) {
-  if (fd_ < 0 || request.size() > kMaxMessageBytes) return std::nullopt;
-  std::vector<uint8_t> framed(4 + request.size());
-  const uint32_t size = static_cast<uint32_t>(request.size());
-  for (int i = 0; i < 4; ++i) framed[i] = static_cast<uint8_t>(size >> (8 * i));
-  std::copy(request.begin(), request.end(), framed.begin() + 4);
-  if (!sendAll(framed.data(), framed.size())) {
-    drop();
-    return std::nullopt;
-  }
-  const int64_t deadline = monotonicMs() + std::max(responseWaitMs, 0);
-  uint8_t header[4];
-  if (!receiveAll(header, 4, deadline)) {
-    drop();
-    return std::nullopt;
-  }
-  const uint32_t responseSize = getU32(header, 0);
-  if (responseSize > kMaxMessageBytes) {
-    drop();
-    return std::nullopt;
-  }
-  std::vector<uint8_t> response(responseSize);
-  if (!receiveAll(response.data(), response.size(), deadline)) {
-    drop();
-    return std::nullopt;
-  }
-  return response;
 }
 
 std::vector<std::string> simulatorSockets(const char* variableValue) {

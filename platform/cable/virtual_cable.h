@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/cable/connection.h"
 #include "platform/hid_device.h"
 #include "platform/scsi_device.h"
 
@@ -22,10 +23,6 @@ inline constexpr const char* kSimulatorVariable = "FX60_SIMULATOR";
 enum Opcode : uint8_t { kDescribe = 0x01, kScsi = 0x02, kHidWrite = 0x03, kHidRead = 0x04 };
 enum ClassCode : uint8_t { kClassMassStorage = 1, kClassHid = 2 };
 enum ResultCode : uint8_t { kResultDone = 0, kResultCrcError = 1, kResultFailed = 2, kResultTimedOut = 3 };
-
-// Longest message accepted from a simulator; anything longer means the stream is
-// corrupt.
-inline constexpr uint32_t kMaxMessageBytes = 1u << 20;
 
 struct Description {
   uint8_t deviceClass = 0;
@@ -52,33 +49,6 @@ HidIoResult decodeHidRead(std::span<const uint8_t> response, std::span<uint8_t> 
 // time-out itself plus a margin for the simulator's own work.
 int scsiResponseWaitMs(uint32_t timeoutSeconds);
 int hidResponseWaitMs(uint32_t timeoutMs);
-
-// One connection to a simulator. Once an exchange fails (unreachable, dropped,
-// no answer in time, malformed), the connection is closed for good: every later
-// exchange fails, as with an unplugged device.
-class Connection {
- public:
-  static std::unique_ptr<Connection> open(const std::string& socketPath);
-  ~Connection();
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-
-  std::optional<std::vector<uint8_t>> exchange(std::span<const uint8_t> request, int responseWaitMs);
-  bool broken() const { return fd_ < 0; }
-
- private:
-  explicit Connection(int fd) : fd_(fd) {}
-  static constexpr size_t kReceiveChunk = 1 << 16;
-  void drop();
-  bool sendAll(const uint8_t* bytes, size_t count);
-  bool receiveAll(uint8_t* bytes, size_t count, int64_t deadlineMs);
-  // Reads whatever has arrived (waiting until deadlineMs for something) into received_.
-  bool receiveSome(int64_t deadlineMs);
-
-  int fd_;
-  std::vector<uint8_t> received_;  // arrived but not yet consumed: received_[consumed_..]
-  size_t consumed_ = 0;
-};
 
 // The socket paths of FX60_SIMULATOR, in order; empty entries are skipped.
 std::vector<std::string> simulatorSockets(const char* variableValue);

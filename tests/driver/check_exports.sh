@@ -1,7 +1,14 @@
 #!/bin/sh
-# The shared library must export exactly the eight zz functions.
+# A shared library must export exactly the given functions (by default the eight
+# zz functions of libFX60Link).
+# Usage: check_exports.sh LIBRARY [SYMBOL...]
 set -eu
-expected="zzCancelCapture
+library=$1
+shift
+if [ $# -gt 0 ]; then
+  expected=$(printf '%s\n' "$@" | sort)
+else
+  expected="zzCancelCapture
 zzCaptureFingerprint
 zzDetectFingerprint
 zzExtractFingerprint
@@ -9,10 +16,11 @@ zzGetAlgVersion
 zzGetDeviceVersion
 zzGetDriverVersion
 zzMatchFingerprint"
-actual=$(nm -D --defined-only "$1" | awk '{print $3}' | sort)
+fi
+actual=$(nm -D --defined-only "$library" | awk '{print $3}' | sort)
 if [ "$actual" != "$expected" ]; then
-  echo "exported symbols differ from the eight zz functions:"
+  echo "exported symbols of $library differ from the expected ones:"
   echo "$actual"
   exit 1
 fi
-echo "exactly the eight zz functions are exported"
+echo "exactly the expected $(echo "$expected" | wc -l) functions are exported"

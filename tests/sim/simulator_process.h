@@ -1,74 +1,30 @@
-// Runs fx60-sim as a separate process for end-to-end tests and talks to its
-// control socket.
+// Runs a simulator (fx60-sim, idcard-sim) as a separate process for end-to-end
+// tests and talks to its control socket.
 #pragma once
 
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-extern char** environ;
+#include "tests/sim/process_helpers.h"
 
 namespace fx60::sim::testing {
 
-inline int connectUnix(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path) return -1;
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
-  if (fd >= 0) ::close(fd);
-  return -1;
-}
+#ifdef FX60_SIM_PROGRAM
+inline constexpr const char* kFx60SimProgram = FX60_SIM_PROGRAM;
+#else
+inline constexpr const char* kFx60SimProgram = "";
+#endif
 
-// Polls until the condition holds or the time is up.
-inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
-inline pid_t spawnProgram(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  return pid;
-}
-
-// Waits for a child; its exit code, or -1 when it did not end in time (it is
-// then killed) or did not exit normally.
-inline int waitForExit(pid_t pid, int timeoutMs) {
-  int status = 0;
-  const bool ended = waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, timeoutMs);
-  if (!ended) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
+// A simulator program (fx60-sim by default, or another that takes the same
+// --exit-with-parent, --control, --log options and the socket path last).
 class SimulatorProcess {
  public:
-  SimulatorProcess(std::filesystem::path dir, std::string name) : dir_(std::move(dir)), name_(std::move(name)) {}
+  SimulatorProcess(std::filesystem::path dir, std::string name, std::string program = kFx60SimProgram)
+      : dir_(std::move(dir)), name_(std::move(name)), program_(std::move(program)) {}
   ~SimulatorProcess() { stop(); }
   SimulatorProcess(const SimulatorProcess&) = delete;
   SimulatorProcess& operator=(const SimulatorProcess&) = delete;
@@ -76,9 +32,11 @@ class SimulatorProcess {
   std::string cablePath() const { return (dir_ / (name_ + ".cable")).string(); }
   std::string controlPath() const { return (dir_ / (name_ + ".control")).string(); }
   std::filesystem::path logPath() const { return dir_ / (name_ + ".log"); }
+  pid_t pid() const { return pid_; }
 
   bool start(const std::vector<std::string>& options) {
-    std::vector<std::string> args{FX60_SIM_PROGRAM, "--exit-with-parent", "--control", controlPath(), "--log=" + logPath().string()};
+    if (program_.empty()) return false;
+    std::vector<std::string> args{program_, "--exit-with-parent", "--control", controlPath(), "--log=" + logPath().string()};
     args.insert(args.end(), options.begin(), options.end());
     args.push_back(cablePath());
     pid_ = spawnProgram(args);
@@ -141,6 +99,7 @@ class SimulatorProcess {
  private:
   std::filesystem::path dir_;
   std::string name_;
+  std::string program_;
   pid_t pid_ = -1;
 };
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "driver/feature_template.h"
+#include "tests/support/run_program.h"
 #include "tests/support/test_data.h"
 
 namespace fx60 {
@@ -17,22 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-  int exitCode = -1;
-  std::string output;
-};
+using ToolRun = testing::ProgramRun;
 
-ToolRun runTool(const std::string& arguments) {
-  ToolRun run;
-  FILE* pipe = popen((std::string("'") + FX60_TOOL + "' " + arguments + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return run;
-  std::array<char, 4096> buffer;
-  size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.output.append(buffer.data(), n);
-  const int status = pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+ToolRun runTool(const std::string& arguments) { return testing::runProgram(FX60_TOOL, arguments); }
 
 class Fx60Tool : public ::testing::Test {
  protected:

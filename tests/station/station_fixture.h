@@ -70,6 +70,9 @@ class StationTest : public ::testing::Test {
 
   fx60::sim::testing::SimulatorProcess& fingerModule() { return *fingerModule_; }
 
+  // fx60-sim options that serve this image on every capture.
+  static std::vector<std::string> servedImage(const fs::path& image) { return {"--images", image.string()}; }
+
  private:
   fs::path dir_;
   std::unique_ptr<fx60::sim::testing::SimulatorProcess> fingerModule_;

@@ -12,7 +12,7 @@
 #include <iterator>
 
 #include "station/fingerprint_device.h"
-#include "tests/station/finger_images.h"
+#include "tests/sim/finger_images.h"
 #include "tests/station/station_fixture.h"
 
 namespace fx60::station {
@@ -49,8 +49,8 @@ class DriverDevice : public StationTest {
 };
 
 TEST_F(DriverDevice, CaptureExtractsATemplateAndSavesASecondImage) {
-  STATION_REQUIRE_FINGER_IMAGES();
-  const fs::path image = *fingerImage(Finger::A, 1);
+  REQUIRE_FINGER_IMAGES();
+  const fs::path image = *fx60::sim::testing::fingerImageFile(0, 1);
   const fs::path saved = programDir() / "fingerimg.bmp";
   const Template live = capture(image, saved);
   EXPECT_EQ(live[0], 0x43);
@@ -66,18 +66,18 @@ TEST_F(DriverDevice, CaptureExtractsATemplateAndSavesASecondImage) {
 }
 
 TEST_F(DriverDevice, WithoutAnImagePathOnlyTheTemplateIsCaptured) {
-  STATION_REQUIRE_FINGER_IMAGES();
-  const Template live = capture(*fingerImage(Finger::A, 1));
+  REQUIRE_FINGER_IMAGES();
+  const Template live = capture(*fx60::sim::testing::fingerImageFile(0, 1));
   EXPECT_EQ(live[0], 0x43);
   EXPECT_EQ(fingerModule().counter("images"), 1);
   EXPECT_FALSE(fs::exists(programDir() / "fingerimg.bmp"));
 }
 
 TEST_F(DriverDevice, ComparesTheCardTemplateFirstAndTheLiveOneSecond) {
-  STATION_REQUIRE_FINGER_IMAGES();
-  const Template a1 = capture(*fingerImage(Finger::A, 1));
-  const Template a2 = capture(*fingerImage(Finger::A, 2));
-  const Template b1 = capture(*fingerImage(Finger::B, 1));
+  REQUIRE_FINGER_IMAGES();
+  const Template a1 = capture(*fx60::sim::testing::fingerImageFile(0, 1));
+  const Template a2 = capture(*fx60::sim::testing::fingerImageFile(0, 2));
+  const Template b1 = capture(*fx60::sim::testing::fingerImageFile(1, 1));
   EXPECT_EQ(device_.compareTemplates(a1.data(), a2.data(), kComparisonLevel), kDeviceDone);
   EXPECT_EQ(device_.compareTemplates(b1.data(), a2.data(), kComparisonLevel), kDeviceFailed);
   EXPECT_EQ(device_.compareTemplates(nullptr, a2.data(), kComparisonLevel), kDeviceBadArgument);

@@ -1,5 +1,7 @@
 #include "station/task_loop.h"
 
+#include <algorithm>
+
 namespace fx60::station {
 
 void TaskLoop::post(std::function<void()> task) {
@@ -22,6 +24,9 @@ size_t TaskLoop::runPending(std::chrono::milliseconds wait) {
 }
 
 bool TaskLoop::runUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  // The condition may come true without a task (another thread's state), so it
+  // is looked at again at least this often.
+  constexpr auto kRecheck = std::chrono::milliseconds(5);
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!condition()) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -29,7 +34,7 @@ bool TaskLoop::runUntil(const std::function<bool()>& condition, std::chrono::mil
     std::function<void()> task;
     {
       std::unique_lock lock(mutex_);
-      if (!wake_.wait_for(lock, left, [&] { return !tasks_.empty(); })) continue;
+      if (!wake_.wait_for(lock, std::min(left, kRecheck), [&] { return !tasks_.empty(); })) continue;
       task = std::move(tasks_.front());
       tasks_.pop_front();
     }

@@ -10,10 +10,12 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tests/sim/simulator_process.h"
+#include "tests/support/test_data.h"
 
 namespace fx60::station::testing {
 
@@ -28,6 +30,15 @@ class PrivateFlagsEnvironment : public ::testing::Environment {
   void SetUp() override { ::setenv("FX60_SHARED_FLAGS_NAME", privateFlagsName().c_str(), 1); }
   void TearDown() override { ::shm_unlink(privateFlagsName().c_str()); }
 };
+
+// A shared image whose quality score is exactly 59 or 60, the two sides of the
+// capture threshold; empty when the shared images are absent.
+inline std::optional<fs::path> fingerImageOfQuality(int quality) {
+  const auto data = fx60::testing::sharedDataDir();
+  if (!data || (quality != 59 && quality != 60)) return std::nullopt;
+  const fs::path image = *data / "fp" / (quality == 59 ? "fvc2002-db2b/107_2.pgm" : "fvc2002-db1b/101_8.pgm");
+  return fs::is_regular_file(image) ? std::optional(image) : std::nullopt;
+}
 
 // A program directory of its own for each test, holding links to the stand-in
 // libraries that the station loads from its directory.

@@ -126,6 +126,82 @@ TEST_F(DriverDevice, AnInterruptEndsTheWaitForAFinger) {
   EXPECT_FALSE(fs::exists(programDir() / "fingerimg.bmp"));
 }
 
+// ---- the standard pair -------------------------------------------------------------
+
+class StandardDevice : public StationTest {
+ protected:
+  void SetUp() override {
+    StationTest::SetUp();
+    linkLibraries({"libID_FprCap.so", "libID_Fpr.so"});
+    device_ = std::make_unique<CStandardFingerprintDevice>(programDir());
+  }
+
+  // A live template of an image that lies on the sensor for one look, then is lifted.
+  int capture(const fs::path& image, Template& live, int& quality, const fs::path& imagePath = {}) {
+    auto options = servedImage(image);
+    options.insert(options.end(), {"--finger", "present:1 lifted"});
+    startFingerModule(options);
+    return device_->captureTemplate(live.data(), &quality, imagePath, {});
+  }
+
+  std::unique_ptr<CStandardFingerprintDevice> device_;
+};
+
+TEST_F(StandardDevice, CapturesAGoodFingerOnceItIsLiftedAndCompares) {
+  REQUIRE_FINGER_IMAGES();
+  Template a1{}, a2{}, b1{};
+  int quality = -1;
+  const fs::path saved = programDir() / "fingerimg.bmp";
+  ASSERT_EQ(capture(*fx60::sim::testing::fingerImageFile(0, 1), a1, quality, saved), kDeviceDone);
+  EXPECT_GE(quality, 60);
+  EXPECT_EQ(fs::file_size(saved), 93238u);
+  ASSERT_EQ(capture(*fx60::sim::testing::fingerImageFile(0, 2), a2, quality), kDeviceDone);
+  ASSERT_EQ(capture(*fx60::sim::testing::fingerImageFile(1, 1), b1, quality), kDeviceDone);
+  EXPECT_EQ(device_->compareTemplates(a1.data(), a2.data(), 3), kDeviceDone);
+  EXPECT_EQ(device_->compareTemplates(a1.data(), a2.data(), 1), kDeviceDone);  // the level is not used
+  EXPECT_EQ(device_->compareTemplates(b1.data(), a2.data(), 5), kDeviceFailed);
+  int width = 0, height = 0;
+  EXPECT_EQ(device_->getImageSize(width, height), kDeviceDone);
+  EXPECT_EQ(width * 1000 + height, 256360);
+}
+
+TEST_F(StandardDevice, QualitySixtyIsGoodEnoughFiftyNineIsNot) {
+  const auto good = fingerImageOfQuality(60), poor = fingerImageOfQuality(59);
+  if (!good || !poor) GTEST_SKIP() << "shared images not found";
+  Template live{};
+  int quality = -1;
+  ASSERT_EQ(capture(*good, live, quality), kDeviceDone);
+  EXPECT_EQ(quality, 60);
+
+  // At 59 the device keeps looking until it is stopped.
+  startFingerModule(servedImage(*poor));
+  quality = -1;
+  std::stop_source stop;
+  auto running = std::async(std::launch::async, [&] { return device_->captureTemplate(live.data(), &quality, {}, stop.get_token()); });
+  ASSERT_TRUE(fx60::sim::testing::waitUntil([&] { return fingerModule().counter("images") >= 4; }, 5000));
+  EXPECT_EQ(running.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+  stop.request_stop();
+  ASSERT_EQ(running.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+  EXPECT_EQ(running.get(), kDeviceFailed);
+  EXPECT_EQ(quality, -1);
+}
+
+TEST_F(StandardDevice, AMissingLibraryOrModuleFailsEveryOperation) {
+  Template a{}, b{};
+  int quality = 0, width = 0, height = 0;
+  EXPECT_EQ(device_->getImageSize(width, height), kDeviceFailed);  // no module answers
+  // A folder with the capture library only (a library once loaded stays loaded
+  // under its path, so the folder is a new one).
+  const fs::path bare = programDir() / "bare";
+  fs::create_directories(bare);
+  fs::create_symlink(fs::path(FX60_STATION_DIR) / "libID_FprCap.so", bare / "libID_FprCap.so");
+  CStandardFingerprintDevice withoutAlgorithm(bare);
+  EXPECT_EQ(withoutAlgorithm.getImageSize(width, height), kDeviceLibraryMissing);
+  EXPECT_EQ(withoutAlgorithm.captureTemplate(a.data(), &quality, {}, {}), kDeviceLibraryMissing);
+  EXPECT_EQ(withoutAlgorithm.compareTemplates(a.data(), b.data(), 3), kDeviceLibraryMissing);
+  EXPECT_EQ(withoutAlgorithm.captureTemplate(nullptr, &quality, {}, {}), kDeviceBadArgument);
+}
+
 TEST(FingerprintDeviceChoice, FingerTypeZeroDrivesTheLibraryOneTheStandardPairOthersNone) {
   EXPECT_NE(dynamic_cast<CDriverFingerprintDevice*>(createFingerprintDevice(0, "/tmp").get()), nullptr);
   EXPECT_NE(dynamic_cast<CStandardFingerprintDevice*>(createFingerprintDevice(1, "/tmp").get()), nullptr);

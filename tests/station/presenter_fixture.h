@@ -85,6 +85,12 @@ class PresenterTest : public StationTest {
     return script + "lifted";
   }
 
+  // Whether the reader sees no connection left, once it has noticed the last
+  // one closed.
+  static bool noPortOpen(const CardReaderProcess& reader) {
+    return fx60::sim::testing::waitUntil([&] { return reader.status()["links"] == "0"; }, 3000);
+  }
+
   CIdvBenchDlg& startDialog() {
     dialog_ = std::make_unique<CIdvBenchDlg>(view_, settings_);
     EXPECT_TRUE(dialog_->OnInitDialog());

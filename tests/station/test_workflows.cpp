@@ -229,9 +229,11 @@ TEST_F(Workflows, ReaderFaultsKeepTheCollectionPolling) {
   startWithCard({});
   reader().remove();
   dialog().OnCollect();
-  ASSERT_TRUE(view_.runUntil([&] { return reader().counter("opens") >= 2; }));
-  reader().failNext(3);  // an open that fails for another reason than a lost reader
-  ASSERT_TRUE(view_.runUntil([&] { return reader().counter("opens") >= 5; }));
+  // Once a pass has opened the port, the reader counts as online.
+  const long opens = reader().counter("opens");
+  ASSERT_TRUE(view_.runUntil([&] { return reader().counter("opens") >= opens + 1; }));
+  reader().failNext(3);  // requests that fail for another reason than a lost reader
+  ASSERT_TRUE(view_.runUntil([&] { return reader().counter("opens") >= opens + 4; }));
   EXPECT_TRUE(dialog().workflowRunning());
   EXPECT_TRUE(view_.linesStartingWith("box").empty());
   EXPECT_TRUE(view_.linesStartingWith("field 1000: 张三").empty());

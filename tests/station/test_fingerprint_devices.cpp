@@ -190,8 +190,8 @@ TEST_F(StandardDevice, AMissingLibraryOrModuleFailsEveryOperation) {
   Template a{}, b{};
   int quality = 0, width = 0, height = 0;
   EXPECT_EQ(device_->getImageSize(width, height), kDeviceFailed);  // no module answers
-  // A folder with the capture library only (a library once loaded stays loaded
-  // under its path, so the folder is a new one).
+  // A folder with the capture library only (the fixture's device above keeps the
+  // pair of the program directory loaded).
   const fs::path bare = programDir() / "bare";
   fs::create_directories(bare);
   fs::create_symlink(fs::path(FX60_STATION_DIR) / "libID_FprCap.so", bare / "libID_FprCap.so");

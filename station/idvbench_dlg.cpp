@@ -97,16 +97,7 @@ CIdvBenchDlg::CIdvBenchDlg(IdvBenchView& view, StationSettings settings)
     captions_[index(workflow)] = buttonOf(workflow).idleCaption;
 }
 
-CIdvBenchDlg::~CIdvBenchDlg() {
-  if (worker_.joinable()) {
-    worker_.request_stop();
-    while (!workerFinished_->load()) {
-      if (device_) device_->interruptCapture();
-      std::this_thread::sleep_for(settings_.timing.stopRetry);
-    }
-    worker_.join();
-  }
-}
+CIdvBenchDlg::~CIdvBenchDlg() { haltWorker(); }
 
 // ---- start-up ----------------------------------------------------------------
 
@@ -263,7 +254,7 @@ void CIdvBenchDlg::OnCancel() {
 
 // ---- workers ------------------------------------------------------------------------
 
-void CIdvBenchDlg::stopWorker() {
+void CIdvBenchDlg::haltWorker() {
   if (!worker_.joinable()) return;
   worker_.request_stop();
   // A capture waiting inside the driver library only ends when cancelled, and a
@@ -274,6 +265,11 @@ void CIdvBenchDlg::stopWorker() {
     std::this_thread::sleep_for(settings_.timing.stopRetry);
   }
   worker_.join();
+}
+
+void CIdvBenchDlg::stopWorker() {
+  haltWorker();
+  // What the worker showed before it ended comes before what the handler shows.
   applyWorkerEffects();
   if (workerBox_) {
     if (!workerBox_->dismissed()) view_.closeMessageBox(workerBox_->id);

@@ -92,7 +92,8 @@ class CIdvBenchDlg {
 
   void findReaderPort();
   void startOrPause(Workflow workflow);
-  void stopWorker();
+  void haltWorker();  // stops and joins a running worker
+  void stopWorker();  // the same, then shows what the worker left and closes its box
   void applyWorkerEffects();
 
   // On the worker: hand an effect to the view's thread.

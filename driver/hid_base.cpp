@@ -194,7 +194,13 @@ int HidReadImage(DeviceHandle& handle, uint8_t* image, int& total, int& width, i
   // The caller's buffer holds exactly one 256 x 360 image; any other size is refused.
   if (!size || size->width != hid::kImageWidth || size->height != hid::kImageHeight) return -9;
   const int imageBytes = size->width * size->height;
-  const int chunk = hidBase().outputLength() - 1;
+  // Each input report places its L - 1 data bytes (L = input report length,
+  // which sizes every report). Advancing by the output report length - 1
+  // instead would corrupt the image and read the wrong number of reports
+  // whenever the lengths differ. The offset advances by the data bytes of one
+  // input report, so exactly
+  // ceil(total / (L - 1)) reports are read; with equal lengths nothing changes.
+  const int chunk = hidBase().inputLength() - 1;
   if (chunk < 1) return -9;
 
   std::vector<uint8_t> collected(hid::kCollectionBufferSize, 0);

@@ -26,7 +26,8 @@ class CHidBase final : public CDriverBase {
   int ReadData(DeviceHandle& handle, uint8_t opcode, uint8_t* buffer, int& length,
                int timeout) override;
 
-  // Report lengths of the module opened last (every report is inputLength long).
+  // Report lengths of the module opened last. Every report, written or read, is
+  // inputLength long; the output length is kept but sizes nothing.
   uint16_t inputLength() const { return input_; }
   uint16_t outputLength() const { return output_; }
   uint16_t featureLength() const { return feature_; }

@@ -180,7 +180,7 @@ bool lineIsClear(const uint8_t* image, const MinutiaCandidate& p, const MinutiaC
 // Near the edge of the print, rows of parallel ridges cut by the edge leave
 // lines of endings pointing the same way. Three such endings in a row (one
 // with its two nearest neighbours on either side, no ridge between them) are
-// removed.
+// removed. The neighbours come from a push-only search (see below).
 void applyEdgeRowRule(const MinutiaCandidateList& list, int count, const uint8_t* image,
                       const OrientationMap& orientation, RemovedFlags& removed) {
   std::array<int, kMaxCandidates> edge{};
@@ -202,14 +202,15 @@ void applyEdgeRowRule(const MinutiaCandidateList& list, int count, const uint8_t
     for (int b = 0; b < edgeCount; ++b) {
       if (b == a) continue;
       const int d2 = squaredDistance(p, list.entries[edge[b]]);
+      // Only a strictly nearer entry moves anything: it pushes the old nearest
+      // to second place. A distance between the two does
+      // not replace the second, so the second is not always the true second
+      // nearest; stored templates depend on this search.
       if (d2 < nearestD2) {
         second = nearest;
         secondD2 = nearestD2;
         nearest = b;
         nearestD2 = d2;
-      } else if (d2 < secondD2) {
-        second = b;
-        secondD2 = d2;
       }
     }
     if (second < 0 || secondD2 >= kEdgeSearchSquared) continue;

@@ -15,9 +15,10 @@ constexpr int kMinOpposition = 98;
 constexpr std::array<int, 15> kJoinAngleLimit = {92, 92,  93,  93,  93,  94,  95, 96,
                                                  98, 100, 102, 103, 104, 105, 105};
 
-bool isLiveEnding(const MinutiaCandidate& candidate) {
-  return candidate.kind == kRidgeEnding && candidate.direction240 != kRemovedDirection &&
-         candidate.x < kWidth && candidate.y < kHeight;
+// An ending removed by an earlier join still takes part: its direction byte
+// then reads 255 in the angle tests, and it may join again when they pass.
+bool isEnding(const MinutiaCandidate& candidate) {
+  return candidate.kind == kRidgeEnding && candidate.x < kWidth && candidate.y < kHeight;
 }
 
 }  // namespace
@@ -28,11 +29,10 @@ void joinBrokenRidges(MinutiaCandidateList& candidates, uint8_t* image) {
   LinePath path;
   for (int i = 0; i + 1 < count; ++i) {
     MinutiaCandidate& first = candidates.entries[i];
-    // An ending already bridged is no longer free, so it is not joined again.
-    if (!isLiveEnding(first)) continue;
+    if (!isEnding(first)) continue;
     for (int j = i + 1; j < count; ++j) {
       MinutiaCandidate& second = candidates.entries[j];
-      if (!isLiveEnding(second)) continue;
+      if (!isEnding(second)) continue;
       const int dx = second.x - first.x;
       const int dy = second.y - first.y;
       const int distanceSquared = dx * dx + dy * dy;

@@ -122,8 +122,12 @@ bool cutSingleSpur(uint8_t* image, int x, int y) {
   std::array<bool, 2> spur{};
   for (int i = 0; i < 2; ++i) spur[i] = probes[i].steps <= 3 && probes[i].endedFree;
   if (spur[0] == spur[1]) return false;
+  // The spur's pixels go, P stays: a probe that starts from a P left without
+  // ridge neighbours steps (0, 0) and records P more than once.
   const auto& cut = probes[spur[0] ? 0 : 1].record;
-  for (int i = 1; i < cut.count; ++i) image[cut.pixels[i].y * kWidth + cut.pixels[i].x] = kWhite;
+  for (int i = 0; i < cut.count; ++i)
+    if (cut.pixels[i].x != x || cut.pixels[i].y != y)
+      image[cut.pixels[i].y * kWidth + cut.pixels[i].x] = kWhite;
   return true;
 }
 
@@ -145,9 +149,11 @@ void walkBranch(uint8_t* image, int startX, int startY, int minSteps, int maxSte
     int code = neighbourCode(image, x, y);
     cls = kNeighbourClass[code];
     if (steps >= probeFrom && cls == 2) {
+      // The walk has met a fork once the probe runs, whether it ends here or
+      // goes on past a cut spur.
+      metFork = true;
       if (!cutSingleSpur(image, x, y)) {
         cls = 0;
-        metFork = true;
         break;
       }
       code = neighbourCode(image, x, y);

@@ -1,6 +1,9 @@
 // Walks along the one-pixel ridges of the skeleton (0 = ridge, non-zero = white).
 // Walkers whiten the pixels they pass so that a walk never turns back; callers
-// restore them as each use requires.
+// restore them as each use requires. Restoring gives each pixel the value it
+// had before the walk, which is the same as setting it back to ridge, because a walk steps only onto ridge pixels; the two differ only
+// for a walk started on a white pixel, which would otherwise add ridge that
+// was never there.
 #pragma once
 
 #include <array>
@@ -23,7 +26,7 @@ struct RidgeTrace {
 
 // Follows one line from an end point for at most maxSteps steps (capped at
 // kMaxWalkSteps); stops where the pixel is no longer a line end. Every pixel it
-// passed is ridge again afterwards.
+// passed has its earlier value again afterwards.
 RidgeTrace traceRidge(uint8_t* image, int x, int y, int maxSteps);
 
 enum class AngleUnits { k240, k256 };
@@ -44,7 +47,8 @@ struct BranchWalk {
 
 struct BranchTrace {
   std::array<BranchWalk, 3> walks{};
-  // Some walk ended on a fork that was not a single short spur.
+  // Some walk met a fork (the fork probe ran), whether it ended there or went
+  // on past a cut spur.
   bool metFork = false;
 };
 

@@ -39,11 +39,35 @@ constexpr const char* kUsage =
     "  --version-text TEXT    the module's version text\n"
     "  --inquiry TEXT         the 28-character SCSI identity (vendor, product, revision)\n"
     "  --report-length N      HID input and output report length (default 65)\n"
+    "  --report-len IN/OUT[/FEAT]  HID input, output and feature report lengths\n"
+    "                         apart (defaults 65/65/0); IN sizes every report\n"
     "  --control PATH         accept live commands on this socket, one per line:\n"
     "                         place, lift, image FILE, script SCRIPT, fault RULE,\n"
     "                         unplug, plug, status\n"
     "  --log[=FILE]           log every request (to stderr, or to FILE)\n"
     "  --exit-with-parent     stop when the starting process has gone (for tests)\n";
+
+// IN/OUT or IN/OUT/FEAT: input 10..4096 (a report must carry a response
+// packet), output and feature 0..4096.
+bool parseReportLengths(const std::string& text, ModuleConfig& config) {
+  int lengths[3] = {0, 0, 0};
+  int count = 0;
+  const char* at = text.data();
+  const char* const end = text.data() + text.size();
+  while (count < 3) {
+    const auto [next, ec] = std::from_chars(at, end, lengths[count]);
+    if (ec != std::errc() || lengths[count] < 0 || lengths[count] > 4096) return false;
+    ++count;
+    at = next;
+    if (at == end || *at != '/') break;
+    ++at;
+  }
+  if (at != end || count < 2 || lengths[0] < 10) return false;
+  config.inputReportLength = static_cast<uint16_t>(lengths[0]);
+  config.outputReportLength = static_cast<uint16_t>(lengths[1]);
+  if (count == 3) config.featureReportLength = static_cast<uint16_t>(lengths[2]);
+  return true;
+}
 
 bool parseSize(const std::string& text, int& width, int& height) {
   char separator = 0;
@@ -141,6 +165,12 @@ int main(int argc, char** argv) {
         return 2;
       }
       config.inputReportLength = config.outputReportLength = static_cast<uint16_t>(length);
+    } else if (arg == "--report-len") {
+      value(text);
+      if (!parseReportLengths(text, config)) {
+        std::cerr << "fx60-sim: bad report lengths '" << text << "' (IN/OUT[/FEAT], IN 10..4096, others 0..4096)\n";
+        return 2;
+      }
     } else if (arg == "--control") {
       value(controlPath);
     } else if (arg == "--exit-with-parent") {

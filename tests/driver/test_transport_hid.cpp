@@ -78,7 +78,8 @@ TEST(HidPackets, ImageSizeNeedsSixPayloadBytes) {
 // report; image data follows the read-image response in plain reports.
 class FakeHidModule {
  public:
-  uint16_t reportLength = 65;
+  uint16_t reportLength = 65;  // the input report length, which sizes every report
+  uint16_t outputLength = 0;   // announced output report length; 0 = reportLength
   uint16_t width = 256, height = 360;
   std::string version = "FAKE HID V1";
   bool fingerOn = true;
@@ -94,9 +95,12 @@ class FakeHidModule {
     std::lock_guard lock(mutex_);
     switch (request[0]) {
       case platform::cable::kDescribe:
+      {
+        const uint16_t output = outputLength != 0 ? outputLength : reportLength;
         return Bytes{2, 0x1B, 0x82, 0x02, 0x02, static_cast<uint8_t>(reportLength),
-                     static_cast<uint8_t>(reportLength >> 8), static_cast<uint8_t>(reportLength),
-                     static_cast<uint8_t>(reportLength >> 8), 0, 0};
+                     static_cast<uint8_t>(reportLength >> 8), static_cast<uint8_t>(output),
+                     static_cast<uint8_t>(output >> 8), 0, 0};
+      }
       case platform::cable::kHidWrite: {
         const auto report = request.subspan(5);
         writes_.emplace_back(report.begin(), report.end());
@@ -117,6 +121,11 @@ class FakeHidModule {
   std::vector<Bytes> writes() {
     std::lock_guard lock(mutex_);
     return writes_;
+  }
+  // Reports queued and not read yet.
+  size_t unread() {
+    std::lock_guard lock(mutex_);
+    return queue_.size();
   }
 
  private:
@@ -215,6 +224,29 @@ TEST(HidTransport, WiderReportsCarryTheImageInFewerChunks) {
   std::vector<uint8_t> image(92160);
   EXPECT_EQ(HidCaptureImage(0, image.data(), 2000, 0, 1), 0);
   EXPECT_EQ(image, FakeHidModule::image());
+}
+
+TEST(HidTransport, ImageReadOutIsSizedByTheInputReportLength) {
+  // Every report is input-length long (not output-length),
+  // so the offset advances by its data bytes, and exactly
+  // the reports the announced image needs are read, whatever the output length.
+  for (auto [input, output] : {std::pair<uint16_t, uint16_t>{65, 65}, {65, 33}, {33, 65}, {17, 65}}) {
+    HidRig rig;
+    rig.module.reportLength = input;
+    rig.module.outputLength = output;
+    ScopedEnvironment env(platform::cable::kSimulatorVariable, rig.server.path());
+    DeviceHandle handle;
+    ASSERT_EQ(HidConnect(handle), 0) << input << "/" << output;
+    std::vector<uint8_t> image(92160);
+    int total = 0, width = 0, height = 0;
+    EXPECT_EQ(HidReadImage(handle, image.data(), total, width, height), 0) << input << "/" << output;
+    EXPECT_EQ(rig.module.unread(), 0u) << input << "/" << output;
+    EXPECT_EQ(total, 92160);
+    EXPECT_EQ(image, FakeHidModule::image()) << input << "/" << output;
+    // The requests went out as input-length reports.
+    for (const Bytes& report : rig.module.writes()) EXPECT_EQ(report.size(), input);
+    HidDisconnect(handle);
+  }
 }
 
 TEST(HidTransport, VersionTextIsBoundedAndTerminated) {

@@ -27,6 +27,17 @@ TEST(RidgeTrace, StepsAlongALineAndRestoresIt) {
   EXPECT_EQ(traceRidge(shortLine.data(), 50, 50, 10).steps, 4);
 }
 
+TEST(RidgeTrace, PutsBackWhatItFoundEvenAtAWhiteStart) {
+  // A walk restores the earlier values: from a white start next to a line the
+  // start stays white, the line stays ridge, and nothing is added.
+  Canvas canvas;
+  canvas.ray(101, 100, 1, 0, 30);
+  const Canvas before = canvas;
+  EXPECT_EQ(traceRidge(canvas.data(), 100, 100, 10).steps, 10);
+  EXPECT_EQ(canvas.at(100, 100), 255);
+  EXPECT_EQ(canvas.pixels, before.pixels);
+}
+
 TEST(RidgeTrace, StopsAtTheWalkAreaBorder) {
   Canvas canvas;
   canvas.ray(5, 200, -1, 0, 6);  // runs into column 0
@@ -64,12 +75,35 @@ TEST(BranchTrace, ForkProbeCutsASingleSpurAndWalksOn) {
   canvas.set(101, 94);
   BranchTrace trace;
   traceBranches(canvas.data(), 100, 100, 10, 20, AngleUnits::k240, trace);
-  EXPECT_FALSE(trace.metFork);
+  // The walk passed a fork and ended elsewhere: it has met a fork all the same.
+  EXPECT_TRUE(trace.metFork);
   EXPECT_EQ(trace.walks[0].steps, 20);
   for (int w = 2; w >= 0; --w) restoreWalk(canvas.data(), trace.walks[w]);
   EXPECT_EQ(canvas.at(101, 94), 255);
   EXPECT_EQ(canvas.at(100, 94), 0);
   EXPECT_EQ(canvas.at(100, 95), 0);
+}
+
+TEST(BranchTrace, ForkProbeNeverCutsTheForkPixelItself) {
+  // The first walk goes up from the fork at (100, 110) and meets P = (100, 100),
+  // whose other neighbours are A = (100, 99) above (a stub) and B = (101, 100)
+  // to the right (a ridge running east). The first probe steps to A, which
+  // whitens B for a move; A, left alone, steps (0, 0), gets B back and goes on
+  // along B: 4 steps, no spur. The second probe starts from P with no ridge
+  // neighbour left, steps (0, 0) twice and ends freely: a spur of P alone.
+  // Only the spur's pixels other than P are cut, so nothing is, and P stays.
+  Canvas canvas;
+  canvas.ray(100, 110, 0, -1, 12);  // from the fork up to P and A
+  canvas.ray(101, 100, 1, 0, 20);   // B and the ridge east of it
+  canvas.ray(101, 111, 1, 1, 20);
+  canvas.ray(99, 111, -1, 1, 20);
+  const Canvas before = canvas;
+  BranchTrace trace;
+  traceBranches(canvas.data(), 100, 110, 10, 20, AngleUnits::k240, trace);
+  EXPECT_EQ(trace.walks[0].steps, 10);  // ends at P, a point on two lines
+  for (int w = 2; w >= 0; --w) restoreWalk(canvas.data(), trace.walks[w]);
+  EXPECT_EQ(canvas.at(100, 100), 0);
+  EXPECT_EQ(canvas.pixels, before.pixels);
 }
 
 TEST(BranchTrace, WalkEndsAtAForkOfTwoLongBranches) {
@@ -139,6 +173,29 @@ TEST(Detection, ForkWithTwoShortSpursBecomesAnEndingAndLosesThem) {
   EXPECT_EQ(canvas.at(99, 101), 255);
   EXPECT_EQ(canvas.at(100, 100), 0);
   EXPECT_EQ(canvas.at(129, 100), 0);
+}
+
+TEST(Detection, TwoShortSpursNextToALongWalkPastAForkStayAFork) {
+  // As above, but the long ridge has a 1-pixel spur below it 5 pixels along.
+  // The walk east meets that fork, the probe cuts the spur and the walk goes
+  // on for its 10 steps. The walks met a fork, so the point is no spur
+  // junction: the two short spurs stay, and with their directions 255 the
+  // point is dropped.
+  Canvas canvas;
+  canvas.ray(100, 100, 1, 0, 30);
+  canvas.ray(99, 99, -1, -1, 2);
+  canvas.ray(99, 101, -1, 1, 2);
+  canvas.set(105, 101);
+  MinutiaCandidateList candidates;
+  detectMinutiae(canvas.data(), foregroundMap(), candidates);
+  ASSERT_EQ(candidates.count, 1u);
+  EXPECT_EQ(candidates.entries[0].x, 129);  // only the far end of the long ridge
+  EXPECT_EQ(canvas.at(105, 101), 255);      // the cut spur stays removed
+  EXPECT_EQ(canvas.at(99, 99), 0);
+  EXPECT_EQ(canvas.at(98, 98), 0);
+  EXPECT_EQ(canvas.at(99, 101), 0);
+  EXPECT_EQ(canvas.at(98, 102), 0);
+  EXPECT_EQ(canvas.at(100, 100), 0);
 }
 
 TEST(Detection, SkipsTheOuterCellRingAndCellsNextToBackground) {

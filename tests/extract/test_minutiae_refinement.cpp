@@ -146,16 +146,17 @@ TEST(Refinement, ForkDirectionIsTheMidpointOfItsClosestBranches) {
 }
 
 TEST(Refinement, RowOfEndingsAtThePrintEdgeIsRemoved) {
+  // The middle ending meets the one above first (15 rows) and then the nearer
+  // one below (14 rows), which pushes the first to second place.
   auto build = [](uint8_t lastDirectionOffset) {
     EndingField field;
     field.addEnding(100, 85);
     field.addEnding(100, 100);
-    field.addEnding(100, 115);
+    field.addEnding(100, 114);
     if (lastDirectionOffset != 0) {
       // Turn the last ridge so that ending points elsewhere.
-      field.canvas.ray(100, 115, 1, 0, 18);
-      for (int x = 100; x < 118; ++x) field.canvas.set(x, 115, 255);
-      field.canvas.ray(100, 115, 1, 1, 18);
+      for (int x = 100; x < 118; ++x) field.canvas.set(x, 114, 255);
+      field.canvas.ray(100, 114, 1, 1, 18);
     }
     // Background in grid column 27: within reach of the row test, outside the
     // position check.
@@ -166,6 +167,23 @@ TEST(Refinement, RowOfEndingsAtThePrintEdgeIsRemoved) {
   EXPECT_EQ(row.refine().count, 0);
   EndingField bent = build(1);
   EXPECT_EQ(bent.refine().count, 3);
+}
+
+TEST(Refinement, EdgeRowSecondNearestComesOnlyFromAPush) {
+  // Both searches start from the bound 300 and only a
+  // strictly smaller distance than the nearest moves anything, pushing the old
+  // nearest to second place. A distance between the two does not become the
+  // second, so the outcome depends on the order of the list.
+  auto refineRow = [](const std::vector<int>& rows) {
+    EndingField field;
+    for (int y : rows) field.addEnding(100, y);
+    for (int r = 0; r < kGridRows; ++r) field.map[cellIndex(r, 27)] |= kBackgroundFlag;
+    return field.refine().count;
+  };
+  // Middle at 100, neighbours 14 and 15 rows away.
+  EXPECT_EQ(refineRow({115, 100, 86}), 0);  // 15 then 14: the push gives both
+  EXPECT_EQ(refineRow({86, 100, 115}), 3);  // 14 then 15: no second place
+  EXPECT_EQ(refineRow({85, 100, 115}), 3);  // 15 and 15: no second place either
 }
 
 // A grid of endings 22 columns and 20 rows apart: no density or pair rule applies.

@@ -56,10 +56,11 @@ TEST(RidgeJoin, EndingsPointingTheSameWayAreNotJoined) {
   EXPECT_EQ(broken.candidates.entries[1].direction240, 120);
 }
 
-TEST(RidgeJoin, AnEndingIsBridgedOnlyOnce) {
+TEST(RidgeJoin, AnEndingRemovedByAnEarlierJoinMayJoinAgain) {
   // After the first pair is joined, the second ending's direction byte reads
-  // 255; read as a direction it would seem to face a third ending up-left of
-  // it. A bridged ending is no longer free and must not be joined again.
+  // 255. It is not skipped: read as a direction in the angle tests, 255 faces a
+  // third ending up-left of it (differences 105 and 105, limit 98 at 9 pixels),
+  // so the two are bridged too and the third ending is removed as well.
   BrokenRidge broken(10);
   broken.candidates.entries[1].y = 101;
   broken.canvas.ray(110, 101, 1, 0, 20);
@@ -68,8 +69,18 @@ TEST(RidgeJoin, AnEndingIsBridgedOnlyOnce) {
   joinBrokenRidges(broken.candidates, broken.canvas.data());
   EXPECT_EQ(broken.candidates.entries[0].direction240, kRemovedDirection);
   EXPECT_EQ(broken.candidates.entries[1].direction240, kRemovedDirection);
-  EXPECT_EQ(broken.candidates.entries[2].direction240, 150);
-  EXPECT_EQ(broken.canvas.at(109, 100), 255);
+  EXPECT_EQ(broken.candidates.entries[2].direction240, kRemovedDirection);
+  for (int k = 1; k <= 6; ++k) EXPECT_EQ(broken.canvas.at(110 - k, 101 - k), 0) << k;
+
+  // With a direction the removed byte does not face, it stays apart.
+  BrokenRidge apart(10);
+  apart.candidates.entries[1].y = 101;
+  apart.canvas.ray(110, 101, 1, 0, 20);
+  addCandidate(apart.candidates, 103, 94, kRidgeEnding, 100);
+  apart.canvas.ray(103, 94, -1, -1, 20);
+  joinBrokenRidges(apart.candidates, apart.canvas.data());
+  EXPECT_EQ(apart.candidates.entries[2].direction240, 100);
+  EXPECT_EQ(apart.canvas.at(109, 100), 255);
 }
 
 TEST(RidgeJoin, ForksAndSingleCandidatesAreLeftAlone) {

@@ -126,3 +126,29 @@ TEST(SampleCards, ReadWithOurPhotoAndUsableTemplates) {
 }
 
 }  // namespace
+
+namespace {
+
+// A photo too busy for the budget goes grey before it is refused.
+TEST(PhotoBlock, GreyIsTheLastResortThenThePhotoIsRefused) {
+  Picture noise{kPhotoWidth, kPhotoHeight, std::vector<uint8_t>(size_t{kPhotoWidth} * kPhotoHeight * 3)};
+  uint32_t state = 12345;
+  for (uint8_t& value : noise.rgb) value = static_cast<uint8_t>((state = state * 1103515245 + 12345) >> 24);
+  const size_t colourFloor = encodeJpeg(noise, 5, false).size();
+  const size_t greyFloor = encodeJpeg(noise, 5, true).size();
+  ASSERT_LT(greyFloor, colourFloor);
+
+  std::string error;
+  const auto grey = squeezePhoto(noise, greyFloor, &error);
+  ASSERT_TRUE(grey) << error;
+  const auto decoded = decodeJpeg(*grey, &error);
+  ASSERT_TRUE(decoded) << error;
+  EXPECT_EQ(decoded->rgb[0], decoded->rgb[1]);
+  EXPECT_EQ(decoded->rgb[1], decoded->rgb[2]);
+
+  EXPECT_FALSE(squeezePhoto(noise, greyFloor - 1, &error));
+  EXPECT_EQ(error, "the photo cannot be squeezed into " + std::to_string(greyFloor - 1) +
+                       " bytes, even in grey at the lowest quality; use a plainer picture");
+}
+
+}  // namespace

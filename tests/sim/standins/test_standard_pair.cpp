@@ -2,6 +2,8 @@
 // path from its program directory), capturing from fx60-sim.
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+
 #include <array>
 #include <cstdlib>
 
@@ -14,6 +16,16 @@
 namespace {
 
 using namespace fx60::sim::testing;
+
+// Each test process captures with its own shared capture flags: test cases of
+// this program running side by side would otherwise find the module busy.
+class PrivateCaptureFlags : public ::testing::Environment {
+ public:
+  void SetUp() override { ::setenv("FX60_SHARED_FLAGS_NAME", name().c_str(), 1); }
+  void TearDown() override { ::shm_unlink(name().c_str()); }
+  static std::string name() { return "/fx60-standard-pair-" + std::to_string(::getpid()); }
+};
+const auto* const kCaptureFlags = ::testing::AddGlobalTestEnvironment(new PrivateCaptureFlags);
 
 constexpr int kRawBytes = 256 * 360;
 constexpr int kBitmapBytes = 93238;
@@ -58,7 +70,7 @@ class StandardPairTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    api.close();
+    if (api.close) api.close();
     module.stop();
     ::unsetenv("FX60_SIMULATOR");
   }

@@ -34,10 +34,16 @@ class IdvBenchCli : public PresenterTest {
     for (const char* library : {"libUniToGBK.so", "libWltRS.so", "libID_FprCap.so", "libID_Fpr.so"})
       fs::create_symlink(fs::path(FX60_STATION_DIR) / library, station_ / library);
     ::setenv("XDG_RUNTIME_DIR", programDir().c_str(), 1);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // A sanitizer's dlopen runs from the sanitizer's library, whose run path
+    // lacks the program's $ORIGIN; the program's own folder is named instead.
+    ::setenv("LD_LIBRARY_PATH", station_.c_str(), 1);
+#endif
   }
 
   void TearDown() override {
     ::unsetenv("XDG_RUNTIME_DIR");
+    ::unsetenv("LD_LIBRARY_PATH");
     PresenterTest::TearDown();
   }
 

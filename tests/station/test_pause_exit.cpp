@@ -40,6 +40,13 @@ class PauseAndExit : public PresenterTest {
     ASSERT_TRUE(view_.runUntil([&] { return fingerModule().counter("polls") >= polls + 2; }));
   }
 
+  // Presses the verification's pause button and checks how long it took.
+  void pauseVerificationWithinTheBound() {
+    const long ms = millisecondsOf([&] { dialog().OnVerify(); });
+    EXPECT_LT(ms, kGenerousBound.count());
+    RecordProperty("pause_ms", static_cast<int>(ms));
+  }
+
   void expectIdleAndClean() {
     EXPECT_FALSE(dialog().workflowRunning());
     EXPECT_FALSE(view_.anyDisabled());
@@ -55,9 +62,7 @@ TEST_F(PauseAndExit, PauseDuringTheCardWait) {
   dialog().OnVerify();
   ASSERT_TRUE(view_.runUntil([&] { return reader().counter("opens") >= 3; }));
 
-  const long ms = millisecondsOf([&] { dialog().OnVerify(); });
-  EXPECT_LT(ms, kGenerousBound.count());
-  RecordProperty("pause_ms", static_cast<int>(ms));
+  pauseVerificationWithinTheBound();
   EXPECT_EQ(view_.captions[ControlId::VerifyButton], "身份验证");
   EXPECT_EQ(view_.status, "提示：请放入身份证");  // the status line keeps its text
   startFingerModuleWith({{0, 2}});
@@ -76,9 +81,7 @@ TEST_F(PauseAndExit, PauseDuringTheFingerWaitOfTheDriverDevice) {
   startFingerModuleWith({{0, 2}}, "absent");
   verifyUntilTheFingerWait();
 
-  const long ms = millisecondsOf([&] { dialog().OnVerify(); });
-  EXPECT_LT(ms, kGenerousBound.count());
-  RecordProperty("pause_ms", static_cast<int>(ms));
+  pauseVerificationWithinTheBound();
   EXPECT_EQ(view_.captions[ControlId::VerifyButton], "身份验证");
   EXPECT_EQ(view_.status, "提示：请录入指纹");
   EXPECT_TRUE(view_.linesStartingWith("box").empty());
@@ -97,9 +100,7 @@ TEST_F(PauseAndExit, PauseDuringTheFingerWaitOfTheStandardDevice) {
   startFingerModuleWith({{0, 2}}, "absent");
   verifyUntilTheFingerWait();
 
-  const long ms = millisecondsOf([&] { dialog().OnVerify(); });
-  EXPECT_LT(ms, kGenerousBound.count());
-  RecordProperty("pause_ms", static_cast<int>(ms));
+  pauseVerificationWithinTheBound();
   expectIdleAndClean();
 
   ASSERT_EQ(fingerModule().control("script present:1 lifted"), "ok");

@@ -1,0 +1,180 @@
+// idvbench-cli: the station without a window. The dialog's buttons are commands
+// on standard input, one per line, or a script given with --script; everything
+// the dialog would show is printed as it happens.
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <utility>
+
+#include "platform/process_services.h"
+#include "station/cli/commands.h"
+#include "station/cli/text_view.h"
+#include "station/idvbench_app.h"
+#include "station/idvbench_dlg.h"
+
+namespace {
+
+using namespace fx60::station;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kUsage =
+    "usage: idvbench-cli [--script \"COMMAND; COMMAND...\"] [--timeout SECONDS]\n"
+    "\n"
+    "Runs the identity verification station without a window. Commands, from the\n"
+    "script or one per line on standard input (the end of the input exits):\n"
+    "  serial collect compare verify clear exit   press that button\n"
+    "  enter, about                                the Enter key; the about box\n"
+    "  wait-status TEXT                            wait until the status line contains TEXT\n"
+    "  wait-idle                                   wait until no workflow runs\n"
+    "  sleep MS                                    wait MS milliseconds\n"
+    "A wait that lasts longer than --timeout (default 60 s) ends the program with\n"
+    "exit code 1.\n";
+
+// Commands from the script, or as lines arrive on standard input.
+class CommandFeed {
+ public:
+  explicit CommandFeed(std::optional<std::vector<Command>> script) : fromScript_(script.has_value()) {
+    if (script) queued_.assign(script->begin(), script->end());
+  }
+
+  // The next command if one is there; after the end of the input, exit.
+  std::optional<Command> next() {
+    if (queued_.empty() && !fromScript_ && !ended_) readInput();
+    if (!queued_.empty()) {
+      Command command = queued_.front();
+      queued_.pop_front();
+      return command;
+    }
+    if (ended_ || fromScript_) return Command{Command::Kind::Exit, {}};
+    return std::nullopt;
+  }
+
+ private:
+  void readInput() {
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    if (::poll(&input, 1, 0) <= 0) return;
+    char buffer[4096];
+    const ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (count <= 0) {
+      ended_ = true;
+      if (!partial_.empty()) takeLine(std::exchange(partial_, {}));
+      return;
+    }
+    partial_.append(buffer, static_cast<size_t>(count));
+    for (size_t end; (end = partial_.find('\n')) != std::string::npos;) {
+      takeLine(partial_.substr(0, end));
+      partial_.erase(0, end + 1);
+    }
+  }
+
+  void takeLine(const std::string& line) {
+    if (line.find_first_not_of(" \t\r") == std::string::npos) return;
+    std::string error;
+    if (auto command = parseCommand(line, error)) {
+      queued_.push_back(std::move(*command));
+    } else {
+      std::cout << "error: " << error << std::endl;
+    }
+  }
+
+  bool fromScript_;
+  bool ended_ = false;
+  std::string partial_;
+  std::deque<Command> queued_;
+};
+
+void press(CIdvBenchDlg& dialog, Command::Kind kind) {
+  switch (kind) {
+    case Command::Kind::Serial: dialog.OnQuerySerial(); break;
+    case Command::Kind::Collect: dialog.OnCollect(); break;
+    case Command::Kind::Compare: dialog.OnCompare(); break;
+    case Command::Kind::Verify: dialog.OnVerify(); break;
+    case Command::Kind::Clear: dialog.clearInfo(); break;
+    case Command::Kind::Exit: dialog.OnCancel(); break;
+    case Command::Kind::Enter: dialog.OnOK(); break;
+    case Command::Kind::About: dialog.OnAbout(); break;
+    default: break;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::optional<std::vector<Command>> script;
+  int timeoutSeconds = 60;
+  for (int i = 1; i < argc; ++i) {
+    std::string error;
+    if (std::strcmp(argv[i], "--script") == 0 && i + 1 < argc) {
+      script = parseScript(argv[++i], error);
+      if (!script) {
+        std::cerr << "idvbench-cli: " << error << "\n";
+        return 2;
+      }
+    } else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
+      timeoutSeconds = std::atoi(argv[++i]);
+    } else {
+      std::cerr << kUsage;
+      return std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 ? 0 : 2;
+    }
+  }
+
+  TaskLoop loop;
+  TextView view(loop, std::cout);
+  CIdvBenchApp app;
+  std::unique_ptr<CIdvBenchDlg> dialog;
+  if (app.InitInstance(view)) {
+    StationSettings settings;
+    settings.programDirectory = fx60::platform::programDirectory();
+    dialog = std::make_unique<CIdvBenchDlg>(view, settings);
+    dialog->OnInitDialog();  // on failure the dialog closes after its box
+  }
+
+  CommandFeed feed(std::move(script));
+  std::optional<Command> waiting;
+  Clock::time_point waitEnd;
+  int exitCode = 0;
+  while (!view.closed()) {
+    loop.runPending(std::chrono::milliseconds(10));
+    if (view.closed() || !dialog) continue;
+    if (waiting) {
+      const bool done = waiting->kind == Command::Kind::WaitStatus ? view.status().find(waiting->argument) != std::string::npos
+                        : waiting->kind == Command::Kind::WaitIdle ? !dialog->workflowRunning()
+                                                                   : Clock::now() >= waitEnd;
+      if (done) {
+        waiting.reset();
+        loop.runPending();  // what the ended workflow showed last
+      } else if (waiting->kind != Command::Kind::Sleep && Clock::now() >= waitEnd) {
+        std::cout << "error: timed out waiting" << (waiting->argument.empty() ? "" : " for ") << waiting->argument
+                  << std::endl;
+        waiting.reset();
+        exitCode = 1;
+        dialog->OnCancel();
+      }
+      continue;
+    }
+    const std::optional<Command> command = feed.next();
+    if (!command) continue;
+    switch (command->kind) {
+      case Command::Kind::WaitStatus:
+      case Command::Kind::WaitIdle:
+        waiting = command;
+        waitEnd = Clock::now() + std::chrono::seconds(timeoutSeconds);
+        break;
+      case Command::Kind::Sleep:
+        waiting = command;
+        waitEnd = Clock::now() + std::chrono::milliseconds(std::atoi(command->argument.c_str()));
+        break;
+      default:
+        press(*dialog, command->kind);
+    }
+  }
+  dialog.reset();
+  return exitCode;
+}

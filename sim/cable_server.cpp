@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -33,6 +34,29 @@ bool writeExactly(int fd, const uint8_t* data, size_t length) {
   return true;
 }
 
+// Whether a server accepts connections on the socket at `address`: false for a
+// socket file left behind by a server that has gone.
+bool socketAnswers(const sockaddr_un& address, std::string* error) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    *error = std::string("socket: ") + std::strerror(errno);
+    return true;
+  }
+  const bool answers = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  const int connectError = errno;
+  ::close(fd);
+  if (answers) {
+    *error = std::string(address.sun_path) + ": another server is listening on this socket";
+  } else if (connectError != ECONNREFUSED) {
+    *error = std::string(address.sun_path) + ": cannot tell whether a server listens here: " + std::strerror(connectError);
+    return true;
+  }
+  return answers;
+}
+
+// Binds and listens on `path`. Whatever is there already is left alone unless it
+// is a socket nobody listens on any more: a regular file, a folder or a live
+// server's socket is refused.
 int listenOn(const std::string& path, std::string* error) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -41,12 +65,20 @@ int listenOn(const std::string& path, std::string* error) {
     return -1;
   }
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  struct stat existing {};
+  if (::lstat(path.c_str(), &existing) == 0) {
+    if (!S_ISSOCK(existing.st_mode)) {
+      *error = path + ": exists and is not a socket; not replacing it";
+      return -1;
+    }
+    if (socketAnswers(address, error)) return -1;
+    ::unlink(path.c_str());  // left by a server that has gone
+  }
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     *error = std::string("socket: ") + std::strerror(errno);
     return -1;
   }
-  ::unlink(path.c_str());  // a socket file left by an earlier run
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 16) != 0) {
     *error = path + ": " + std::strerror(errno);
     ::close(fd);
@@ -84,6 +116,10 @@ int64_t CableServer::nowMs() const {
 }
 
 bool CableServer::start(std::string* error) {
+  if (!controlPath_.empty() && controlPath_ == cablePath_) {
+    *error = cablePath_ + ": the control socket needs a path of its own";
+    return false;
+  }
   if (::pipe2(stopPipe_, O_CLOEXEC) != 0) {
     *error = std::string("pipe: ") + std::strerror(errno);
     return false;

@@ -21,7 +21,9 @@ class CableServer {
   CableServer(ServedDevice& device, std::string cablePath, std::string controlPath);
   ~CableServer();
 
-  // Binds the sockets; false with a message on failure.
+  // Binds the sockets; false with a message on failure. A file that is not a
+  // socket, or a socket another server listens on, is refused and left alone;
+  // only a socket nobody listens on any more is replaced.
   bool start(std::string* error);
 
   // Serves until a byte arrives on stopFd() (from a signal handler), or until

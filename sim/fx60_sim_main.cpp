@@ -1,9 +1,14 @@
 // fx60-sim: a simulated fingerprint module on a Unix socket.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <mutex>
@@ -78,12 +83,42 @@ bool parseSize(const std::string& text, int& width, int& height) {
          width > 0 && height > 0 && width <= 4096 && height <= 4096;
 }
 
-std::string readFile(const std::string& path, bool& ok) {
+// The whole of a regular file; false with the reason otherwise (a FIFO is not
+// opened, which would wait for a writer).
+bool readScriptFile(const std::string& path, std::string& text, std::string& error) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    error = path + (std::filesystem::is_directory(path, ec) ? ": is a folder"
+                    : std::filesystem::exists(path, ec)  ? ": is not a regular file"
+                                                         : ": no such file");
+    return false;
+  }
   std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  ok = static_cast<bool>(in) || in.eof();
-  return text.str();
+  std::ostringstream content;
+  content << in.rdbuf();
+  if (!in && !in.eof()) {
+    error = path + ": cannot read";
+    return false;
+  }
+  text = content.str();
+  return true;
+}
+
+// Opens the log for appending lines; a FIFO that nobody reads is refused rather
+// than waited on.
+std::FILE* openLog(const std::string& path, std::string& error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) {
+    error = path + ": " + (errno == ENXIO ? std::string("a FIFO that nobody reads") : std::strerror(errno));
+    return nullptr;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::FILE* file = ::fdopen(fd, "w");
+  if (file == nullptr) {
+    error = path + ": " + std::strerror(errno);
+    ::close(fd);
+  }
+  return file;
 }
 
 }  // namespace
@@ -135,10 +170,9 @@ int main(int argc, char** argv) {
       value(fingerScript);
     } else if (arg == "--finger-file") {
       value(text);
-      bool ok = false;
-      fingerScript = readFile(text, ok);
-      if (!ok) {
-        std::cerr << "fx60-sim: cannot read " << text << "\n";
+      std::string error;
+      if (!readScriptFile(text, fingerScript, error)) {
+        std::cerr << "fx60-sim: --finger-file " << error << "\n";
         return 2;
       }
     } else if (arg == "--fault") {
@@ -227,9 +261,9 @@ int main(int argc, char** argv) {
 
   std::FILE* logFile = nullptr;
   if (logging) {
-    logFile = logPath.empty() ? stderr : std::fopen(logPath.c_str(), "w");
+    logFile = logPath.empty() ? stderr : openLog(logPath, error);
     if (logFile == nullptr) {
-      std::cerr << "fx60-sim: cannot write " << logPath << "\n";
+      std::cerr << "fx60-sim: cannot write the log: " << error << "\n";
       return 1;
     }
     module.setLogger(timedLogger(logFile));

@@ -26,6 +26,10 @@ std::optional<SensorImage> readSensorPgm(const fs::path& file, std::string* erro
     if (error) *error = file.string() + ": " + why;
     return std::nullopt;
   };
+  // Checked first: opening a FIFO would wait for a writer.
+  std::error_code ec;
+  if (fs::is_directory(file, ec)) return fail("is a folder, not an image");
+  if (!fs::is_regular_file(file, ec)) return fail(fs::exists(file, ec) ? "is not a regular file" : "no such file");
   std::ifstream in(file, std::ios::binary);
   if (!in) return fail("cannot open");
   std::string magic;
@@ -62,7 +66,7 @@ bool ImageSource::add(const fs::path& fileOrFolder, std::string* error) {
   std::error_code ec;
   if (fs::is_directory(fileOrFolder, ec)) {
     for (const auto& entry : fs::directory_iterator(fileOrFolder, ec))
-      if (entry.path().extension() == ".pgm") files.push_back(entry.path());
+      if (entry.path().extension() == ".pgm" && entry.is_regular_file(ec)) files.push_back(entry.path());
     std::sort(files.begin(), files.end());
     if (files.empty()) {
       if (error) *error = fileOrFolder.string() + ": no .pgm images";

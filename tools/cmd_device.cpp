@@ -1,244 +1,319 @@
 // Device commands of the fx60 tool: detect, capture, enroll, cancel and version.
 // They go through the library's exported operations, so they behave the same on
 // a real module and on the simulator (FX60_SIMULATOR).
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "driver/library_api.h"
+#include "driver/shared_capture_flags.h"
+#include "driver/transport.h"
 #include "platform/clock.h"
 #include "tools/commands.h"
-
-#ifdef FX60_HAVE_PNG
-#include <png.h>
-#endif
+#include "tools/support/command_line.h"
+#include "tools/support/files.h"
+#include "tools/support/image_io.h"
 
 namespace fx60::tool {
 namespace {
 
-constexpr int kImageWidth = 256;
-constexpr int kImageHeight = 360;
-constexpr int kImageBytes = kImageWidth * kImageHeight;
+constexpr int kImageBytes = kFingerprintWidth * kFingerprintHeight;
 constexpr int kTemplateBytes = 512;
+constexpr int kTemplateQualityByte = 6;
+constexpr int kUsableTemplateQuality = 20;
 // Room for any module version text and its terminator.
 constexpr int kVersionBufferSize = 64;
 
+// The library waits for ever with time-out 0; at a terminal a bounded wait is the
+// better default.
+constexpr int kDefaultTimeoutMs = 30000;
+constexpr int kMaxTimeoutMs = 24 * 3600 * 1000;
+constexpr int kDefaultQuality = 60;  // the station's threshold
+
+constexpr int kStatusCancelled = -2;
+constexpr int kStatusTimeOut = -3;
+constexpr int kStatusNoTemplate = -6;
+constexpr int kStatusNotRunning = -11;
+
 const char* statusText(int status) {
   switch (status) {
-    case 0: return "success";
     case -1: return "no module found, or it failed to open";
-    case -2: return "cancelled";
-    case -3: return "time-out";
+    case kStatusCancelled: return "cancelled";
+    case kStatusTimeOut: return "time-out";
     case -4: return "image read-out failed (mass storage)";
     case -5: return "image read-out failed (HID)";
-    case -6: return "no usable template";
+    case kStatusNoTemplate: return "no usable template";
     case -10: return "device index outside 0..15";
-    case -11: return "a capture is already running on this index";
+    case kStatusNotRunning: return "a capture is already running on this index";
     default: return "unknown status";
   }
 }
 
-// Options shared by the device commands; each command accepts a subset.
-struct Options {
-  int index = 0;
-  int timeoutMs = 0;
-  int quality = 60;
-  bool lift = false;
-  std::string output;
-  std::vector<std::string> positional;
-};
-
-std::optional<int> parseInt(const std::string& text) {
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno != 0 || value < INT32_MIN || value > INT32_MAX)
-    return std::nullopt;
-  return static_cast<int>(value);
+// Says why the arguments are refused; the bad-usage exit status.
+int refuse(const CommandLine& line, const std::string& message) {
+  line.fail(message);
+  return kExitUsage;
 }
 
-// Parses args; false (with a message) on an unknown option or a bad value.
-bool parseOptions(const char* command, const std::vector<std::string>& args, const char* allowed,
-                  Options& options) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto takeValue = [&](const char* name) -> std::optional<std::string> {
-      if (!std::strstr(allowed, name) || i + 1 >= args.size()) return std::nullopt;
-      return args[++i];
-    };
-    auto takeInt = [&](const char* name, int& into) {
-      const auto value = takeValue(name);
-      const auto number = value ? parseInt(*value) : std::nullopt;
-      if (number) into = *number;
-      return number.has_value();
-    };
-    bool ok = true;
-    if (arg == "-o") {
-      const auto value = takeValue("-o");
-      ok = value.has_value();
-      if (ok) options.output = *value;
-    } else if (arg == "--timeout") {
-      ok = takeInt("--timeout", options.timeoutMs);
-    } else if (arg == "--quality") {
-      ok = takeInt("--quality", options.quality);
-    } else if (arg == "--index") {
-      ok = takeInt("--index", options.index);
-    } else if (arg == "--lift" && std::strstr(allowed, "--lift")) {
-      options.lift = true;
-    } else if (!arg.empty() && arg[0] == '-' && !parseInt(arg)) {
-      ok = false;
-    } else {
-      options.positional.push_back(arg);
-    }
-    if (!ok) {
-      std::fprintf(stderr, "fx60 %s: bad or unknown option '%s'\n", command, arg.c_str());
-      return false;
-    }
+void addIndexOption(CommandLine& line, int& index) { line.number("--index", index, 0, kMaxDeviceIndex); }
+
+std::string seconds(int ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, ms % 1000 == 0 ? "%.0f s" : "%.1f s", ms / 1000.0);
+  return text;
+}
+
+// A capture status as a message and an exit status: no finger in time and a
+// cancel are answers (3), the rest failures (1).
+int reportCaptureStatus(const char* command, int status, int timeoutMs) {
+  if (status == kStatusTimeOut) {
+    std::fprintf(stderr, "fx60 %s: time-out: no finger (or it was not lifted) within %s; --timeout MS waits longer, "
+                         "0 for ever\n", command, seconds(timeoutMs).c_str());
+    return kExitNo;
   }
-  return true;
-}
-
-bool endsWith(const std::string& text, const char* suffix) {
-  const size_t n = std::strlen(suffix);
-  return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
-}
-
-bool writePgm(const std::string& path, const std::vector<uint8_t>& image) {
-  std::ofstream out(path, std::ios::binary);
-  out << "P5\n" << kImageWidth << ' ' << kImageHeight << "\n255\n";
-  out.write(reinterpret_cast<const char*>(image.data()), kImageBytes);
-  return static_cast<bool>(out);
-}
-
-#ifdef FX60_HAVE_PNG
-bool writePng(const std::string& path, const std::vector<uint8_t>& image) {
-  png_image png{};
-  png.version = PNG_IMAGE_VERSION;
-  png.width = kImageWidth;
-  png.height = kImageHeight;
-  png.format = PNG_FORMAT_GRAY;
-  const int ok = png_image_write_to_file(&png, path.c_str(), 0, image.data(), kImageWidth, nullptr);
-  png_image_free(&png);
-  return ok != 0;
-}
-#endif
-
-bool writeImage(const std::string& path, const std::vector<uint8_t>& image) {
-  if (endsWith(path, ".png")) {
-#ifdef FX60_HAVE_PNG
-    return writePng(path, image);
-#else
-    std::fprintf(stderr, "fx60: this build writes no PNG; use a .pgm name\n");
-    return false;
-#endif
+  if (status == kStatusCancelled) {
+    std::fprintf(stderr, "fx60 %s: cancelled\n", command);
+    return kExitNo;
   }
-  return writePgm(path, image);
-}
-
-int reportStatus(const char* command, int status) {
-  if (status == 0) return 0;
   std::fprintf(stderr, "fx60 %s: %s (%d)\n", command, statusText(status), status);
-  return 1;
+  return kExitFailed;
+}
+
+void promptForFinger(bool lift, int timeoutMs) {
+  const std::string limit = timeoutMs == 0 ? "without a time limit" : "up to " + seconds(timeoutMs);
+  std::fprintf(stderr, "place a finger on the module (waiting %s)\n", limit.c_str());
+  if (lift) std::fprintf(stderr, "then lift your finger once it is captured: the capture ends when it is lifted\n");
 }
 
 int runDetect(const std::vector<std::string>& args) {
-  Options options;
-  if (!parseOptions("detect", args, "--index", options)) return 2;
-  const int result = api::detectFingerprint(options.index);
-  if (result < 0) {
-    std::fprintf(stderr, "fx60 detect: the module failed to open\n");
-    return 1;
+  int index = 0;
+  CommandLine line("detect");
+  addIndexOption(line, index);
+  std::vector<std::string> positional;
+  if (!line.parse(args, positional)) return kExitUsage;
+  if (!positional.empty()) return refuse(line, "unexpected argument " + positional[0]);
+  const int result = api::detectFingerprint(index);
+  if (result == 1) {
+    std::printf("finger\n");
+    return kExitDone;
   }
-  std::printf("%s\n", result == 1 ? "finger" : "no finger (or no module)");
-  return 0;
+  if (result < 0) {
+    std::printf("no finger: the module failed to open\n");
+  } else {
+    // The library answers 0 both without a finger and without a module; which it was
+    // is worth telling.
+    std::printf(SelectTransport() == nullptr ? "no finger: no module found\n" : "no finger\n");
+  }
+  return kExitFailed;
 }
 
 int runCapture(const std::vector<std::string>& args) {
-  Options options;
-  if (!parseOptions("capture", args, "-o --timeout --lift --index", options)) return 2;
+  int index = 0;
+  int timeoutMs = kDefaultTimeoutMs;
+  bool lift = false;
+  std::string output;
+  CommandLine line("capture");
+  line.text("-o", output);
+  line.number("--timeout", timeoutMs, 0, kMaxTimeoutMs);
+  line.flag("--lift", lift);
+  addIndexOption(line, index);
+  std::vector<std::string> positional;
+  if (!line.parse(args, positional)) return kExitUsage;
+  if (!positional.empty()) return refuse(line, "unexpected argument " + positional[0]);
+  if (output.empty()) return refuse(line, "-o IMG is needed: the file the image goes to");
+  std::string error;
+  if (!pictureFormatOf(output, error)) return refuse(line, error);
+
+  promptForFinger(lift, timeoutMs);
   std::vector<uint8_t> image(kImageBytes, 0);
   const int64_t start = platform::monotonicMs();
-  const int status = api::captureFingerprint(options.index, image.data(), options.timeoutMs, options.lift ? 1 : 0);
+  const int status = api::captureFingerprint(index, image.data(), timeoutMs, lift ? 1 : 0);
   const int64_t elapsed = platform::monotonicMs() - start;
-  if (status != 0) return reportStatus("capture", status);
-  std::printf("captured %dx%d in %lld ms\n", kImageWidth, kImageHeight, static_cast<long long>(elapsed));
-  if (!options.output.empty() && !writeImage(options.output, image)) {
-    std::fprintf(stderr, "fx60 capture: cannot write %s\n", options.output.c_str());
-    return 1;
+  if (status != 0) return reportCaptureStatus("capture", status, timeoutMs);
+  if (!writeGreyImage(output, image.data(), kFingerprintWidth, kFingerprintHeight, error)) {
+    std::fprintf(stderr, "fx60 capture: %s\n", error.c_str());
+    return kExitFailed;
   }
-  return 0;
+  std::printf("captured %s in %lld ms: %s\n", kFingerprintSize, static_cast<long long>(elapsed), output.c_str());
+  return kExitDone;
 }
 
 int runEnroll(const std::vector<std::string>& args) {
-  Options options;
-  if (!parseOptions("enroll", args, "-o --quality --timeout --index", options)) return 2;
+  int index = 0;
+  int timeoutMs = kDefaultTimeoutMs;
+  int quality = kDefaultQuality;
+  std::string output;
+  CommandLine line("enroll");
+  line.text("-o", output);
+  line.number("--quality", quality, 0, 100);
+  line.number("--timeout", timeoutMs, 0, kMaxTimeoutMs);
+  addIndexOption(line, index);
+  std::vector<std::string> positional;
+  if (!line.parse(args, positional)) return kExitUsage;
+  if (!positional.empty()) return refuse(line, "unexpected argument " + positional[0]);
+  if (output.empty()) return refuse(line, "-o T.tpl is needed: the file the template goes to");
+  std::string error;
+  if (!checkTemplateOutputName(output, error)) return refuse(line, error);
+
+  promptForFinger(false, timeoutMs);
   std::vector<uint8_t> feature(kTemplateBytes, 0);
-  const int status = api::extractFingerprint(options.index, options.timeoutMs, feature.data(), options.quality, 0);
-  if (status != 0) return reportStatus("enroll", status);
-  std::printf("template extracted (quality %d)\n", feature[6]);
-  if (!options.output.empty()) {
-    std::ofstream out(options.output, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(feature.data()), kTemplateBytes);
-    if (!out) {
-      std::fprintf(stderr, "fx60 enroll: cannot write %s\n", options.output.c_str());
-      return 1;
-    }
+  const int status = api::extractFingerprint(index, timeoutMs, feature.data(), quality, 0);
+  const int templateQuality = feature[kTemplateQualityByte];
+  if (status == kStatusNoTemplate) {
+    std::fprintf(stderr, "fx60 enroll: the image gave no usable template (template quality %d, below %d); "
+                         "nothing written to %s\n", templateQuality, kUsableTemplateQuality, output.c_str());
+    return kExitNo;
   }
-  return 0;
+  if (status != 0) return reportCaptureStatus("enroll", status, timeoutMs);
+  if (!writeOutputFile(output, feature.data(), feature.size(), error)) {
+    std::fprintf(stderr, "fx60 enroll: %s\n", error.c_str());
+    return kExitFailed;
+  }
+  std::printf("template written to %s (template quality %d)\n", output.c_str(), templateQuality);
+  return kExitDone;
 }
 
 int runCancel(const std::vector<std::string>& args) {
-  Options options;
-  if (!parseOptions("cancel", args, "", options) || options.positional.size() > 1) return 2;
   int index = 0;
-  if (!options.positional.empty()) {
-    const auto parsed = parseInt(options.positional[0]);
-    if (!parsed) {
-      std::fprintf(stderr, "fx60 cancel: bad index '%s'\n", options.positional[0].c_str());
-      return 2;
-    }
-    index = *parsed;
-  }
+  CommandLine line("cancel");
+  addIndexOption(line, index);
+  std::vector<std::string> positional;
+  if (!line.parse(args, positional)) return kExitUsage;
+  if (positional.size() > 1) return refuse(line, "one index only");
+  if (positional.size() == 1 && !line.readNumber("INDEX", positional[0], 0, kMaxDeviceIndex, index))
+    return kExitUsage;
+  // The library answers a cancelled HID capture as "no mass-storage capture
+  // running" when none runs there; what was running tells the two apart.
+  const bool hidRunning = capture_flags::isBusy(TransportKind::Hid, index);
   const int result = api::cancelCapture(index);
-  if (result == 0) {
-    std::printf("cancelled\n");
-    return 0;
+  if (result == 0 || (result == kStatusNotRunning && hidRunning)) {
+    std::printf("cancelled the capture on index %d\n", index);
+    return kExitDone;
   }
-  if (result == -11) {
-    std::printf("no mass-storage capture running on index %d (a HID capture, if any, was cancelled)\n", index);
-    return 1;
+  if (result == kStatusNotRunning) {
+    std::printf("no capture running on index %d\n", index);
+    return kExitFailed;
   }
-  return reportStatus("cancel", result);
+  std::fprintf(stderr, "fx60 cancel: %s (%d)\n", statusText(result), result);
+  return kExitFailed;
 }
 
 int runVersion(const std::vector<std::string>& args) {
-  Options options;
-  if (!parseOptions("version", args, "--index", options)) return 2;
+  int index = 0;
+  CommandLine line("version");
+  addIndexOption(line, index);
+  std::vector<std::string> positional;
+  if (!line.parse(args, positional)) return kExitUsage;
+  if (!positional.empty()) return refuse(line, "unexpected argument " + positional[0]);
   char driver[64] = {};
   char algorithm[64] = {};
   char device[kVersionBufferSize + 1] = {};
   api::getDriverVersion(driver);
   api::getAlgVersion(algorithm);
-  api::getDeviceVersion(options.index, device);
+  api::getDeviceVersion(index, device);
   device[kVersionBufferSize] = '\0';
-  std::printf("driver:    %s\nalgorithm: %s\ndevice:    %s\n", driver, algorithm,
-              device[0] ? device : "(no module)");
-  return 0;
+  std::printf("driver:    %s\nalgorithm: %s\ndevice:    %s\n", driver, algorithm, device[0] ? device : "(no module)");
+  return kExitDone;
 }
 
-const CommandRegistration detectCommand({"detect", "[--index N]", runDetect});
+const CommandRegistration detectCommand(
+    {"detect", "[--index N]", "whether a finger lies on the module now",
+     R"help(Asks the module once and prints "finger" or "no finger" (with the reason when
+no module was found or it failed to open).
+
+options:
+  --index N     the module, 0 to 15 (default 0): on mass storage the N-th module
+                found; on HID always the first, N naming the capture's slot
+  -h, --help    this text
+
+exit status: 0 a finger; 1 no finger, no module, or the module failed to open;
+2 bad usage
+
+example: FX60_SIMULATOR=/tmp/fx60.sock fx60 detect
+)help",
+     runDetect});
+
 const CommandRegistration captureCommand(
-    {"capture", "[-o IMG.png|IMG.pgm] [--timeout MS] [--lift] [--index N]", runCapture});
+    {"capture", "-o IMG [--timeout MS] [--lift] [--index N]",
+     "waits for a finger on the module and writes its image",
+     R"help(Asks you to place a finger, waits for it, reads the 256 x 360 image and writes
+it to IMG.
+
+options:
+  -o IMG        the image file, needed; its name ends in .png, .pgm or .ppm and
+                sets the format
+  --timeout MS  how long to wait for the finger (and, with --lift, for the lift),
+                in milliseconds, 0 to 86400000; 0 waits for ever (default 30000)
+  --lift        end only once the finger is lifted again (default: at once)
+  --index N     the module, 0 to 15 (default 0): on mass storage the N-th module
+                found; on HID always the first, N naming the capture's slot
+  -h, --help    this text
+
+exit status: 0 captured and written; 1 no module, the read-out failed, another
+capture runs on the index, or the image could not be written; 2 bad usage; 3 no
+finger (or no lift) in time, or cancelled (fx60 cancel)
+
+example: fx60 capture -o finger.png --timeout 10000
+)help",
+     runCapture});
+
 const CommandRegistration enrollCommand(
-    {"enroll", "[-o T.tpl] [--quality N] [--timeout MS] [--index N]", runEnroll});
-const CommandRegistration cancelCommand({"cancel", "[INDEX]", runCancel});
-const CommandRegistration versionCommand({"version", "[--index N]", runVersion});
+    {"enroll", "-o T.tpl [--quality N] [--timeout MS] [--index N]",
+     "captures until an image is good enough and writes its sealed template",
+     R"help(Asks you to place a finger, captures images until one reaches the quality
+threshold, extracts its template and writes the sealed 512 bytes to T.tpl, ready
+for fx60 match.
+
+options:
+  -o T.tpl      the template file, needed; a picture name (.png, .pgm, ...) is
+                refused
+  --quality N   the image quality an image must reach, 0 to 100 (default 60)
+  --timeout MS  how long to try, in milliseconds, 0 to 86400000; 0 tries for ever
+                (default 30000)
+  --index N     the module, 0 to 15 (default 0): on mass storage the N-th module
+                found; on HID always the first, N naming the capture's slot
+  -h, --help    this text
+
+exit status: 0 written; 1 no module, the read-out failed, another capture runs on
+the index, or the file could not be written; 2 bad usage; 3 no good enough image
+in time, cancelled, or the image gave no usable template (template quality below
+20): nothing is written then
+
+example: fx60 enroll -o enrolled.tpl --quality 70
+)help",
+     runEnroll});
+
+const CommandRegistration cancelCommand(
+    {"cancel", "[INDEX | --index N]", "cancels a capture running on the index, in any process",
+     R"help(Cancels the capture or enrolment running on the index (0 to 15, default 0),
+whether in this process or another, on either transport.
+
+options:
+  --index N     the index, 0 to 15 (default 0); the same as INDEX
+  -h, --help    this text
+
+exit status: 0 a capture was cancelled; 1 no capture runs on the index; 2 bad usage
+
+example: fx60 cancel 0
+)help",
+     runCancel});
+
+const CommandRegistration versionCommand(
+    {"version", "[--index N]", "the versions of the driver, the algorithm and the module",
+     R"help(Prints the driver and algorithm versions of the library and the module's own
+version text, or "(no module)".
+
+options:
+  --index N     the module, 0 to 15 (default 0): on mass storage the N-th module
+                found; on HID always the first, N naming the capture's slot
+  -h, --help    this text
+
+exit status: 0 printed; 2 bad usage
+
+example: fx60 version
+)help",
+     runVersion});
 
 }  // namespace
 }  // namespace fx60::tool

@@ -1,15 +1,17 @@
 // fx60 extract: quality, minutiae and the sealed template of one image, with
 // optional pictures of the minutiae and of every pipeline stage.
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "driver/feature_template.h"
 #include "extract/extractor.h"
 #include "tools/commands.h"
+#include "tools/support/command_line.h"
 #include "tools/support/extraction_pictures.h"
+#include "tools/support/files.h"
 #include "tools/support/image_io.h"
+#include "tools/support/json_text.h"
 
 namespace fx60::tool {
 namespace {
@@ -26,32 +28,21 @@ struct ExtractOptions {
 };
 
 bool parseOptions(const std::vector<std::string>& args, ExtractOptions& options) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](std::string& target) {
-      if (i + 1 >= args.size()) return false;
-      target = args[++i];
-      return true;
-    };
-    if (arg == "-o") {
-      if (!value(options.templateOut)) return false;
-    } else if (arg == "--overlay") {
-      if (!value(options.overlay)) return false;
-    } else if (arg == "--stages") {
-      if (!value(options.stages)) return false;
-    } else if (arg == "--json") {
-      options.json = true;
-    } else if (arg == "--fit") {
-      options.fit = true;
-    } else if (!arg.empty() && arg[0] == '-') {
-      return false;
-    } else if (options.image.empty()) {
-      options.image = arg;
-    } else {
-      return false;
-    }
-  }
-  return !options.image.empty();
+  CommandLine line("extract");
+  line.text("-o", options.templateOut);
+  line.text("--overlay", options.overlay);
+  line.text("--stages", options.stages);
+  line.flag("--json", options.json);
+  line.flag("--fit", options.fit);
+  std::vector<std::string> positional;
+  if (!line.parse(args, positional)) return false;
+  if (positional.size() != 1) return line.fail(positional.empty() ? "no image given" : "one image only");
+  options.image = positional[0];
+  // Output names are checked before any work, so that nothing is half done.
+  std::string error;
+  if (!options.templateOut.empty() && !checkTemplateOutputName(options.templateOut, error)) return line.fail(error);
+  if (!options.overlay.empty() && !pictureFormatOf(options.overlay, error)) return line.fail(error);
+  return true;
 }
 
 struct TemplateMinutia {
@@ -78,33 +69,30 @@ void printResult(const ExtractOptions& options, int quality, const uint8_t* tpl,
                  const std::vector<TemplateMinutia>& minutiae) {
   const bool usable = tpl[kTemplateQualityByte] >= kUsableQuality;
   if (options.json) {
-    std::printf("{\"image\": \"");
-    for (char ch : options.image) std::printf(ch == '"' || ch == '\\' ? "\\%c" : "%c", ch);
-    std::printf("\", \"quality\": %d, \"template_quality\": %d, \"usable\": %s, \"count\": %zu, \"minutiae\": [",
-                quality, tpl[kTemplateQualityByte], usable ? "true" : "false", minutiae.size());
+    std::printf("{\"image\": %s, \"quality\": %d, \"template_quality\": %d, \"usable\": %s, \"count\": %zu, "
+                "\"minutiae\": [",
+                jsonString(options.image).c_str(), quality, tpl[kTemplateQualityByte], usable ? "true" : "false",
+                minutiae.size());
     for (size_t i = 0; i < minutiae.size(); ++i)
       std::printf("%s{\"x\": %d, \"y\": %d, \"angle\": %d, \"kind\": \"%s\"}", i ? ", " : "", minutiae[i].x,
                   minutiae[i].y, minutiae[i].angle, kindName(minutiae[i].kind));
     std::printf("]}\n");
     return;
   }
-  std::printf("image: %s\nquality: %d\nminutiae: %zu%s\n", options.image.c_str(), quality, minutiae.size(),
-              usable ? "" : " (no usable template)");
+  std::printf("image: %s\nimage quality: %d\ntemplate quality: %d%s\nminutiae: %zu\n", options.image.c_str(),
+              quality, tpl[kTemplateQualityByte], usable ? "" : " (below 20: no usable template)", minutiae.size());
   for (const TemplateMinutia& m : minutiae)
     std::printf("  x %3d  y %3d  angle %3d  %s\n", m.x, m.y, m.angle, kindName(m.kind));
 }
 
 int runExtract(const std::vector<std::string>& args) {
   ExtractOptions options;
-  if (!parseOptions(args, options)) {
-    std::fprintf(stderr, "usage: fx60 extract IMG [-o OUT.tpl] [--overlay OUT.png] [--stages DIR] [--json] [--fit]\n");
-    return 2;
-  }
+  if (!parseOptions(args, options)) return kExitUsage;
   std::vector<uint8_t> pixels;
   std::string error;
   if (!readFingerprintImage(options.image, options.fit, pixels, error)) {
     std::fprintf(stderr, "fx60 extract: %s\n", error.c_str());
-    return 1;
+    return kExitFailed;
   }
 
   std::vector<uint8_t> work = pixels;
@@ -117,34 +105,63 @@ int runExtract(const std::vector<std::string>& args) {
   extract::extractUnsealedTemplate(work.data(), tpl, &recorder);
   if (SealTemplate(tpl) != 1) {
     std::fprintf(stderr, "fx60 extract: sealing the template failed\n");
-    return 1;
+    return kExitFailed;
   }
   printResult(options, quality, tpl, templateMinutiae(tpl, recorder.minutiae));
+  const bool usable = tpl[kTemplateQualityByte] >= kUsableQuality;
 
-  int status = 0;
-  if (!options.templateOut.empty()) {
-    std::ofstream out(options.templateOut, std::ios::binary);
-    if (!out.write(reinterpret_cast<const char*>(tpl), kTemplateSize)) {
-      std::fprintf(stderr, "fx60 extract: cannot write %s\n", options.templateOut.c_str());
-      status = 1;
-    }
+  int status = usable ? kExitDone : kExitNo;
+  if (!usable) {
+    std::fprintf(stderr, "fx60 extract: %s gives no usable template (template quality %d, below %d)%s%s\n",
+                 options.image.c_str(), tpl[kTemplateQualityByte], kUsableQuality,
+                 options.templateOut.empty() ? "" : "; nothing written to ", options.templateOut.c_str());
+  } else if (!options.templateOut.empty() && !writeOutputFile(options.templateOut, tpl, kTemplateSize, error)) {
+    std::fprintf(stderr, "fx60 extract: %s\n", error.c_str());
+    status = kExitFailed;
   }
+  // The pictures show why an extraction went as it did, so they are written either way.
   if (!options.overlay.empty() &&
       !writeImage(options.overlay, drawMinutiaeOverlay(pixels.data(), recorder.minutiae), error)) {
     std::fprintf(stderr, "fx60 extract: %s\n", error.c_str());
-    status = 1;
+    status = kExitFailed;
   }
   if (!options.stages.empty() && !writeStagePictures(recorder, options.stages, error)) {
     std::fprintf(stderr, "fx60 extract: %s\n", error.c_str());
-    status = 1;
+    status = kExitFailed;
   }
   return status;
 }
 
-const CommandRegistration kRegistration({"extract",
-                                         "IMG [-o OUT.tpl] [--overlay OUT.png] [--stages DIR] [--json] [--fit]   "
-                                         "quality, minutiae and sealed template",
-                                         runExtract});
+const CommandRegistration kRegistration(
+    {"extract", "IMG [-o OUT.tpl] [--overlay PICTURE] [--stages DIR] [--json] [--fit]",
+     "the image quality, the minutiae and the sealed 512-byte template of one image",
+     R"help(Prints the image quality score (0 to 100), the template quality (the quality
+byte the template stores; 20 or more makes a usable template) and every minutia
+(x, y, angle in degrees, ending or bifurcation).
+
+arguments:
+  IMG                 a fingerprint image: PGM, BMP or PNG, 256 x 360 pixels
+options:
+  -o OUT.tpl          write the sealed template (512 bytes), as the library hands it
+                      out; only when it is usable. A picture name (.png, .pgm, ...)
+                      is refused (default: the template is not written)
+  --overlay PICTURE   draw the minutiae over the image, at twice its size; the name
+                      ends in .png, .pgm or .ppm (default: no picture)
+  --stages DIR        write a picture of every extraction stage into DIR, made if
+                      missing (default: none)
+  --json              print the result as one JSON object: image, quality,
+                      template_quality, usable, count, minutiae [{x, y, angle, kind}]
+  --fit               accept images of another size: centre-crop or pad with white
+                      to 256 x 360 (default: other sizes are refused)
+  -h, --help          this text
+
+exit status: 0 a usable template (written with -o); 1 the image could not be read
+or an output not written; 2 bad usage; 3 no usable template (template quality
+below 20): nothing is written with -o, the pictures are
+
+example: fx60 extract finger.pgm -o finger.tpl --overlay minutiae.png
+)help",
+     runExtract});
 
 }  // namespace
 }  // namespace fx60::tool

@@ -1,13 +1,12 @@
 #include "tools/support/image_io.h"
 
+#include "tools/support/files.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
 #ifdef FX60_HAVE_PNG
 #include <png.h>
@@ -19,24 +18,6 @@ namespace {
 
 // Limits that keep a damaged header from asking for absurd amounts of memory.
 constexpr int kMaxSide = 16384;
-
-bool readWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot open " + path;
-    return false;
-  }
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
-}
-
-std::string lowerExtension(const std::string& path) {
-  const auto dot = path.find_last_of('.');
-  if (dot == std::string::npos) return {};
-  std::string extension = path.substr(dot + 1);
-  for (char& ch : extension) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  return extension;
-}
 
 uint8_t greyOf(int r, int g, int b) { return static_cast<uint8_t>((299 * r + 587 * g + 114 * b + 500) / 1000); }
 
@@ -176,10 +157,10 @@ bool decodeBmp(const std::vector<uint8_t>& bytes, GreyImage& image, std::string&
 }
 
 #ifdef FX60_HAVE_PNG
-bool decodePng(const std::string& path, GreyImage& image, std::string& error) {
+bool decodePng(const std::vector<uint8_t>& bytes, GreyImage& image, std::string& error) {
   png_image png{};
   png.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&png, path.c_str())) {
+  if (!png_image_begin_read_from_memory(&png, bytes.data(), bytes.size())) {
     error = std::string("cannot read PNG: ") + png.message;
     return false;
   }
@@ -213,7 +194,10 @@ bool pngSupported() {
 
 bool readGreyImage(const std::string& path, GreyImage& image, std::string& error) {
   std::vector<uint8_t> bytes;
-  if (!readWholeFile(path, bytes, error)) return false;
+  return readInputFile(path, bytes, error) && decodeGreyImage(bytes, path, image, error);
+}
+
+bool decodeGreyImage(const std::vector<uint8_t>& bytes, const std::string& path, GreyImage& image, std::string& error) {
   bool ok = false;
   if (bytes.size() >= 2 && bytes[0] == 'P' && (bytes[1] == '5' || bytes[1] == '2')) {
     ok = decodePgm(bytes, image, error);
@@ -221,7 +205,7 @@ bool readGreyImage(const std::string& path, GreyImage& image, std::string& error
     ok = decodeBmp(bytes, image, error);
   } else if (bytes.size() >= 8 && bytes[0] == 0x89 && bytes[1] == 'P' && bytes[2] == 'N' && bytes[3] == 'G') {
 #ifdef FX60_HAVE_PNG
-    ok = decodePng(path, image, error);
+    ok = decodePng(bytes, image, error);
 #else
     error = "this build of fx60 cannot read PNG files";
 #endif
@@ -253,16 +237,21 @@ GreyImage fitImage(const GreyImage& image, int width, int height) {
 }
 
 bool readFingerprintImage(const std::string& path, bool fit, std::vector<uint8_t>& pixels, std::string& error) {
-  constexpr int kWidth = 256, kHeight = 360;
+  std::vector<uint8_t> bytes;
+  return readInputFile(path, bytes, error) && decodeFingerprintImage(bytes, path, fit, pixels, error);
+}
+
+bool decodeFingerprintImage(const std::vector<uint8_t>& bytes, const std::string& path, bool fit,
+                            std::vector<uint8_t>& pixels, std::string& error) {
   GreyImage image;
-  if (!readGreyImage(path, image, error)) return false;
-  if (image.width != kWidth || image.height != kHeight) {
+  if (!decodeGreyImage(bytes, path, image, error)) return false;
+  if (image.width != kFingerprintWidth || image.height != kFingerprintHeight) {
     if (!fit) {
-      error = path + ": image is " + std::to_string(image.width) + " x " + std::to_string(image.height) +
-              ", expected 256 x 360 (use --fit to centre-crop or pad)";
+      error = path + ": image is " + std::to_string(image.width) + " x " + std::to_string(image.height) + ", not " +
+              kFingerprintSize + "; " + kFitAdvice;
       return false;
     }
-    image = fitImage(image, kWidth, kHeight);
+    image = fitImage(image, kFingerprintWidth, kFingerprintHeight);
   }
   pixels = std::move(image.pixels);
   return true;
@@ -278,43 +267,94 @@ ColourImage toColour(const uint8_t* grey, int width, int height, int scale) {
   return image;
 }
 
-bool writeImage(const std::string& path, const ColourImage& image, std::string& error) {
+std::optional<PictureFormat> pictureFormatOf(const std::string& path, std::string& error) {
   const std::string extension = lowerExtension(path);
   if (extension == "png") {
+    if (pngSupported()) return PictureFormat::Png;
+    error = path + ": this build of fx60 cannot write PNG files; use a .pgm or .ppm name";
+    return std::nullopt;
+  }
+  if (extension == "pgm") return PictureFormat::Pgm;
+  if (extension == "ppm") return PictureFormat::Ppm;
+  error = path + ": cannot write " + (extension.empty() ? std::string("a file without an extension") : "." + extension + " files") +
+          "; the name must end in " + (pngSupported() ? ".png, .pgm or .ppm" : ".pgm or .ppm");
+  return std::nullopt;
+}
+
+namespace {
+
+std::vector<uint8_t> netpbm(const char* magic, int width, int height, size_t channels, const uint8_t* samples) {
+  const std::string header = std::string(magic) + "\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+  std::vector<uint8_t> bytes(header.begin(), header.end());
+  bytes.insert(bytes.end(), samples, samples + static_cast<size_t>(width) * height * channels);
+  return bytes;
+}
+
 #ifdef FX60_HAVE_PNG
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    png.width = static_cast<png_uint_32>(image.width);
-    png.height = static_cast<png_uint_32>(image.height);
-    png.format = PNG_FORMAT_RGB;
-    if (!png_image_write_to_file(&png, path.c_str(), 0, image.rgb.data(), 0, nullptr)) {
-      error = path + ": cannot write PNG: " + png.message;
-      return false;
+bool encodePng(const uint8_t* samples, int width, int height, bool colour, std::vector<uint8_t>& bytes,
+               std::string& error) {
+  png_image png{};
+  png.version = PNG_IMAGE_VERSION;
+  png.width = static_cast<png_uint_32>(width);
+  png.height = static_cast<png_uint_32>(height);
+  png.format = colour ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
+  png_alloc_size_t size = 0;
+  if (png_image_write_to_memory(&png, nullptr, &size, 0, samples, 0, nullptr)) {
+    bytes.resize(size);
+    if (png_image_write_to_memory(&png, bytes.data(), &size, 0, samples, 0, nullptr)) {
+      bytes.resize(size);
+      return true;
     }
-    return true;
-#else
-    error = path + ": this build of fx60 cannot write PNG files (use .ppm or .pgm)";
-    return false;
+  }
+  error = std::string("cannot encode PNG: ") + png.message;
+  return false;
+}
 #endif
+
+// Encodes RGB (colour) or grey samples in the format of the file name and writes them.
+bool writePicture(const std::string& path, const uint8_t* samples, int width, int height, bool colour,
+                  std::string& error) {
+  const auto format = pictureFormatOf(path, error);
+  if (!format) return false;
+  const size_t pixels = static_cast<size_t>(width) * height;
+  std::vector<uint8_t> converted;
+  std::vector<uint8_t> bytes;
+  switch (*format) {
+    case PictureFormat::Png:
+#ifdef FX60_HAVE_PNG
+      if (!encodePng(samples, width, height, colour, bytes, error)) {
+        error = path + ": " + error;
+        return false;
+      }
+#endif
+      break;
+    case PictureFormat::Pgm:
+      if (colour) {
+        converted.resize(pixels);
+        for (size_t i = 0; i < pixels; ++i)
+          converted[i] = greyOf(samples[3 * i], samples[3 * i + 1], samples[3 * i + 2]);
+      }
+      bytes = netpbm("P5", width, height, 1, colour ? converted.data() : samples);
+      break;
+    case PictureFormat::Ppm:
+      if (!colour) {
+        converted.resize(pixels * 3);
+        for (size_t i = 0; i < pixels * 3; ++i) converted[i] = samples[i / 3];
+      }
+      bytes = netpbm("P6", width, height, 3, colour ? samples : converted.data());
+      break;
   }
-  std::ofstream out(path, std::ios::binary);
-  if (!out) {
-    error = "cannot create " + path;
-    return false;
-  }
-  if (extension == "pgm") {
-    out << "P5\n" << image.width << " " << image.height << "\n255\n";
-    for (size_t i = 0; i < image.rgb.size(); i += 3)
-      out.put(static_cast<char>(greyOf(image.rgb[i], image.rgb[i + 1], image.rgb[i + 2])));
-  } else {
-    out << "P6\n" << image.width << " " << image.height << "\n255\n";
-    out.write(reinterpret_cast<const char*>(image.rgb.data()), static_cast<std::streamsize>(image.rgb.size()));
-  }
-  if (!out) {
-    error = "cannot write " + path;
-    return false;
-  }
-  return true;
+  return writeOutputFile(path, bytes.data(), bytes.size(), error);
+}
+
+}  // namespace
+
+bool writeImage(const std::string& path, const ColourImage& image, std::string& error) {
+  return writePicture(path, image.rgb.data(), image.width, image.height, true, error);
+}
+
+bool writeGreyImage(const std::string& path, const uint8_t* pixels, int width, int height, std::string& error) {
+  return writePicture(path, pixels, width, height, false, error);
 }
 
 }  // namespace fx60::tool

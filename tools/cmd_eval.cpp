@@ -532,7 +532,8 @@ options:
   --threads N          threads, 1 to 256 (default: one per core); use 1 for the
                        speed of one core
   --json               print the results as JSON (below) instead of text
-  --det OUT.svg        also draw the DET curves and score histograms (SVG)
+  --det OUT.svg        also draw the DET curves and score histograms, as SVG
+                       (default: no plot)
   --fit                accept images of another size: centre-crop or pad with white
                        to 256 x 360 (default: other sizes are unreadable)
   -h, --help           this text

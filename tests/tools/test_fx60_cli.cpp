@@ -7,7 +7,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <regex>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 #include "driver/feature_template.h"
@@ -116,6 +119,122 @@ TEST_P(Fx60Tool, BadInputGivesAMessageAndAFailingExit) {
   EXPECT_FALSE(run.output.empty());
   EXPECT_NE(runTool("extract '" + (dir_ / "missing.pgm").string() + "'").exitCode, 0);
   EXPECT_NE(runTool("no-such-command").exitCode, 0);
+}
+
+// The published score with every digit, the similarities behind it and the
+// decision at each level, in the shape the help documents.
+TEST_P(Fx60Tool, MatchJsonCarriesTheFullScoreAndEveryLevel) {
+  const ToolRun same = runTool("match --json " + image("101_1.pgm") + " " + image("101_2.pgm"));
+  ASSERT_EQ(same.exitCode, 0) << same.output;
+  std::smatch found;
+  ASSERT_TRUE(std::regex_search(same.output, found, std::regex(R"("score": ([0-9.e-]+), "x1": ([0-9.e-]+), "x2": )")))
+      << same.output;
+  const float score = std::stof(found[1]);
+  const ToolRun text = runTool("match " + image("101_1.pgm") + " " + image("101_2.pgm"));
+  char expected[32];
+  std::snprintf(expected, sizeof expected, "score %.4f", score);
+  EXPECT_NE(text.output.find(expected), std::string::npos) << text.output;
+  EXPECT_EQ(text.output.find("{"), std::string::npos);
+  for (const char* part : {"\"first\": {\"file\": ", "\"kind\": \"image\"", "\"template_quality\": ", "\"status\": 1",
+                           "\"half_turn_retried\": ", "\"level\": 3, \"match\": true",
+                           "{\"level\": 5, \"threshold\": 61, \"match\": "})
+    EXPECT_NE(same.output.find(part), std::string::npos) << part << " missing from\n" << same.output;
+
+  const ToolRun other = runTool("match --json --level 5 " + image("101_1.pgm") + " " + image("105_1.pgm"));
+  EXPECT_EQ(other.exitCode, 3) << other.output;
+  EXPECT_NE(other.output.find("\"level\": 5, \"match\": false"), std::string::npos) << other.output;
+}
+
+// Every command that reads a fingerprint image treats another size the same way:
+// refused with the advice to give --fit, accepted with it.
+TEST_P(Fx60Tool, ImagesOfAnotherSizeNeedFitInEveryCommand) {
+  const std::vector<uint8_t> print = testing::readPgm(set_ / "101_1.pgm");
+  ASSERT_FALSE(print.empty());
+  constexpr int kWidth = 300, kHeight = 400;  // padded by 22 and 20 on each side
+  std::vector<uint8_t> padded(kWidth * kHeight, 255);
+  for (int y = 0; y < 360; ++y)
+    std::copy_n(&print[y * 256], 256, &padded[(y + 20) * kWidth + 22]);
+  const fs::path folder = dir_ / "padded";
+  fs::create_directories(folder);
+  std::ofstream out(folder / "101_1.pgm", std::ios::binary);
+  out << "P5\n" << kWidth << ' ' << kHeight << "\n255\n";
+  out.write(reinterpret_cast<const char*>(padded.data()), static_cast<std::streamsize>(padded.size()));
+  out.close();
+  fs::create_symlink(set_ / "101_2.pgm", folder / "101_2.pgm");
+  fs::create_symlink(set_ / "102_1.pgm", folder / "102_1.pgm");
+  const std::string large = "'" + (folder / "101_1.pgm").string() + "'";
+
+  for (const std::string& command : {"quality " + large, "extract " + large, "match " + large + " " + image("101_1.pgm"),
+                                     "eval '" + folder.string() + "'"}) {
+    const ToolRun refused = runTool(command);
+    EXPECT_EQ(refused.exitCode, 1) << command << "\n" << refused.output;
+    EXPECT_NE(refused.output.find("image is 300 x 400, not 256 x 360; give --fit"), std::string::npos)
+        << command << "\n" << refused.output;
+    const ToolRun fitted = runTool(command + " --fit");
+    EXPECT_EQ(fitted.exitCode, 0) << command << " --fit\n" << fitted.output;
+  }
+  // Fitting takes back exactly the padding: the same print as the original.
+  EXPECT_NE(runTool("match --fit " + large + " " + image("101_1.pgm")).output.find("score 1.0000"), std::string::npos);
+}
+
+// A folder is evaluated only when it has both kinds of pairs; what it holds
+// besides images is listed with the reason, and unreadable images are errors.
+TEST_P(Fx60Tool, EvalSaysWhatItFoundSkippedAndCouldNotRead) {
+  const fs::path folder = dir_ / "mixed";
+  fs::create_directories(folder / "subfolder");
+  for (const char* name : {"101_1.pgm", "101_2.pgm", "102_1.pgm", "102_2.pgm"})
+    fs::create_symlink(set_ / name, folder / name);
+  std::ofstream(folder / "readme.txt") << "notes";
+  fs::create_symlink(set_ / "105_1.pgm", folder / "nameless.pgm");
+  std::ofstream(folder / "105_1.pgm").close();  // empty: unreadable
+  const ToolRun run = runTool("eval '" + folder.string() + "'");
+  EXPECT_EQ(run.exitCode, 1) << run.output;
+  for (const char* part : {"mixed: 4 images of 2 fingers (3 files skipped, 1 unreadable), ",
+                           "skipped nameless.pgm: the name is not <finger>_<impression>",
+                           "skipped readme.txt: not an image file", "skipped subfolder: a folder",
+                           "error: ", "105_1.pgm: the file is empty", "EER "})
+    EXPECT_NE(run.output.find(part), std::string::npos) << part << " missing from\n" << run.output;
+
+  const ToolRun json = runTool("eval --json '" + folder.string() + "'");
+  EXPECT_NE(json.output.find("\"unreadable\": [{\"file\": \"105_1.pgm\""), std::string::npos) << json.output;
+  EXPECT_NE(json.output.find("{\"file\": \"readme.txt\", \"reason\": "), std::string::npos) << json.output;
+
+  const fs::path oneFinger = dir_ / "one-finger";
+  fs::create_directories(oneFinger);
+  for (const char* name : {"101_1.pgm", "101_2.pgm"}) fs::create_symlink(set_ / name, oneFinger / name);
+  const fs::path empty = dir_ / "empty";
+  fs::create_directories(empty);
+  for (const auto& [path, reason] : {std::pair{oneFinger, "no impostor pairs"},
+                                     std::pair{empty, "no <finger>_<impression> images"},
+                                     std::pair{dir_, "no <finger>_<impression> images"}}) {
+    const ToolRun nothing = runTool("eval '" + path.string() + "'");
+    EXPECT_EQ(nothing.exitCode, 1) << path << "\n" << nothing.output;
+    EXPECT_NE(nothing.output.find(reason), std::string::npos) << path << "\n" << nothing.output;
+    EXPECT_EQ(nothing.output.find("EER"), std::string::npos) << path << "\n" << nothing.output;
+  }
+}
+
+TEST_P(Fx60Tool, DetPlotShowsTheEerLikeTheTextWithTicksAndLevelThresholds) {
+  const fs::path folder = dir_ / "plotted";
+  fs::create_directories(folder);
+  for (const char* name : {"101_1.pgm", "101_2.pgm", "102_1.pgm", "102_2.pgm", "105_1.pgm", "105_2.pgm"})
+    fs::create_symlink(set_ / name, folder / name);
+  const fs::path svg = dir_ / "det.svg";
+  const ToolRun run = runTool("eval '" + folder.string() + "' --det '" + svg.string() + "'");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  std::smatch eer;
+  ASSERT_TRUE(std::regex_search(run.output, eer, std::regex(R"(EER ([0-9]+\.[0-9]{2}) %)"))) << run.output;
+  std::ifstream in(svg);
+  const std::string plot((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(plot.find("plotted: EER " + eer[1].str() + " %,"), std::string::npos) << plot;
+  auto count = [&](const std::string& part) {
+    size_t n = 0;
+    for (size_t at = plot.find(part); at != std::string::npos; at = plot.find(part, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("class='tick'"), 11u);
+  EXPECT_EQ(count("class='level'"), 5u);
+  EXPECT_NE(plot.find(">L3 0.34<"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Prints, Fx60Tool, ::testing::Values("generated", "real"),

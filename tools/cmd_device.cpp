@@ -90,9 +90,7 @@ int runDetect(const std::vector<std::string>& args) {
   int index = 0;
   CommandLine line("detect");
   addIndexOption(line, index);
-  std::vector<std::string> positional;
-  if (!line.parse(args, positional)) return kExitUsage;
-  if (!positional.empty()) return refuse(line, "unexpected argument " + positional[0]);
+  if (!line.parse(args)) return kExitUsage;
   const int result = api::detectFingerprint(index);
   if (result == 1) {
     std::printf("finger\n");
@@ -118,9 +116,7 @@ int runCapture(const std::vector<std::string>& args) {
   line.number("--timeout", timeoutMs, 0, kMaxTimeoutMs);
   line.flag("--lift", lift);
   addIndexOption(line, index);
-  std::vector<std::string> positional;
-  if (!line.parse(args, positional)) return kExitUsage;
-  if (!positional.empty()) return refuse(line, "unexpected argument " + positional[0]);
+  if (!line.parse(args)) return kExitUsage;
   if (output.empty()) return refuse(line, "-o IMG is needed: the file the image goes to");
   std::string error;
   if (!pictureFormatOf(output, error)) return refuse(line, error);
@@ -149,9 +145,7 @@ int runEnroll(const std::vector<std::string>& args) {
   line.number("--quality", quality, 0, 100);
   line.number("--timeout", timeoutMs, 0, kMaxTimeoutMs);
   addIndexOption(line, index);
-  std::vector<std::string> positional;
-  if (!line.parse(args, positional)) return kExitUsage;
-  if (!positional.empty()) return refuse(line, "unexpected argument " + positional[0]);
+  if (!line.parse(args)) return kExitUsage;
   if (output.empty()) return refuse(line, "-o T.tpl is needed: the file the template goes to");
   std::string error;
   if (!checkTemplateOutputName(output, error)) return refuse(line, error);
@@ -203,9 +197,7 @@ int runVersion(const std::vector<std::string>& args) {
   int index = 0;
   CommandLine line("version");
   addIndexOption(line, index);
-  std::vector<std::string> positional;
-  if (!line.parse(args, positional)) return kExitUsage;
-  if (!positional.empty()) return refuse(line, "unexpected argument " + positional[0]);
+  if (!line.parse(args)) return kExitUsage;
   char driver[64] = {};
   char algorithm[64] = {};
   char device[kVersionBufferSize + 1] = {};

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "tests/support/run_program.h"
@@ -14,6 +16,13 @@ namespace fx60::testing {
 // `arguments` is shell text: quote paths. A run cut off by the limit exits 124.
 inline ProgramRun runFx60(const std::string& arguments, int limitSeconds = 60) {
   return runProgram("timeout", "-k 5 " + std::to_string(limitSeconds) + " '" + std::string(FX60_TOOL) + "' " + arguments);
+}
+
+inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+inline std::string fileText(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 inline std::string quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }

@@ -19,17 +19,10 @@ namespace fx60 {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::contains;
+using testing::fileText;
 using testing::quoted;
 using testing::runFx60;
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::string firstBytes(const fs::path& file, size_t count) {
-  std::ifstream in(file, std::ios::binary);
-  std::string bytes(count, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(count));
-  return bytes.substr(0, static_cast<size_t>(in.gcount()));
-}
 
 // The command names and usage lines listed by fx60 --help.
 std::vector<std::pair<std::string, std::string>> listedCommands() {
@@ -201,17 +194,22 @@ TEST_F(Fx60Files, OutputsAreWrittenInTheFormatOfTheirNameOrRefused) {
   EXPECT_FALSE(fs::exists(scratch_ / "t.png"));
 
   ASSERT_EQ(runFx60("extract " + image + " --overlay " + quoted(scratch_ / "o.pgm")).exitCode, 0);
-  EXPECT_EQ(firstBytes(scratch_ / "o.pgm", 2), "P5");
+  EXPECT_EQ(fileText(scratch_ / "o.pgm").substr(0, 2), "P5");
   ASSERT_EQ(runFx60("extract " + image + " --overlay " + quoted(scratch_ / "o.ppm")).exitCode, 0);
-  EXPECT_EQ(firstBytes(scratch_ / "o.ppm", 2), "P6");
+  EXPECT_EQ(fileText(scratch_ / "o.ppm").substr(0, 2), "P6");
   const auto png = runFx60("extract " + image + " --overlay " + quoted(scratch_ / "o.PNG"));
   if (!contains(png.output, "cannot write PNG")) {
-    EXPECT_EQ(firstBytes(scratch_ / "o.PNG", 4), "\x89PNG");
+    EXPECT_EQ(fileText(scratch_ / "o.PNG").substr(0, 4), "\x89PNG");
   }
 
   const auto intoFolder = runFx60("extract " + image + " -o " + quoted(scratch_.path()));
   EXPECT_EQ(intoFolder.exitCode, 1);
   EXPECT_TRUE(contains(intoFolder.output, "is a folder; give a file name")) << intoFolder.output;
+
+  ASSERT_EQ(::mkfifo((scratch_ / "unread.tpl").c_str(), 0600), 0);
+  const auto intoFifo = runFx60("extract " + image + " -o " + quoted(scratch_ / "unread.tpl"), 20);
+  EXPECT_EQ(intoFifo.exitCode, 1);
+  EXPECT_TRUE(contains(intoFifo.output, "unread.tpl: is a FIFO that no process reads")) << intoFifo.output;
 
   const auto det = runFx60("eval " + quoted(scratch_.path()) + " --det " + quoted(scratch_ / "det.png"));
   EXPECT_EQ(det.exitCode, 2);

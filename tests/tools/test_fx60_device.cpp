@@ -2,6 +2,7 @@
 // of the user, what their exit status says, where their results go, and what a
 // cancel from another process reports.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -20,21 +21,22 @@ namespace fx60 {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::contains;
+using testing::fileText;
 using testing::quoted;
 using testing::runFx60;
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::string fileText(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+// ctest runs each test case as a process of its own, several at once: each gets
+// its own capture flags, which the fx60 processes it starts inherit.
+std::string flagsBlockName() { return "/fx60-tools-device-" + std::to_string(::getpid()); }
 
 class Fx60Device : public ::testing::TestWithParam<std::string> {
  protected:
+  void SetUp() override { ::setenv("FX60_SHARED_FLAGS_NAME", flagsBlockName().c_str(), 1); }
   void TearDown() override {
     sim_.reset();
     ::unsetenv("FX60_SIMULATOR");
+    ::shm_unlink(flagsBlockName().c_str());
   }
 
   // The simulator serving one generated print (made once per build tree, which is

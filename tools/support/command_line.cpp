@@ -68,6 +68,12 @@ bool CommandLine::parse(const std::vector<std::string>& args, std::vector<std::s
   return true;
 }
 
+bool CommandLine::parse(const std::vector<std::string>& args) const {
+  std::vector<std::string> positional;
+  if (!parse(args, positional)) return false;
+  return positional.empty() || fail("unexpected argument " + positional[0]);
+}
+
 bool CommandLine::fail(const std::string& message) const {
   std::fprintf(stderr, "fx60 %s: %s\n", command_.c_str(), message.c_str());
   return false;

@@ -46,6 +46,9 @@ class CommandLine {
   // why and returns false.
   bool parse(const std::vector<std::string>& args, std::vector<std::string>& positional) const;
 
+  // The same for a command that takes options only: any other argument is refused.
+  bool parse(const std::vector<std::string>& args) const;
+
   // A number given outside an option (`what` names it in the message).
   template <typename Number>
   bool readNumber(const std::string& what, const std::string& text, Number low, Number high, Number& target) const {

@@ -42,6 +42,14 @@ struct HidCaptureScope {
   }
 };
 
+// A poll whose exchange failed counts as no finger, but the module may have been
+// unplugged: a handle to it stays dead even once it is back. So the module is
+// connected afresh (its finger indicator on again) as soon as discovery finds it.
+void reconnectAfterFailedPoll(DeviceHandle& handle) {
+  HidDisconnect(handle);
+  if (HidConnect(handle) == 0) HidSetIndicator(handle, kFingerIndicator, kIndicatorOn);
+}
+
 // Polls every 50 ms until the finger state is wantedFinger, the time is up or a
 // cancel arrives; at least one poll unless timeoutMs is below -1. Returns 0, -2, -3.
 int pollFingerState(DeviceHandle& handle, int index, int timeoutMs, bool wantedFinger, bool wait) {
@@ -51,7 +59,9 @@ int pollFingerState(DeviceHandle& handle, int index, int timeoutMs, bool wantedF
     do {
       if (cancelRequested(index)) return -2;
       platform::sleepMs(kPollIntervalMs);
-      const bool fingerOn = HidDetectFinger(handle) == 0;
+      const int polled = HidDetectFinger(handle);
+      if (polled != 0 && polled != -11) reconnectAfterFailedPoll(handle);  // no answer, unlike -11
+      const bool fingerOn = polled == 0;
       if (timeoutMs != 0) elapsed = platform::monotonicMs() - start;
       if (fingerOn == wantedFinger) break;
     } while (elapsed <= timeoutMs);

@@ -21,6 +21,8 @@ constexpr int kIndicatorOn = 1;
 constexpr int kIndicatorOff = 0;
 constexpr int kFingerIndicator = 0;
 constexpr int kDoneIndicator = 1;
+// Between attempts to open a module that has gone away.
+constexpr int kReopenPauseMs = 50;
 
 struct CommandTiming {
   int writeTimeout;
@@ -100,13 +102,28 @@ struct StorageCaptureScope {
 
 bool cancelRequested(int index) { return capture_flags::cancelRequested(TransportKind::Storage, index); }
 
+// A poll whose exchange failed counts as no finger, but the module may have been
+// unplugged: a handle to it stays dead even once it is back. So the module is
+// opened afresh (its finger indicator on again) as soon as discovery finds it.
+void reopenAfterFailedPoll(DeviceHandle& handle, int index) {
+  usbBase().CloseDevice(handle);
+  if (OpenStorageModule(index, handle) == 0)
+    StorageSetIndicator(handle, kFingerIndicator, kIndicatorOn);
+  else
+    platform::sleepMs(kReopenPauseMs);
+}
+
 // Polls the finger state until it is wantedFinger, the time runs out or a cancel
 // arrives. The first poll is made before the loop; elapsed stays -1 when
 // timeoutMs is 0 (no limit). Returns 0, -2 or -3.
 int waitForFingerState(DeviceHandle& handle, int index, int timeoutMs, bool wantedFinger) {
   int64_t elapsed = -1;
   const int64_t start = platform::monotonicMs();
-  auto fingerOn = [&] { return StorageDetectFinger(handle) == 0; };
+  auto fingerOn = [&] {
+    const int r = StorageDetectFinger(handle);
+    if (r == -1 || r == -2) reopenAfterFailedPoll(handle, index);  // no answer, unlike -4
+    return r == 0;
+  };
   if (fingerOn() != wantedFinger) {
     while (elapsed <= timeoutMs) {
       if (cancelRequested(index)) return -2;

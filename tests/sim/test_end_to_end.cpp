@@ -411,6 +411,27 @@ TEST_F(EndToEnd, ModuleUnpluggedDuringTheFingerWait) {
   EXPECT_EQ(capture(2000), 0);
 }
 
+TEST_F(EndToEnd, AFingerWaitWithoutLimitResumesWhenTheModuleIsPluggedBackIn) {
+  auto& module = startSimulator({"--finger", "absent", "--seed", "6"});
+  auto running = std::async(std::launch::async, [&] { return capture(0); });
+  struct CancelIfStillWaiting {  // so that a failing check never leaves the wait running
+    ~CancelIfStillWaiting() { zzCancelCapture(0); }
+  } cancelAtExit;
+  ASSERT_TRUE(waitForPolls(2));
+  EXPECT_EQ(module.control("unplug"), "ok");
+  // While the module is away the capture keeps waiting, polls failing as no finger.
+  EXPECT_EQ(running.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+  const long polls = module.counter("polls");
+  EXPECT_EQ(module.control("plug"), "ok");
+  ASSERT_TRUE(waitForPolls(polls + 1));  // the module was opened again and is polled
+  EXPECT_EQ(running.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+  EXPECT_EQ(module.control("place"), "ok");
+  ASSERT_EQ(running.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_EQ(running.get(), 0);
+  EXPECT_TRUE(imageIs(synthesizePrint(6)));
+  EXPECT_TRUE(indicatorsOff());
+}
+
 TEST_F(EndToEnd, AnotherAnnouncedImageSizeIsRefused) {
   startSimulator({"--finger", "present", "--image-size", "320x400"});
   EXPECT_EQ(capture(2000), kImageReadFailed);

@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,24 +24,37 @@ using testing::fileText;
 using testing::quoted;
 using testing::runFx60;
 
-// The command names and usage lines listed by fx60 --help.
+// The command names and usage lines listed by fx60 --help ("  NAME USAGE").
 std::vector<std::pair<std::string, std::string>> listedCommands() {
   std::vector<std::pair<std::string, std::string>> commands;
   std::istringstream lines(runFx60("--help").output);
   std::string line;
-  const std::regex command(R"(^  ([a-z]+) (.*)$)");
-  std::smatch found;
-  while (std::getline(lines, line))
-    if (std::regex_match(line, found, command)) commands.emplace_back(found[1], found[2]);
+  while (std::getline(lines, line)) {
+    if (line.size() < 4 || line.compare(0, 2, "  ") != 0 || !std::islower(static_cast<unsigned char>(line[2]))) continue;
+    const size_t space = line.find(' ', 2);
+    if (space == std::string::npos) continue;
+    commands.emplace_back(line.substr(2, space - 2), line.substr(space + 1));
+  }
   return commands;
 }
 
-// The options named in a usage line: -o, --level, ...
-std::vector<std::string> optionsOf(const std::string& usage) {
-  std::vector<std::string> options;
-  const std::regex option(R"((?:^|[\[| ])(-{1,2}[a-z][a-z-]*))");
-  for (auto it = std::sregex_iterator(usage.begin(), usage.end(), option); it != std::sregex_iterator(); ++it)
-    options.push_back((*it)[1]);
+// The options named in a usage line (-o, --level, ...), each with whether a
+// value (an upper-case placeholder) follows it.
+std::vector<std::pair<std::string, bool>> optionsOf(const std::string& usage) {
+  std::vector<std::string> words;
+  std::string word;
+  for (const char c : usage + " ") {
+    if (c == ' ' || c == '[' || c == ']' || c == '|') {
+      if (!word.empty()) words.push_back(word);
+      word.clear();
+    } else {
+      word += c;
+    }
+  }
+  std::vector<std::pair<std::string, bool>> options;
+  for (size_t i = 0; i < words.size(); ++i)
+    if (words[i].size() > 1 && words[i][0] == '-' && std::isalpha(static_cast<unsigned char>(words[i].back())))
+      options.emplace_back(words[i], i + 1 < words.size() && std::isupper(static_cast<unsigned char>(words[i + 1][0])));
   return options;
 }
 
@@ -74,11 +87,10 @@ TEST(Fx60Help, EveryCommandExplainsEachOptionItsExitStatusAndAnExample) {
     EXPECT_TRUE(contains(help.output, "exit status: 0 ")) << help.output;
     EXPECT_TRUE(contains(help.output, "2 bad usage")) << help.output;
     EXPECT_TRUE(contains(help.output, "example: ")) << help.output;
-    for (const std::string& option : optionsOf(usage)) {
+    for (const auto& [option, takesValue] : optionsOf(usage)) {
       const std::string block = optionBlock(help.output, option);
       EXPECT_FALSE(block.empty()) << option << " is not explained in\n" << help.output;
       // An option that takes a value says what happens without it.
-      const bool takesValue = std::regex_search(usage, std::regex(option + " [A-Z]"));
       if (takesValue) {
         EXPECT_TRUE(contains(block, "default") || contains(block, "needed")) << block;
       }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "driver/algorithm_engine.h"
+#include "driver/capture_dialog.h"
 #include "driver/capture_loop.h"
 #include "driver/shared_capture_flags.h"
 #include "driver/transport.h"
@@ -96,8 +97,7 @@ int getAlgVersion(char* buffer) {
 int extractFingerprint(int deviceIndex, int timeoutMs, uint8_t* templateOut, int qualityThreshold,
                        int showDialog) {
   if (templateOut == nullptr) return kStatusNoTemplate;
-  // The capture dialog is not part of this build.
-  if (showDialog != 0) return kStatusNoModule;
+  if (showDialog != 0) return runCaptureDialog(timeoutMs, templateOut, qualityThreshold);
   return captureAndExtract(deviceIndex, timeoutMs, templateOut, qualityThreshold);
 }
 

@@ -1,6 +1,7 @@
 // Loading shared libraries at run time and binding their functions by name.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -10,6 +11,10 @@ namespace fx60::platform {
 // The file name this system gives the library a Windows program knows as
 // "X.dll": "libX.so". Names without the ".dll" suffix are returned unchanged.
 std::string sharedLibraryFileName(std::string_view windowsName);
+
+// The directory of the program or shared library whose code or data holds
+// `address`; empty when the system cannot tell.
+std::filesystem::path directoryOfModuleContaining(const void* address);
 
 class DynamicLibrary {
  public:

@@ -85,9 +85,18 @@ FX60LINK_API int zzCancelCapture(int deviceIndex);
 FX60LINK_API int zzGetAlgVersion(char* buffer);
 
 /* Captures images until one reaches qualityThreshold (0..100), then extracts and
- * seals its template into templateOut (512 bytes). With showDialog non-zero a modal
- * capture dialog runs instead (not available in this build: returns -1). Returns a
- * capture status; on -6 templateOut holds the rejected (sealed) template. */
+ * seals its template into templateOut (512 bytes). Returns a capture status; on -6
+ * templateOut holds the rejected (sealed) template.
+ *
+ * With showDialog non-zero a modal capture dialog runs instead, on device index 0
+ * whatever deviceIndex says: it shows every captured image with its quality score
+ * and closes itself once a template is extracted; its cancel button gives -2, and
+ * templateOut is written only on success. The dialog's window comes from a plugin,
+ * fx60link/libfx60link-capture-dialog.so beside this library (or the file named by
+ * FX60_CAPTURE_DIALOG), loaded only for such a call. When the plugin is missing or
+ * no display can be opened the call returns -1 at once. A program that already runs
+ * a Qt event loop may call it on that loop's thread, or on another thread while the
+ * loop keeps running. */
 FX60LINK_API int zzExtractFingerprint(int deviceIndex, int timeoutMs, unsigned char* templateOut,
                                       int qualityThreshold, int showDialog);
 

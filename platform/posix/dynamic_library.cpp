@@ -18,6 +18,14 @@ std::string sharedLibraryFileName(std::string_view windowsName) {
   return file;
 }
 
+std::filesystem::path directoryOfModuleContaining(const void* address) {
+  Dl_info info{};
+  if (::dladdr(address, &info) == 0 || info.dli_fname == nullptr || *info.dli_fname == '\0') return {};
+  std::error_code error;
+  const auto file = std::filesystem::canonical(info.dli_fname, error);
+  return error ? std::filesystem::path() : file.parent_path();
+}
+
 std::unique_ptr<DynamicLibrary> DynamicLibrary::load(const std::string& file) {
   if (file.empty()) return nullptr;
   void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -22,7 +22,6 @@
 namespace {
 
 using namespace fx60::station;
-using Clock = std::chrono::steady_clock;
 
 constexpr const char* kUsage =
     "usage: idvbench-cli [--script \"COMMAND; COMMAND...\"] [--timeout SECONDS]\n"
@@ -30,7 +29,7 @@ constexpr const char* kUsage =
     "Runs the identity verification station without a window. Commands, from the\n"
     "script or one per line on standard input (the end of the input exits):\n"
     "  serial collect compare verify clear exit   press that button\n"
-    "  enter, about                                the Enter key; the about box\n"
+    "  enter, about, ok                            the Enter key; the about box; OK on a box\n"
     "  wait-status TEXT                            wait until the status line contains TEXT\n"
     "  wait-idle                                   wait until no workflow runs\n"
     "  sleep MS                                    wait MS milliseconds\n"
@@ -52,7 +51,7 @@ class CommandFeed {
       queued_.pop_front();
       return command;
     }
-    if (ended_ || fromScript_) return Command{Command::Kind::Exit, {}};
+    if (ended_ || fromScript_) return Command{Command::Kind::Exit, {}, {}};
     return std::nullopt;
   }
 
@@ -90,20 +89,6 @@ class CommandFeed {
   std::deque<Command> queued_;
 };
 
-void press(CIdvBenchDlg& dialog, Command::Kind kind) {
-  switch (kind) {
-    case Command::Kind::Serial: dialog.OnQuerySerial(); break;
-    case Command::Kind::Collect: dialog.OnCollect(); break;
-    case Command::Kind::Compare: dialog.OnCompare(); break;
-    case Command::Kind::Verify: dialog.OnVerify(); break;
-    case Command::Kind::Clear: dialog.clearInfo(); break;
-    case Command::Kind::Exit: dialog.OnCancel(); break;
-    case Command::Kind::Enter: dialog.OnOK(); break;
-    case Command::Kind::About: dialog.OnAbout(); break;
-    default: break;
-  }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -137,43 +122,32 @@ int main(int argc, char** argv) {
   }
 
   CommandFeed feed(std::move(script));
-  std::optional<Command> waiting;
-  Clock::time_point waitEnd;
+  ScriptWaits waits([&view] { return view.status(); }, [&dialog] { return dialog->workflowRunning(); },
+                    std::chrono::seconds(timeoutSeconds));
   int exitCode = 0;
   while (!view.closed()) {
     loop.runPending(std::chrono::milliseconds(10));
     if (view.closed() || !dialog) continue;
-    if (waiting) {
-      const bool done = waiting->kind == Command::Kind::WaitStatus ? view.status().find(waiting->argument) != std::string::npos
-                        : waiting->kind == Command::Kind::WaitIdle ? !dialog->workflowRunning()
-                                                                   : Clock::now() >= waitEnd;
-      if (done) {
-        waiting.reset();
+    switch (waits.poll()) {
+      case ScriptWaits::State::Waiting:
+        continue;
+      case ScriptWaits::State::Ended:
         loop.runPending();  // what the ended workflow showed last
-      } else if (waiting->kind != Command::Kind::Sleep && Clock::now() >= waitEnd) {
-        std::cout << "error: timed out waiting" << (waiting->argument.empty() ? "" : " for ") << waiting->argument
+        continue;
+      case ScriptWaits::State::TimedOut:
+        std::cout << "error: timed out waiting" << (waits.awaited().empty() ? "" : " for ") << waits.awaited()
                   << std::endl;
-        waiting.reset();
         exitCode = 1;
         dialog->OnCancel();
-      }
-      continue;
+        continue;
+      case ScriptWaits::State::None:
+        break;
     }
     const std::optional<Command> command = feed.next();
-    if (!command) continue;
-    switch (command->kind) {
-      case Command::Kind::WaitStatus:
-      case Command::Kind::WaitIdle:
-        waiting = command;
-        waitEnd = Clock::now() + std::chrono::seconds(timeoutSeconds);
-        break;
-      case Command::Kind::Sleep:
-        waiting = command;
-        waitEnd = Clock::now() + std::chrono::milliseconds(std::atoi(command->argument.c_str()));
-        break;
-      default:
-        press(*dialog, command->kind);
-    }
+    if (!command || waits.start(*command) || pressButton(*dialog, *command)) continue;
+    // Boxes are answered at once here; the windows are the graphical program's.
+    if (command->kind == Command::Kind::CaptureDialog || command->kind == Command::Kind::Screenshot)
+      std::cout << "error: only the station's window (IdvBench) has " << (command->kind == Command::Kind::Screenshot ? "screenshots" : "the capture dialog") << std::endl;
   }
   dialog.reset();
   return exitCode;

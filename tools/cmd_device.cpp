@@ -9,6 +9,7 @@
 #include "driver/library_api.h"
 #include "driver/shared_capture_flags.h"
 #include "driver/transport.h"
+#include "fx60link.h"
 #include "platform/clock.h"
 #include "tools/commands.h"
 #include "tools/support/command_line.h"
@@ -139,20 +140,36 @@ int runEnroll(const std::vector<std::string>& args) {
   int index = 0;
   int timeoutMs = kDefaultTimeoutMs;
   int quality = kDefaultQuality;
+  bool dialog = false;
   std::string output;
   CommandLine line("enroll");
   line.text("-o", output);
   line.number("--quality", quality, 0, 100);
   line.number("--timeout", timeoutMs, 0, kMaxTimeoutMs);
   addIndexOption(line, index);
+  line.flag("--dialog", dialog);
   if (!line.parse(args)) return kExitUsage;
   if (output.empty()) return refuse(line, "-o T.tpl is needed: the file the template goes to");
   std::string error;
   if (!checkTemplateOutputName(output, error)) return refuse(line, error);
+  if (dialog && index != 0) return refuse(line, "--dialog captures on module 0 only; leave out --index");
 
-  promptForFinger(false, timeoutMs);
   std::vector<uint8_t> feature(kTemplateBytes, 0);
-  const int status = api::extractFingerprint(index, timeoutMs, feature.data(), quality, 0);
+  int status = 0;
+  if (dialog) {
+    // Through the shared library's export, which finds the dialog's window plugin
+    // beside itself.
+    std::fprintf(stderr, "place a finger on the module; the capture dialog shows each image and its quality\n");
+    status = zzExtractFingerprint(0, timeoutMs, feature.data(), quality, 1);
+    if (status == -1) {
+      std::fprintf(stderr, "fx60 enroll: no module found, or the capture dialog could not be shown (no display, "
+                           "or its plugin fx60link/libfx60link-capture-dialog.so beside libFX60Link is missing)\n");
+      return kExitFailed;
+    }
+  } else {
+    promptForFinger(false, timeoutMs);
+    status = api::extractFingerprint(index, timeoutMs, feature.data(), quality, 0);
+  }
   const int templateQuality = feature[kTemplateQualityByte];
   if (status == kStatusNoTemplate) {
     std::fprintf(stderr, "fx60 enroll: the image gave no usable template (template quality %d, below %d); "
@@ -251,7 +268,7 @@ example: fx60 capture -o finger.png --timeout 10000
      runCapture});
 
 const CommandRegistration enrollCommand(
-    {"enroll", "-o T.tpl [--quality N] [--timeout MS] [--index N]",
+    {"enroll", "-o T.tpl [--quality N] [--timeout MS] [--index N] [--dialog]",
      "captures until an image is good enough and writes its sealed template",
      R"help(Asks you to place a finger, captures images until one reaches the quality
 threshold, extracts its template and writes the sealed 512 bytes to T.tpl, ready
@@ -265,14 +282,19 @@ options:
                 (default 30000)
   --index N     the module, 0 to 15 (default 0): on mass storage the N-th module
                 found; on HID always the first, N naming the capture's slot
+  --dialog      capture in the library's capture dialog (module 0): a window with
+                a live preview, the quality of every image and a cancel button;
+                needs a display (or QT_QPA_PLATFORM=offscreen)
   -h, --help    this text
 
 exit status: 0 written; 1 no module, the read-out failed, another capture runs on
-the index, or the file could not be written; 2 bad usage; 3 no good enough image
-in time, cancelled, or the image gave no usable template (template quality below
-20): nothing is written then
+the index, the capture dialog could not be shown, or the file could not be
+written; 2 bad usage; 3 no good enough image in time, cancelled (fx60 cancel or
+the dialog's button), or the image gave no usable template (template quality
+below 20): nothing is written then
 
 example: fx60 enroll -o enrolled.tpl --quality 70
+         fx60 enroll -o enrolled.tpl --dialog
 )help",
      runEnroll});
 

@@ -197,10 +197,7 @@ void IdvBenchWindow::dismissMessageBoxes() {
 
 void IdvBenchWindow::showAbout() {
   if (ended_) return;
-  if (!about_) {
-    about_ = new CAboutDlg(this);
-    about_->setAttribute(Qt::WA_DeleteOnClose);
-  }
+  if (!about_) about_ = new CAboutDlg(this);
   about_->open();
   about_->raise();
 }

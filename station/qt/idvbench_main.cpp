@@ -15,6 +15,7 @@
 #include "platform/qt/display.h"
 #include "station/idvbench_app.h"
 #include "station/idvbench_dlg.h"
+#include "station/qt/dialog_templates.h"
 #include "station/qt/idvbench_window.h"
 #include "station/qt/station_bitmaps.h"
 #include "station/qt/window_script.h"
@@ -22,6 +23,7 @@
 namespace {
 
 using namespace fx60::station;
+using fx60::station::ui::kDialogFontPoints;
 
 constexpr const char* kUsage =
     "usage: IdvBench [--script \"COMMAND; COMMAND...\"] [--timeout SECONDS] [--screenshot FILE.png] [--trace]\n"
@@ -97,6 +99,8 @@ int main(int argc, char** argv) {
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   QApplication::setPalette(QApplication::style()->standardPalette());
   QApplication::setWindowIcon(fx60::station::ui::stationIcon());
+  // The message boxes too speak in the dialogs' font.
+  QApplication::setFont(fx60::ui::dialogFont(kDialogFontPoints));
   if (fx60::ui::songStyleFamily().isEmpty())
     std::fprintf(stderr,
                  "IdvBench: no Song style Chinese font is installed (Debian: fonts-arphic-uming or "

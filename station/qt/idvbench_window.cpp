@@ -58,10 +58,12 @@ IdvBenchWindow::IdvBenchWindow(std::function<void()> ended)
   setWindowTitle(QString::fromUtf8(kMainDialogTitle.data(), static_cast<qsizetype>(kMainDialogTitle.size())));
   setWindowIcon(stationIcon());
   setFont(fx60::ui::dialogFont(kDialogFontPoints));
-  setStyleSheet(QString::fromLatin1(kStyleSheet));
   base_ = fx60::ui::baseUnitsOf(font());
   setFixedSize(fx60::ui::toPixels(kMainDialogWidth, kMainDialogHeight, base_));
   controls_ = createControls(this, kMainDialogControls, base_);
+  // On the buttons alone: a style sheet on the dialog would reach its own
+  // dialogs and message boxes, and change their fonts.
+  for (QPushButton* button : findChildren<QPushButton*>()) button->setStyleSheet(QString::fromLatin1(kStyleSheet));
   connectButtons();
 
   auto* aboutKey = new QShortcut(QKeySequence(Qt::Key_F1), this);

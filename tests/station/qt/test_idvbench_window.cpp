@@ -208,6 +208,37 @@ TEST_F(StationWindow, AVerificationThatFailsShowsItsBoxThenTheStatus) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return !presenter_->workflowRunning(); }, 5000));
 }
 
+TEST_F(StationWindow, TheOtherButtonsDriveThePresenter) {
+  REQUIRE_FINGER_IMAGES();
+  startReader({"--serial", "SAM-0042", "--card", makeCard("holder.card", {}).string()});
+  openStation();
+
+  click(ControlId::SerialButton);
+  QMessageBox* serial = openBox("SAM-0042");
+  ASSERT_NE(serial, nullptr);
+  EXPECT_EQ(serial->parentWidget(), window_.get()) << "the dialog's own box";
+  EXPECT_EQ(serial->windowModality(), Qt::WindowModal);
+  QTest::mouseClick(serial->button(QMessageBox::Ok), Qt::LeftButton);
+
+  click(ControlId::CollectButton);
+  EXPECT_EQ(button(ControlId::CollectButton)->text(), qs(texts::kCollectRunning));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return text(ControlId::Name) == QStringLiteral("张三"); }, 10000));
+  click(ControlId::CollectButton);  // pause
+  EXPECT_FALSE(presenter_->workflowRunning());
+  EXPECT_EQ(button(ControlId::CollectButton)->text(), qs(texts::kCollectIdle));
+  EXPECT_TRUE(text(ControlId::Name).isEmpty()) << "pressing a workflow button clears the display first";
+
+  // Each live template takes two images: the template's and the one shown.
+  startFingerModuleWith({{0, 1}, {0, 1}, {0, 2}, {0, 2}});
+  click(ControlId::CompareButton);
+  EXPECT_EQ(button(ControlId::CompareButton)->text(), qs(texts::kCompareRunning));
+  ASSERT_TRUE(waitForStatus(texts::kStatusCompareSucceeded));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !presenter_->workflowRunning(); }, 5000));
+  QTest::qWait(20);
+  EXPECT_EQ(button(ControlId::CompareButton)->text(), qs(texts::kCompareIdle));
+  EXPECT_EQ(paintedFingerprint().size(), QSize(256, 360));
+}
+
 TEST_F(StationWindow, EnterLeavesTheDialogOpenAndEscapeExits) {
   openStation();
   const QString status = text(ControlId::Status);

@@ -137,15 +137,19 @@ void WindowScript::endProgram() {
 
 bool WindowScript::readyToEnd(std::function<void()> then) {
   if (captureDialogDone_.load()) return true;
-  for (QWidget* widget : QApplication::topLevelWidgets())
-    if (widget->objectName() == QLatin1String("CaptureDialog"))
-      if (auto* cancel = widget->findChild<QPushButton*>(QStringLiteral("7002"))) cancel->click();
+  // Cancel the capture dialog, again on every tick until it is gone: it may not
+  // be open yet when the program starts to end.
   auto* poll = new QTimer(this);
   poll->setInterval(kTick);
   connect(poll, &QTimer::timeout, this, [this, poll, then = std::move(then)] {
-    if (!captureDialogDone_.load()) return;
-    poll->deleteLater();
-    then();
+    if (captureDialogDone_.load()) {
+      poll->deleteLater();
+      then();
+      return;
+    }
+    for (QWidget* widget : QApplication::topLevelWidgets())
+      if (widget->objectName() == QLatin1String("CaptureDialog"))
+        if (auto* cancel = widget->findChild<QPushButton*>(QStringLiteral("7002"))) cancel->click();
   });
   poll->start();
   return false;

@@ -71,6 +71,22 @@ TEST_F(IdvBenchProgram, ScreenshotsOfTheIdleWindowAndAfterAVerification) {
   EXPECT_FALSE(fs::exists(station_ / "fingerimg.bmp")) << "deleted at exit";
 }
 
+TEST_F(IdvBenchProgram, TheCaptureDialogInAScriptAndAtTheEnd) {
+  REQUIRE_FINGER_IMAGES();
+  startReader();
+  startFingerModuleWith({{0, 2}});
+  const fs::path picture = programDir() / "capture.png";
+  // Quality 101 is never reached: the dialog is still capturing when the script ends.
+  const ProgramRun session = run({"--script", "capture-dialog 101; sleep 300; screenshot " + picture.string()},
+                                 {"QT_QPA_PLATFORM=offscreen"});
+  EXPECT_EQ(session.exitCode, 0) << session.output;
+  EXPECT_NE(session.output.find("capture dialog: -2"), std::string::npos) << "cancelled at the end\n" << session.output;
+  EXPECT_FALSE(QImage(QString::fromStdString(picture.string())).isNull());
+
+  const ProgramRun atOnce = run({"--script", "capture-dialog 101; exit"}, {"QT_QPA_PLATFORM=offscreen"});
+  EXPECT_EQ(atOnce.exitCode, 0) << atOnce.output;
+}
+
 TEST_F(IdvBenchProgram, AWaitThatLastsTooLongFailsTheRun) {
   startReader();  // found on the first port tried
   const ProgramRun session = run({"--timeout", "1", "--script", "wait-status 提示：验证成功"}, {"QT_QPA_PLATFORM=offscreen"});

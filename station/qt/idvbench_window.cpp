@@ -83,21 +83,20 @@ QWidget* IdvBenchWindow::control(int id) const {
   return found == controls_.end() ? nullptr : found->second;
 }
 
-template <typename Handler>
-void IdvBenchWindow::connectButton(ControlId id, Handler handler) {
+void IdvBenchWindow::connectButton(ControlId id, void (*handler)(CIdvBenchDlg&)) {
   auto* button = static_cast<QPushButton*>(control(static_cast<int>(id)));
   connect(button, &QPushButton::clicked, this, [this, handler] {
-    if (presenter_ != nullptr) (presenter_->*handler)();
+    if (presenter_ != nullptr) handler(*presenter_);
   });
 }
 
 void IdvBenchWindow::connectButtons() {
-  connectButton(ControlId::SerialButton, &CIdvBenchDlg::OnQuerySerial);
-  connectButton(ControlId::CollectButton, &CIdvBenchDlg::OnCollect);
-  connectButton(ControlId::CompareButton, &CIdvBenchDlg::OnCompare);
-  connectButton(ControlId::VerifyButton, &CIdvBenchDlg::OnVerify);
-  connectButton(ControlId::ClearButton, &CIdvBenchDlg::clearInfo);
-  connectButton(ControlId::ExitButton, &CIdvBenchDlg::OnCancel);
+  connectButton(ControlId::SerialButton, [](CIdvBenchDlg& presenter) { presenter.OnQuerySerial(); });
+  connectButton(ControlId::CollectButton, [](CIdvBenchDlg& presenter) { presenter.OnCollect(); });
+  connectButton(ControlId::CompareButton, [](CIdvBenchDlg& presenter) { presenter.OnCompare(); });
+  connectButton(ControlId::VerifyButton, [](CIdvBenchDlg& presenter) { presenter.OnVerify(); });
+  connectButton(ControlId::ClearButton, [](CIdvBenchDlg& presenter) { presenter.clearInfo(); });
+  connectButton(ControlId::ExitButton, [](CIdvBenchDlg& presenter) { presenter.OnCancel(); });
 }
 
 // ---- the view ---------------------------------------------------------------

@@ -71,8 +71,7 @@ class IdvBenchWindow final : public QDialog, public IdvBenchView {
 
  private:
   void connectButtons();
-  template <typename Handler>
-  void connectButton(ControlId id, Handler handler);
+  void connectButton(ControlId id, void (*handler)(CIdvBenchDlg&));
   void drawFingerImage(class QPainter& painter, const QRect& dirty);
 
   std::function<void()> onEnded_;

@@ -169,17 +169,26 @@ TEST_F(CaptureDialogWindow, Fx60EnrollWithTheDialog) {
   const auto enrolled = fx60::testing::runProgramWithin(
       {FX60_TOOL, "enroll", "--dialog", "--quality", "0", "-o", tplFile.string()}, {"QT_QPA_PLATFORM=offscreen"}, 30000);
   EXPECT_EQ(enrolled.exitCode, 0) << enrolled.output;
-  EXPECT_NE(enrolled.output.find("template extracted"), std::string::npos) << enrolled.output;
+  EXPECT_NE(enrolled.output.find("template written to"), std::string::npos) << enrolled.output;
   EXPECT_EQ(fs::file_size(tplFile), 512u);
 
-  const auto noDisplay = fx60::testing::runProgramWithin({FX60_TOOL, "enroll", "--dialog"},
+  const fs::path unused = dir_ / "unused.tpl";
+  const auto noDisplay = fx60::testing::runProgramWithin({FX60_TOOL, "enroll", "--dialog", "-o", unused.string()},
                                                          {"-QT_QPA_PLATFORM", "-DISPLAY", "-WAYLAND_DISPLAY"}, 30000);
   EXPECT_EQ(noDisplay.exitCode, 1) << noDisplay.output;
   EXPECT_NE(noDisplay.output.find("could not be shown"), std::string::npos) << noDisplay.output;
 
-  const auto noPlugin = fx60::testing::runProgramWithin(
-      {FX60_TOOL, "enroll", "--dialog"}, {"QT_QPA_PLATFORM=offscreen", "FX60_CAPTURE_DIALOG=/nonexistent.so"}, 30000);
+  const auto noPlugin =
+      fx60::testing::runProgramWithin({FX60_TOOL, "enroll", "--dialog", "-o", unused.string()},
+                                      {"QT_QPA_PLATFORM=offscreen", "FX60_CAPTURE_DIALOG=/nonexistent.so"}, 30000);
   EXPECT_EQ(noPlugin.exitCode, 1) << noPlugin.output;
+  EXPECT_FALSE(fs::exists(unused)) << "nothing written when the dialog could not run";
+
+  // The dialog captures on module 0 only: another index is refused, not ignored.
+  const auto otherModule = fx60::testing::runProgramWithin(
+      {FX60_TOOL, "enroll", "--dialog", "--index", "1", "-o", unused.string()}, {"QT_QPA_PLATFORM=offscreen"}, 30000);
+  EXPECT_EQ(otherModule.exitCode, 2) << otherModule.output;
+  EXPECT_NE(otherModule.output.find("module 0 only"), std::string::npos) << otherModule.output;
 }
 
 }  // namespace

@@ -77,6 +77,12 @@ std::optional<std::vector<Command>> parseScript(std::string_view script, std::st
   return commands;
 }
 
+std::optional<int> parseWaitLimitSeconds(std::string_view text) {
+  const auto seconds = wholeNumber(text);
+  if (!seconds || *seconds < 1 || *seconds > kMaxWaitLimitSeconds) return std::nullopt;
+  return seconds;
+}
+
 bool pressButton(CIdvBenchDlg& dialog, const Command& command) {
   switch (command.kind) {
     case Command::Kind::Serial: dialog.OnQuerySerial(); return true;

@@ -34,6 +34,11 @@ std::optional<Command> parseCommand(std::string_view line, std::string& error);
 // skipped. Empty with `error` set at the first unknown command.
 std::optional<std::vector<Command>> parseScript(std::string_view script, std::string& error);
 
+// The longest a script's wait may last, from the --timeout option: a whole
+// number of seconds from 1 to a day; empty for anything else.
+std::optional<int> parseWaitLimitSeconds(std::string_view text);
+inline constexpr int kMaxWaitLimitSeconds = 24 * 3600;
+
 // Presses the dialog's button or key of a button command; false for any other.
 bool pressButton(CIdvBenchDlg& dialog, const Command& command);
 

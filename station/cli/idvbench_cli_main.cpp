@@ -103,7 +103,13 @@ int main(int argc, char** argv) {
         return 2;
       }
     } else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
-      timeoutSeconds = std::atoi(argv[++i]);
+      const auto limit = parseWaitLimitSeconds(argv[++i]);
+      if (!limit) {
+        std::cerr << "idvbench-cli: --timeout takes whole seconds from 1 to " << kMaxWaitLimitSeconds << ", not '"
+                  << argv[i] << "'\n";
+        return 2;
+      }
+      timeoutSeconds = *limit;
     } else {
       std::cerr << kUsage;
       return std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 ? 0 : 2;

@@ -62,7 +62,13 @@ int parseArguments(int argc, char** argv, Arguments& arguments) {
         return 2;
       }
     } else if (std::strcmp(argv[i], "--timeout") == 0 && hasValue) {
-      arguments.timeoutSeconds = std::atoi(argv[++i]);
+      const auto limit = parseWaitLimitSeconds(argv[++i]);
+      if (!limit) {
+        std::fprintf(stderr, "IdvBench: --timeout takes whole seconds from 1 to %d, not '%s'\n", kMaxWaitLimitSeconds,
+                     argv[i]);
+        return 2;
+      }
+      arguments.timeoutSeconds = *limit;
     } else if (std::strcmp(argv[i], "--screenshot") == 0 && hasValue) {
       arguments.screenshot = QString::fromLocal8Bit(argv[++i]);
     } else if (std::strcmp(argv[i], "--trace") == 0) {

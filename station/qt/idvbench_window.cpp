@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
+#include <QThread>
 
 #include "platform/qt/dialog_font.h"
 #include "station/idvbench_dlg.h"
@@ -105,7 +106,14 @@ void IdvBenchWindow::post(std::function<void()> task) {
   QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
 }
 
+bool IdvBenchWindow::handedToOwnThread(std::function<void()> call) {
+  if (QThread::currentThread() == thread()) return false;
+  post(std::move(call));
+  return true;
+}
+
 void IdvBenchWindow::setFieldText(ControlId field, const std::string& text) {
+  if (handedToOwnThread([this, field, text] { setFieldText(field, text); })) return;
   QWidget* widget = control(static_cast<int>(field));
   if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
     edit->setText(fromUtf8(text));
@@ -116,20 +124,24 @@ void IdvBenchWindow::setFieldText(ControlId field, const std::string& text) {
 }
 
 void IdvBenchWindow::setStatusText(const std::string& text) {
+  if (handedToOwnThread([this, text] { setStatusText(text); })) return;
   auto* status = static_cast<QLineEdit*>(control(static_cast<int>(ControlId::Status)));
   status->setText(fromUtf8(text));
   status->setCursorPosition(0);
 }
 
 void IdvBenchWindow::setButtonCaption(ControlId button, const std::string& caption) {
+  if (handedToOwnThread([this, button, caption] { setButtonCaption(button, caption); })) return;
   if (auto* widget = qobject_cast<QPushButton*>(control(static_cast<int>(button)))) widget->setText(fromUtf8(caption));
 }
 
 void IdvBenchWindow::setButtonEnabled(ControlId button, bool enabled) {
+  if (handedToOwnThread([this, button, enabled] { setButtonEnabled(button, enabled); })) return;
   if (QWidget* widget = control(static_cast<int>(button))) widget->setEnabled(enabled);
 }
 
 void IdvBenchWindow::showPhoto(const std::filesystem::path& bitmapFile) {
+  if (handedToOwnThread([this, bitmapFile] { showPhoto(bitmapFile); })) return;
   auto* photo = static_cast<QLabel*>(control(static_cast<int>(ControlId::Photo)));
   const QImage image = loadBitmapFile(bitmapFile);
   if (image.isNull()) {
@@ -141,11 +153,13 @@ void IdvBenchWindow::showPhoto(const std::filesystem::path& bitmapFile) {
 }
 
 void IdvBenchWindow::redrawFingerprint(const std::filesystem::path& imageFile) {
+  if (handedToOwnThread([this, imageFile] { redrawFingerprint(imageFile); })) return;
   fingerImagePath_ = imageFile;
   update();
 }
 
 void IdvBenchWindow::showMessageBox(const MessageBox& box, std::function<void()> dismissed) {
+  if (handedToOwnThread([this, box, dismissed] { showMessageBox(box, dismissed); })) return;
   // A box of the dialog's keeps the dialog from being used until it is answered;
   // one of a workflow's stands on its own and leaves the dialog usable.
   auto* shown = new QMessageBox(boxIcon(box.icon), fromUtf8(box.caption), fromUtf8(box.text), QMessageBox::Ok,
@@ -165,6 +179,7 @@ void IdvBenchWindow::showMessageBox(const MessageBox& box, std::function<void()>
 }
 
 void IdvBenchWindow::closeMessageBox(uint64_t id) {
+  if (handedToOwnThread([this, id] { closeMessageBox(id); })) return;
   const auto found = boxes_.find(id);
   if (found == boxes_.end()) return;
   QPointer<QMessageBox> box = found->second;
@@ -176,6 +191,7 @@ void IdvBenchWindow::closeMessageBox(uint64_t id) {
 }
 
 void IdvBenchWindow::closeDialog() {
+  if (handedToOwnThread([this] { closeDialog(); })) return;
   if (ended_) return;
   ended_ = true;
   for (auto& [id, box] : std::map(boxes_))

@@ -34,7 +34,8 @@ class IdvBenchWindow final : public QDialog, public IdvBenchView {
   // The presenter that handles the window's commands; none until set.
   void setPresenter(CIdvBenchDlg* presenter) { presenter_ = presenter; }
 
-  // IdvBenchView.
+  // IdvBenchView. Widgets are only touched on the window's thread: a call that
+  // comes from another thread is handed to it and returns at once.
   void post(std::function<void()> task) override;
   void setFieldText(ControlId field, const std::string& text) override;
   void setStatusText(const std::string& text) override;
@@ -70,6 +71,8 @@ class IdvBenchWindow final : public QDialog, public IdvBenchView {
   void reject() override;  // the Esc key
 
  private:
+  // False on the window's thread; elsewhere posts `call` to it and returns true.
+  bool handedToOwnThread(std::function<void()> call);
   void connectButtons();
   void connectButton(ControlId id, void (*handler)(CIdvBenchDlg&));
   void drawFingerImage(class QPainter& painter, const QRect& dirty);

@@ -178,7 +178,7 @@ TEST(BadArguments, NullBuffersGetAStatus) {
   EXPECT_EQ(api::extractFingerprint(0, 0, nullptr, 60, 0), -6);
 }
 
-TEST(BadArguments, DialogIsNotAvailable) {
+TEST(BadArguments, DialogWithoutItsWindowPluginCapturesNothing) {
   FakeTransport storage;
   ScopedTransports transports(&storage, nullptr);
   std::array<uint8_t, kTemplateSize> tpl{};

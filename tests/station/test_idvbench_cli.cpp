@@ -121,6 +121,9 @@ TEST_F(IdvBenchCli, AWaitThatLastsTooLongFailsTheRun) {
   EXPECT_TRUE(has(session.output, "error: timed out waiting for 提示：验证成功")) << session.output;
   EXPECT_TRUE(has(session.output, "closed")) << session.output;
   EXPECT_EQ(run({"--script", "nonsense"}).exitCode, 2);
+  for (const char* limit : {"abc", "0", "-5", "1s", "99999999999"}) {
+    EXPECT_EQ(run({"--timeout", limit, "--script", "exit"}).exitCode, 2) << limit;
+  }
 }
 
 TEST_F(IdvBenchCli, WithoutTheCardReaderLibraryTheProgramEnds) {

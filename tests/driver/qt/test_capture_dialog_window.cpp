@@ -43,6 +43,17 @@ void cancelOpenDialog() {
   if (QDialog* dialog = openCaptureDialog()) dialog->findChild<QPushButton*>("7002")->click();
 }
 
+// Whether the preview (control 7000) shows `image` at 256 x 360 pixels from its
+// top-left corner, judged on a grid of sample points.
+bool previewShows(QDialog& dialog, const std::vector<uint8_t>& image) {
+  const QImage preview = dialog.findChild<QWidget*>("7000")->grab().toImage();
+  if (preview.width() < 256 || preview.height() < 360) return false;
+  for (int y = 5; y < 360; y += 50)
+    for (int x = 3; x < 256; x += 36)
+      if (qGray(preview.pixel(x, y)) != image[static_cast<size_t>(y) * 256 + x]) return false;
+  return true;
+}
+
 class CaptureDialogWindow : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -133,6 +144,24 @@ TEST_F(CaptureDialogWindow, LayoutAndLivePreviewUntilCancelled) {
   EXPECT_EQ(status, -2);
   EXPECT_EQ(tpl_[0], 0xEE) << "nothing written on a cancel";
   EXPECT_EQ(openCaptureDialog(), nullptr);
+}
+
+TEST_F(CaptureDialogWindow, ThePreviewFollowsTheCapturedImages) {
+  REQUIRE_FINGER_IMAGES();
+  startModule({{0, 2}, {1, 3}});  // served in turn
+  const std::vector<uint8_t> first = fx60::sim::testing::fingerImage(0, 2);
+  const std::vector<uint8_t> second = fx60::sim::testing::fingerImage(1, 3);
+  ASSERT_NE(first, second);
+  bool checked = false;
+  EXPECT_EQ(runDialog(0, 101,
+                      [&](QDialog& dialog) {
+                        checked = true;
+                        EXPECT_TRUE(QTest::qWaitFor([&] { return previewShows(dialog, first); }, 5000));
+                        EXPECT_TRUE(QTest::qWaitFor([&] { return previewShows(dialog, second); }, 5000));
+                        EXPECT_TRUE(QTest::qWaitFor([&] { return previewShows(dialog, first); }, 5000));
+                      }),
+            -2);
+  EXPECT_TRUE(checked);
 }
 
 TEST_F(CaptureDialogWindow, ThresholdZeroExtractsTheFirstImage) {

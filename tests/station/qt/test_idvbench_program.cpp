@@ -92,6 +92,10 @@ TEST_F(IdvBenchProgram, AWaitThatLastsTooLongFailsTheRun) {
   const ProgramRun session = run({"--timeout", "1", "--script", "wait-status 提示：验证成功"}, {"QT_QPA_PLATFORM=offscreen"});
   EXPECT_EQ(session.exitCode, 1);
   EXPECT_NE(session.output.find("timed out waiting for 提示：验证成功"), std::string::npos) << session.output;
+
+  const ProgramRun badLimit = run({"--timeout", "soon", "--script", "exit"}, {"QT_QPA_PLATFORM=offscreen"});
+  EXPECT_EQ(badLimit.exitCode, 2);
+  EXPECT_NE(badLimit.output.find("--timeout takes whole seconds"), std::string::npos) << badLimit.output;
 }
 
 TEST_F(IdvBenchProgram, WithoutADisplayItSaysSoInsteadOfAborting) {

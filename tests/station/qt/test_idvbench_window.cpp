@@ -15,7 +15,9 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QThread>
 #include <fstream>
+#include <thread>
 
 #include "platform/qt/dialog_font.h"
 #include "station/qt/about_dialog.h"
@@ -200,6 +202,8 @@ TEST_F(StationWindow, AVerificationThatFailsShowsItsBoxThenTheStatus) {
   EXPECT_EQ(box->parentWidget(), nullptr) << "a workflow's box has no owner";
   EXPECT_EQ(box->icon(), QMessageBox::Critical);
   EXPECT_EQ(text(ControlId::Name), QStringLiteral("张三"));
+  EXPECT_FALSE(qobject_cast<QLabel*>(control(ControlId::Photo))->pixmap().isNull()) << "the card photo";
+  EXPECT_EQ(paintedFingerprint().size(), QSize(256, 360)) << "the live finger that was rejected";
   EXPECT_NE(text(ControlId::Status), qs(texts::kStatusVerifyFailed)) << "not before the box is answered";
   EXPECT_TRUE(button(ControlId::ClearButton)->isEnabled());
 
@@ -351,6 +355,35 @@ TEST_F(StationWindow, PicturesThatCannotBeShownLeaveTheControlsBlank) {
   EXPECT_TRUE(paintedFingerprint().isNull()) << "a cut-off file";
   window_->redrawFingerprint(good);
   EXPECT_EQ(paintedFingerprint().size(), QSize(256, 360));
+}
+
+TEST_F(StationWindow, CallsFromAnotherThreadReachTheWidgetsOnTheWindowsThread) {
+  openStation();
+  auto* status = qobject_cast<QLineEdit*>(control(ControlId::Status));
+  const QString before = status->text();
+  const QThread* windowThread = QThread::currentThread();
+  std::vector<const QThread*> touchedOn;
+  QObject::connect(status, &QLineEdit::textChanged, status, [&] { touchedOn.push_back(QThread::currentThread()); },
+                   Qt::DirectConnection);
+
+  std::thread worker([&] {
+    window_->setStatusText("from a worker");
+    window_->setFieldText(ControlId::Name, "李四");
+    window_->setButtonCaption(ControlId::VerifyButton, std::string(texts::kVerifyRunning));
+    window_->setButtonEnabled(ControlId::CompareButton, false);
+    window_->showMessageBox(MessageBox{9, "worker box", "", MessageIcon::Stop, false}, {});
+  });
+  worker.join();
+  EXPECT_EQ(status->text(), before) << "nothing touched off the window's thread";
+  EXPECT_TRUE(touchedOn.empty());
+
+  ASSERT_TRUE(QTest::qWaitFor([&] { return openBox("worker box") != nullptr; }, 2000));
+  EXPECT_EQ(status->text(), QStringLiteral("from a worker"));
+  EXPECT_EQ(text(ControlId::Name), QStringLiteral("李四"));
+  EXPECT_EQ(button(ControlId::VerifyButton)->text(), qs(texts::kVerifyRunning));
+  EXPECT_FALSE(button(ControlId::CompareButton)->isEnabled());
+  ASSERT_EQ(touchedOn.size(), 1u);
+  EXPECT_EQ(touchedOn[0], windowThread);
 }
 
 TEST_F(StationWindow, MessageBoxesShowTextAsItIs) {

@@ -34,13 +34,7 @@ uint8_t scriptedQuality(uint8_t*) { return static_cast<uint8_t>(servedQuality.lo
 // A one-minutia template whose quality byte is templateQuality.
 int scriptedExtraction(uint8_t* image, uint8_t* tpl) {
   if (image == nullptr) return -2;
-  std::array<uint8_t, kPackedMinutiaeSize> packed{};
-  packed[1] = 1;
-  packed[2] = 100;
-  packed[5] = 0xFC;
-  WriteTemplate(packed.data(), tpl);
-  tpl[kTemplateQualityByte] = static_cast<uint8_t>(templateQuality.load());
-  updateCheckByte(tpl);
+  testing::writeOneMinutiaTemplate(tpl, templateQuality.load());
   return 1;
 }
 

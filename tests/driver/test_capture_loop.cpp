@@ -30,13 +30,7 @@ uint8_t scriptedQuality(uint8_t*) {
 int scriptedExtraction(uint8_t* image, uint8_t* tpl) {
   if (image == nullptr) return -2;
   ++extractions;
-  std::array<uint8_t, kPackedMinutiaeSize> packed{};
-  packed[1] = 1;
-  packed[2] = 100;
-  packed[5] = 0xFC;
-  WriteTemplate(packed.data(), tpl);
-  tpl[kTemplateQualityByte] = static_cast<uint8_t>(servedQuality.load());
-  updateCheckByte(tpl);
+  testing::writeOneMinutiaTemplate(tpl, servedQuality.load());
   return 1;
 }
 

@@ -2,9 +2,12 @@
 // cards are refused with a message that says why.
 #include <gtest/gtest.h>
 
+#include "extract/extractor.h"
+#include "match/matcher.h"
 #include "sim/idcard/card_file.h"
 #include "sim/idcard/card_maker.h"
 #include "sim/idcard/photo_block.h"
+#include "sim/image_source.h"
 #include "tests/sim/test_cards.h"
 
 namespace {
@@ -123,6 +126,38 @@ TEST(SampleCards, ReadWithOurPhotoAndUsableTemplates) {
     }
   }
   EXPECT_GE(cards, 4u);
+}
+
+// How many of the card's templates match impression `impression` of the
+// simulator's default finger at the station's level (3).
+int cardTemplatesMatching(const VirtualCard& card, uint32_t impression) {
+  auto image = fx60::sim::synthesizePrint(1, impression);
+  std::vector<uint8_t> live(kTemplateBytes);
+  fx60::extract::extractUnsealedTemplate(image.data(), live.data());
+  int matching = 0;
+  for (size_t at = 0; at < card.fingerprints.size(); at += kTemplateBytes) {
+    float score = 0;
+    fx60::match::matchTemplates(card.fingerprints.data() + at, live.data(), &score);
+    matching += score >= 0.34f;
+  }
+  return matching;
+}
+
+// What the demos rely on: zhang-wei's card holds other impressions of the finger
+// fx60-sim serves by default, so every impression it serves verifies; li-na's is
+// another finger, so none does.
+TEST(SampleCards, TheDemoHolderVerifiesAgainstTheSimulatorsFingerAndAnotherDoesNot) {
+  const auto cards = std::filesystem::path(FX60_SOURCE_DIR) / "resources/cards";
+  std::string error;
+  const auto holder = readCardFile(cards / "zhang-wei.card", &error);
+  ASSERT_TRUE(holder) << error;
+  const auto other = readCardFile(cards / "li-na.card", &error);
+  ASSERT_TRUE(other) << error;
+  ASSERT_EQ(holder->fingerprints.size(), 2 * kTemplateBytes);
+  for (uint32_t impression = 1; impression <= fx60::sim::kGeneratedPrints; ++impression) {
+    EXPECT_GE(cardTemplatesMatching(*holder, impression), 1) << "impression " << impression;
+    EXPECT_EQ(cardTemplatesMatching(*other, impression), 0) << "impression " << impression;
+  }
 }
 
 }  // namespace

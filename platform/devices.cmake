@@ -10,8 +10,3 @@ target_sources(fx60_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/cable/connection.cpp
   ${CMAKE_CURRENT_LIST_DIR}/cable/virtual_cable.cpp
 )
-
-# Lets users without root reach the module. udev reads <prefix>/lib/udev/rules.d,
-# never a multiarch library folder, so the path is fixed.
-install(FILES ${PROJECT_SOURCE_DIR}/resources/udev/70-fx60.rules
-  DESTINATION lib/udev/rules.d)

@@ -17,4 +17,3 @@ target_link_libraries(fx60_sim_server PUBLIC Threads::Threads)
 
 add_executable(fx60-sim ${CMAKE_CURRENT_LIST_DIR}/fx60_sim_main.cpp)
 target_link_libraries(fx60-sim PRIVATE fx60_sim_core fx60_sim_server)
-install(TARGETS fx60-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Makes the Debian packages of a build tree, checks what each holds and depends
+# on, unpacks them into a scratch root with dpkg (no container, no root needed),
+# and runs the installed programs from there: `fx60 version`, and the station's
+# `idvbench-cli --script "serial; exit"` against the installed virtual card reader.
+# Usage: install_packages.sh BUILD_DIR
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+reader=""
+cleanup() {
+  [ -z "$reader" ] || { kill "$reader" 2>/dev/null; wait "$reader" 2>/dev/null; } || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+# The installed programs must find their libraries by themselves.
+unset LD_LIBRARY_PATH
+
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/debs" >"$work/cpack.log" 2>&1 ||
+  { cat "$work/cpack.log"; fail "cpack failed"; }
+
+# What each package holds, and its dependencies.
+deb() { ls "$work"/debs/"$1"_*.deb 2>/dev/null || fail "no package $1"; }
+holds() {
+  local package=$1
+  shift
+  local contents
+  contents=$(dpkg-deb -c "$(deb "$package")" | awk '{print $6}')
+  for path in "$@"; do
+    grep -qx "./$path" <<<"$contents" || fail "$package lacks /$path"
+  done
+}
+holds fx60link usr/bin/fx60 usr/bin/fx60-sim usr/lib/udev/rules.d/70-fx60.rules \
+  usr/share/doc/fx60link/copyright
+listing=$(dpkg-deb -c "$(deb fx60link)")
+grep -q ' ./usr/lib/libFX60Link\.so\.2 -> ' <<<"$listing" || fail "fx60link lacks the library's soname"
+holds fx60link-dev usr/include/fx60link.h usr/lib/pkgconfig/fx60link.pc \
+  usr/lib/cmake/FX60Link/FX60LinkConfig.cmake usr/share/doc/fx60link-dev/copyright
+holds idvbench usr/lib/idvbench/idvbench-cli usr/lib/idvbench/idcard-sim usr/lib/idvbench/libsdtapi.so \
+  usr/lib/idvbench/libUniToGBK.so usr/lib/idvbench/libWltRS.so usr/lib/idvbench/libID_FprCap.so \
+  usr/lib/idvbench/libID_Fpr.so usr/bin/idvbench-cli usr/share/idvbench/cards/zhang-wei.card \
+  usr/share/doc/idvbench/copyright
+version=$(dpkg-deb -f "$(deb fx60link)" Version)
+for package in fx60link-dev idvbench; do
+  depends=$(dpkg-deb -f "$(deb "$package")" Depends)
+  grep -qF "fx60link (= $version)" <<<"$depends" ||
+    fail "$package does not depend on fx60link (= $version)"
+done
+depends=$(dpkg-deb -f "$(deb fx60link)" Depends)
+grep -q 'libc6' <<<"$depends" || fail "fx60link has no library dependencies"
+
+# Unpacked by dpkg into an empty root of its own: the files land as installed and
+# dpkg checks that no two packages claim one file. --unpack runs no maintainer
+# script (which dpkg would run chrooted, needing root and a shell in the root).
+root=$work/root
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+touch "$root/var/lib/dpkg/status"
+dpkg --root="$root" --force-not-root --force-depends --unpack "$work"/debs/*.deb >"$work/dpkg.log" 2>&1 ||
+  { cat "$work/dpkg.log"; fail "dpkg could not unpack the packages"; }
+
+printed=$("$root/usr/bin/fx60" version) || fail "the installed fx60 version failed"
+grep -q '^driver:' <<<"$printed" || fail "fx60 version printed no driver line"
+libraries=$(ldd "$root/usr/lib/idvbench/idvbench-cli")
+grep -q "libFX60Link.so.2 => $root/" <<<"$libraries" ||
+  fail "the installed station does not find the installed libFX60Link"
+
+"$root/usr/bin/idcard-sim" --card "$root/usr/share/idvbench/cards/zhang-wei.card" --exit-with-parent \
+  "$work/reader.sock" >"$work/reader.log" 2>&1 &
+reader=$!
+for _ in $(seq 100); do [ -S "$work/reader.sock" ] && break; sleep 0.1; done
+[ -S "$work/reader.sock" ] || { cat "$work/reader.log"; fail "the installed idcard-sim did not start"; }
+output=$(XDG_RUNTIME_DIR=$work IDCARD_SIMULATOR=$work/reader.sock timeout 60 \
+  "$root/usr/bin/idvbench-cli" --timeout 30 --script "serial; exit" 2>&1) ||
+  { echo "$output"; fail "the installed idvbench-cli failed"; }
+grep -q '^status: 提示：身份证阅读器机具连接成功' <<<"$output" || { echo "$output"; fail "no reader connection"; }
+grep -q '^box: IDSIM-' <<<"$output" || { echo "$output"; fail "no serial number shown"; }
+echo "packages made, unpacked into a scratch root and run from there"

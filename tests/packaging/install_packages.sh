@@ -3,14 +3,19 @@
 # on, unpacks them into a scratch root with dpkg (no container, no root needed),
 # and runs the installed programs from there: `fx60 version`, and the station's
 # `idvbench-cli --script "serial; exit"` against the installed virtual card reader.
-# Usage: install_packages.sh BUILD_DIR
+# The integrators' example is built against the installed development files and
+# run against the installed simulator.
+# Usage: install_packages.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
-build=$1
+source_dir=$1
+build=$2
 work=$(mktemp -d)
-reader=""
+started=()
+shared_flags=/fx60-test-packaging-$$
 cleanup() {
-  [ -z "$reader" ] || { kill "$reader" 2>/dev/null; wait "$reader" 2>/dev/null; } || true
-  rm -rf "$work"
+  for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work" "/dev/shm$shared_flags"
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -65,14 +70,32 @@ libraries=$(ldd "$root/usr/lib/idvbench/idvbench-cli")
 grep -q "libFX60Link.so.2 => $root/" <<<"$libraries" ||
   fail "the installed station does not find the installed libFX60Link"
 
-"$root/usr/bin/idcard-sim" --card "$root/usr/share/idvbench/cards/zhang-wei.card" --exit-with-parent \
-  "$work/reader.sock" >"$work/reader.log" 2>&1 &
-reader=$!
-for _ in $(seq 100); do [ -S "$work/reader.sock" ] && break; sleep 0.1; done
-[ -S "$work/reader.sock" ] || { cat "$work/reader.log"; fail "the installed idcard-sim did not start"; }
-output=$(XDG_RUNTIME_DIR=$work IDCARD_SIMULATOR=$work/reader.sock timeout 60 \
+# Starts an installed simulator and waits for its socket. Usage: start NAME ARGS...
+start() {
+  local name=$1
+  shift
+  "$root/usr/bin/$name" --exit-with-parent "$@" "$work/$name.sock" >"$work/$name.log" 2>&1 &
+  started+=($!)
+  for _ in $(seq 300); do [ -S "$work/$name.sock" ] && return; sleep 0.1; done
+  cat "$work/$name.log"
+  fail "the installed $name did not start"
+}
+
+start idcard-sim --card "$root/usr/share/idvbench/cards/zhang-wei.card"
+output=$(XDG_RUNTIME_DIR=$work IDCARD_SIMULATOR=$work/idcard-sim.sock timeout 60 \
   "$root/usr/bin/idvbench-cli" --timeout 30 --script "serial; exit" 2>&1) ||
   { echo "$output"; fail "the installed idvbench-cli failed"; }
 grep -q '^status: 提示：身份证阅读器机具连接成功' <<<"$output" || { echo "$output"; fail "no reader connection"; }
 grep -q '^box: IDSIM-' <<<"$output" || { echo "$output"; fail "no serial number shown"; }
+# The example of docs/integrators.md, built with the installed pkg-config file and
+# run with the library path pointing into the root.
+flags=$(PKG_CONFIG_PATH=$root/usr/lib/pkgconfig pkg-config --cflags --libs fx60link) ||
+  fail "pkg-config does not know the installed fx60link"
+cc -std=c99 -Wall -Werror "$source_dir/docs/examples/enroll_and_verify.c" $flags -o "$work/enroll_and_verify" ||
+  fail "the example does not build against the installed files"
+start fx60-sim
+output=$(FX60_SIMULATOR=$work/fx60-sim.sock FX60_SHARED_FLAGS_NAME=$shared_flags \
+  LD_LIBRARY_PATH=$root/usr/lib timeout 60 "$work/enroll_and_verify" 2>&1) ||
+  { echo "$output"; fail "the example failed against the installed simulator"; }
+grep -qx "the same finger" <<<"$output" || { echo "$output"; fail "the example did not verify"; }
 echo "packages made, unpacked into a scratch root and run from there"

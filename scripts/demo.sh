@@ -74,7 +74,9 @@ trap 'echo; echo "Interrupted: everything the demo started is stopped."; exit 13
 launch() {
   local name=$1
   shift
-  "$@" >"$run_dir/$name.log" 2>&1 &
+  # The lock stays with this script alone: a program left running by a killed
+  # run must not keep the next run out.
+  "$@" >"$run_dir/$name.log" 2>&1 9>&- &
   started+=($!)
   echo "$! $(readlink -f "$1")" >>"$run_dir/pids"
 }
@@ -136,7 +138,7 @@ have_window() { [ -x "$window_program" ]; }
 # every line as it comes; the lines are kept for the verdict.
 run_cli() {
   launch station "$station/idvbench-cli" --timeout 60 --script "$1"
-  tail -n +1 -f --pid="${started[-1]}" "$run_dir/station.log"
+  tail -n +1 -f --pid="${started[-1]}" "$run_dir/station.log" 9>&-
   finish_last
 }
 

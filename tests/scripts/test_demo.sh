@@ -13,11 +13,19 @@ export FX60_DEMO_DIR=$work/run FX60_DEMO_OUT=$work/out
 shared_flags=/dev/shm/fx60-demo-$(id -u)-run
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
+# The processes whose command line names the run folder (the simulators do).
+running_from_run_folder() {
+  local cmdline
+  for cmdline in /proc/[0-9]*/cmdline; do
+    { tr '\0' ' ' <"$cmdline"; } 2>/dev/null | grep -F -- "$FX60_DEMO_DIR/" || true
+  done
+}
+
 # Nothing of a demo is left: no program started from the run folder, no socket,
 # no shared-memory block.
 assert_clean() {
   local left
-  left=$(pgrep -af -- "$FX60_DEMO_DIR/" || true)
+  left=$(running_from_run_folder)
   [ -z "$left" ] || fail "$1: still running: $left"
   ! ls "$FX60_DEMO_DIR"/*.sock >/dev/null 2>&1 || fail "$1: sockets left: $(ls "$FX60_DEMO_DIR")"
   [ ! -e "$shared_flags" ] || fail "$1: shared memory left: $shared_flags"
@@ -59,8 +67,8 @@ assert_clean "Ctrl-C"
 # the sockets left behind.
 start_collect
 kill -KILL "$collect"
-wait "$collect" 2>/dev/null || true
+{ wait "$collect"; } 2>/dev/null || true
 set +m
-for _ in $(seq 50); do pgrep -f -- "$FX60_DEMO_DIR/" >/dev/null || break; sleep 0.1; done
+for _ in $(seq 50); do [ -n "$(running_from_run_folder)" ] || break; sleep 0.1; done
 expect_verdict verify 提示：验证成功
 echo "demos verified, refused, interrupted and cleaned up"

@@ -42,14 +42,15 @@ fx60_install_packages() {
   fi
   echo "Installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  if ! apt-get update -qq; then
-    echo "apt-get update failed: is the package archive reachable? Without a network," >&2
-    echo "install by hand: ${missing[*]}" >&2
+  # --error-on=any: an archive that cannot be reached is an error, not a warning.
+  if ! apt-get update -qq --error-on=any; then
+    echo "The package archive cannot be reached (no network?). Connect, or install" >&2
+    echo "these packages from elsewhere, then run this again: ${missing[*]}" >&2
     exit 1
   fi
   if ! apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; then
-    echo "apt-get install failed (see above). If an earlier install was interrupted," >&2
-    echo "'dpkg --configure -a' repairs it; then run this again." >&2
+    echo "apt-get install failed (above). When the network is there and an earlier" >&2
+    echo "install was interrupted, 'dpkg --configure -a' repairs it; then run this again." >&2
     exit 1
   fi
 }

@@ -1,9 +1,10 @@
 # What `cmake --install` and the Debian packages put where, in three components:
-#   library      libFX60Link.so, the udev rule, the fx60 tool and fx60-sim
+#   library      libFX60Link.so with its capture dialog's plugin, the udev rule,
+#                the fx60 tool and fx60-sim
 #   development  the header, the link-time name, pkg-config and CMake package files
 #   station      the station programs with their stand-ins in one private folder
-#                (lib/idvbench), which their $ORIGIN look-ups need, and the card
-#                tools and sample cards
+#                (lib/idvbench), which their $ORIGIN look-ups need, the card
+#                tools and sample cards, the desktop entry and the icon
 # Included from the top-level CMakeLists.txt after every target is defined.
 include(CMakePackageConfigHelpers)
 
@@ -18,10 +19,18 @@ set(FX60_STATION_RPATH "$ORIGIN" "$ORIGIN/${FX60_STATION_TO_LIBDIR}")
 set(FX60_LIBRARY_PROGRAMS fx60 fx60-sim)
 set(FX60_STATION_PROGRAMS idvbench-cli idcard-sim idcard)
 set(FX60_STATION_LIBRARIES standin_sdtapi standin_unitogbk standin_wltrs standin_id_fprcap standin_id_fpr)
+# The windows, where Qt 6 was found (top-level CMakeLists.txt): the station's
+# IdvBench, and the library's capture dialog, a plugin in fx60link/ beside it.
+set(FX60_LIBRARY_PLUGINS)
+if(FX60_WITH_QT)
+  list(APPEND FX60_STATION_PROGRAMS IdvBench)
+  list(APPEND FX60_LIBRARY_PLUGINS fx60link_capture_dialog)
+endif()
 
 # Everything that is installed; ./run builds this.
 add_custom_target(fx60_programs)
-add_dependencies(fx60_programs FX60Link ${FX60_LIBRARY_PROGRAMS} ${FX60_STATION_PROGRAMS} ${FX60_STATION_LIBRARIES})
+add_dependencies(fx60_programs FX60Link ${FX60_LIBRARY_PROGRAMS} ${FX60_LIBRARY_PLUGINS}
+  ${FX60_STATION_PROGRAMS} ${FX60_STATION_LIBRARIES})
 
 # --- library ---------------------------------------------------------------
 # The header is named relative to the driver's folder; install rules here read
@@ -35,6 +44,9 @@ install(TARGETS FX60Link EXPORT FX60LinkTargets
   PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 install(TARGETS ${FX60_LIBRARY_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT library)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/udev/70-fx60.rules DESTINATION lib/udev/rules.d COMPONENT library)
+foreach(plugin ${FX60_LIBRARY_PLUGINS})
+  install(TARGETS ${plugin} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/fx60link COMPONENT library)
+endforeach()
 
 # --- development -----------------------------------------------------------
 install(EXPORT FX60LinkTargets NAMESPACE FX60Link::
@@ -64,6 +76,16 @@ foreach(program ${FX60_STATION_PROGRAMS})
 endforeach()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/cards/ DESTINATION ${CMAKE_INSTALL_DATADIR}/idvbench/cards
   COMPONENT station FILES_MATCHING PATTERN "*.card")
+# The window's entry in the desktop's menus, with the program's icon at each size
+# it is drawn in.
+if(FX60_WITH_QT)
+  install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/idvbench.desktop
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT station)
+  foreach(size 16 24 32 48 64 128 256)
+    install(FILES ${PROJECT_SOURCE_DIR}/resources/bitmaps/icon128-${size}.png
+      DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME idvbench.png COMPONENT station)
+  endforeach()
+endif()
 
 # --- the licence, in every package ------------------------------------------
 foreach(component_and_package library:fx60link development:fx60link-dev station:idvbench)

@@ -129,8 +129,8 @@ have_display() {
   [ "$headless" != --headless ] && { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; }
 }
 
-# Hook: the Qt window. IdvBench and its capture dialog come with the Qt
-# program; until it is built, the demos run without a window and say so.
+# The window program and the capture dialog are built where Qt 6 is installed;
+# without them the demos run the station without a window and say so.
 window_program=$station/IdvBench
 have_window() { [ -x "$window_program" ]; }
 
@@ -149,32 +149,49 @@ finish_last() {
   unset 'started[-1]'
 }
 
-# A picture of the station's window, drawn offscreen.
+# A picture of the station's window, drawn offscreen: the window runs SCRIPT
+# (none: the window as it opens) against the same simulators, then draws itself.
 screenshot() {
-  if have_window; then
-    QT_QPA_PLATFORM=offscreen "$window_program" --screenshot "$out/idvbench.png" >/dev/null 2>&1 &&
-      echo "Screenshot of the window: $out/idvbench.png"
-  else
-    echo "(No screenshot: the window program IdvBench is not built yet.)"
+  local script=$1 arguments=()
+  if ! have_window; then
+    echo "(No screenshot: the window program IdvBench is not built; it needs Qt 6.)"
+    return
   fi
+  [ -z "$script" ] || arguments=(--script "$script")
+  QT_QPA_PLATFORM=offscreen launch screenshot "$window_program" --timeout 60 "${arguments[@]}" \
+    --screenshot "$out/idvbench.png"
+  if wait "${started[-1]}"; then
+    echo "Screenshot of the window: $out/idvbench.png"
+  else
+    echo "(No screenshot: IdvBench failed; its output is in $run_dir/screenshot.log.)" >&2
+  fi
+  unset 'started[-1]'
 }
 
 # Shows the window (it runs until the operator closes it), or runs SCRIPT without
-# one; then says whether the status line ended on EXPECTED.
+# one, then draws the window running WINDOW_SCRIPT offscreen; then says whether
+# the status line ended on EXPECTED.
 station_demo() {
-  local script=$1 expected=$2 hint=$3
+  local script=$1 window_script=$2 expected=$3 hint=$4
   if have_display && have_window; then
     echo "$hint"
     launch window "$window_program"
-    finish_last
+    local status=0
+    wait "${started[-1]}" || status=$?
+    unset 'started[-1]'
+    if [ "$status" -ne 0 ]; then
+      cat "$run_dir/window.log" >&2
+      echo "The window ended with status $status; ./run --headless runs the station without one." >&2
+      return 1
+    fi
     return
   fi
-  have_display && echo "(No window yet: running the station without one.)"
+  have_display && echo "(No window: IdvBench is not built; it needs Qt 6. Running the station without one.)"
   run_cli "$script"
   local last
   last=$(grep '^status: ' "$run_dir/station.log" | tail -n 1 | cut -d' ' -f2-)
   echo
-  screenshot
+  screenshot "$window_script"
   if [ "$last" = "$expected" ]; then
     echo "Verdict: ${last} (as expected)"
   else
@@ -189,14 +206,14 @@ case "$demo" in
     start_reader --card "$cards/zhang-wei.card"
     echo "The card of 张伟 is on the reader; the module serves impressions of the finger"
     echo "whose other impressions are on the card."
-    station_demo "verify; wait-status 验证; wait-idle; exit" "提示：验证成功" \
+    station_demo "verify; wait-status 验证; wait-idle; exit" "verify; wait-status 验证; wait-idle" "提示：验证成功" \
       "Press 身份验证: the station reads the card and verifies the finger on the module."
     ;;
   fail)
     start_module
     start_reader --card "$cards/li-na.card"
     echo "The card of 李娜 is on the reader; the module serves another person's finger."
-    station_demo "verify; wait-status 验证; wait-idle; exit" "提示：验证失败" \
+    station_demo "verify; wait-status 验证; wait-idle; exit" "verify; wait-status 请录入指纹; sleep 2500" "提示：验证失败" \
       "Press 身份验证: the finger on the module is not the card holder's."
     ;;
   collect)
@@ -212,7 +229,7 @@ case "$demo" in
     fi
     start_reader --card "$cards/zhang-wei.card" --script "$script"
     echo "Four cards are laid on the reader in turn, 2.5 s each."
-    station_demo "collect; wait-idle; exit" "提示：身份证阅读器机具掉线" \
+    station_demo "collect; wait-idle; exit" "" "提示：身份证阅读器机具掉线" \
       "Press 信息采集: the station shows each card as it is laid on the reader."
     ;;
   dialog)

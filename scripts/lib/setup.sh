@@ -2,16 +2,19 @@
 # installing the missing ones, and building a preset.
 
 # What building the release configuration needs (its tests' libraries included:
-# the preset configures them). ./run installs these.
+# the preset configures them), with Qt 6 and a Song style Chinese font for the
+# windows. ./run installs these.
 FX60_RUN_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libpng-dev libjpeg-dev libgtest-dev libgmock-dev
+  qt6-base-dev fonts-arphic-uming
 )
 # What ./test needs beyond them: benchmarks, clang with its sanitizer and fuzzer
-# run-time for the fuzz configuration, and `file` for the Debian packages.
+# run-time for the fuzz configuration, `file` for the Debian packages, and an X
+# server for the test that runs the window on a display.
 FX60_TEST_PACKAGES=(
   "${FX60_RUN_PACKAGES[@]}"
-  libbenchmark-dev clang libclang-rt-14-dev llvm-14 file
+  libbenchmark-dev clang libclang-rt-14-dev llvm-14 file xvfb xauth
 )
 
 # The packages of the arguments that are not installed, one per line.

@@ -5,10 +5,14 @@
 # `idvbench-cli --script "serial; exit"` against the installed virtual card reader.
 # The integrators' example is built against the installed development files and
 # run against the installed simulator.
-# Usage: install_packages.sh SOURCE_DIR BUILD_DIR
+# With WINDOWS=1 (Qt was found) the window program, its desktop entry and icon
+# and the capture dialog's plugin are in the packages too, and the installed
+# IdvBench draws its window offscreen.
+# Usage: install_packages.sh SOURCE_DIR BUILD_DIR [WINDOWS]
 set -euo pipefail
 source_dir=$1
 build=$2
+windows=${3:-0}
 work=$(mktemp -d)
 started=()
 shared_flags=/fx60-test-packaging-$$
@@ -46,6 +50,13 @@ holds idvbench usr/lib/idvbench/idvbench-cli usr/lib/idvbench/idcard-sim usr/lib
   usr/lib/idvbench/libUniToGBK.so usr/lib/idvbench/libWltRS.so usr/lib/idvbench/libID_FprCap.so \
   usr/lib/idvbench/libID_Fpr.so usr/bin/idvbench-cli usr/share/idvbench/cards/zhang-wei.card \
   usr/share/doc/idvbench/copyright
+if [ "$windows" = 1 ]; then
+  holds fx60link usr/lib/fx60link/libfx60link-capture-dialog.so
+  holds idvbench usr/lib/idvbench/IdvBench usr/bin/IdvBench usr/share/applications/idvbench.desktop \
+    usr/share/icons/hicolor/48x48/apps/idvbench.png
+  desktop=$(dpkg-deb --fsys-tarfile "$(deb idvbench)" | tar -xO ./usr/share/applications/idvbench.desktop)
+  holds idvbench "usr/bin/$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' <<<"$desktop")"
+fi
 version=$(dpkg-deb -f "$(deb fx60link)" Version)
 for package in fx60link-dev idvbench; do
   depends=$(dpkg-deb -f "$(deb "$package")" Depends)
@@ -87,6 +98,12 @@ output=$(XDG_RUNTIME_DIR=$work IDCARD_SIMULATOR=$work/idcard-sim.sock timeout 60
   { echo "$output"; fail "the installed idvbench-cli failed"; }
 grep -q '^status: 提示：身份证阅读器机具连接成功' <<<"$output" || { echo "$output"; fail "no reader connection"; }
 grep -q '^box: IDSIM-' <<<"$output" || { echo "$output"; fail "no serial number shown"; }
+if [ "$windows" = 1 ]; then
+  XDG_RUNTIME_DIR=$work IDCARD_SIMULATOR=$work/idcard-sim.sock QT_QPA_PLATFORM=offscreen timeout 60 \
+    "$root/usr/bin/IdvBench" --screenshot "$work/window.png" >"$work/window.log" 2>&1 ||
+    { cat "$work/window.log"; fail "the installed IdvBench drew no window"; }
+  file "$work/window.png" | grep -q 'PNG image' || fail "the installed IdvBench wrote no PNG"
+fi
 # The example of docs/integrators.md, built with the installed pkg-config file and
 # run with the library path pointing into the root.
 flags=$(PKG_CONFIG_PATH=$root/usr/lib/pkgconfig pkg-config --cflags --libs fx60link) ||

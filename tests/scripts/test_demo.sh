@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The demos of ./run without a window, on a build tree: the sample holder
-# verifies and another person's card fails; a second demo while one runs is
-# refused; Ctrl-C and a killed run leave no process, socket or shared memory
-# behind, and the next run starts cleanly.
+# verifies and another person's card fails, and where IdvBench is built it draws
+# the window offscreen; a second demo while one runs is refused; Ctrl-C and a
+# killed run leave no process, socket or shared memory behind, and the next run
+# starts cleanly.
 # Usage: test_demo.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 demo=$1/scripts/demo.sh
@@ -37,6 +38,11 @@ expect_verdict() {
   output=$("$demo" "$build" "$name" --headless 2>&1) || status=$?
   [ "$status" -eq 0 ] || { echo "$output"; fail "$name ended with $status"; }
   grep -qx "Verdict: $verdict (as expected)" <<<"$output" || { echo "$output"; fail "$name: no verdict $verdict"; }
+  if [ -x "$build/idvbench/IdvBench" ]; then
+    grep -qx "Screenshot of the window: $FX60_DEMO_OUT/idvbench.png" <<<"$output" &&
+      file "$FX60_DEMO_OUT/idvbench.png" | grep -q 'PNG image' || { echo "$output"; fail "$name: no screenshot"; }
+    rm "$FX60_DEMO_OUT/idvbench.png"
+  fi
   assert_clean "$name"
 }
 expect_verdict verify 提示：验证成功

@@ -1,10 +1,11 @@
 # What `cmake --install` and the Debian packages put where, in three components:
-#   library      libFX60Link.so with its capture dialog's plugin, the udev rule,
-#                the fx60 tool and fx60-sim
+#   library      libFX60Link.so, the udev rule, the fx60 tool and fx60-sim
 #   development  the header, the link-time name, pkg-config and CMake package files
 #   station      the station programs with their stand-ins in one private folder
 #                (lib/idvbench), which their $ORIGIN look-ups need, the card
-#                tools and sample cards, the desktop entry and the icon
+#                tools and sample cards, the desktop entry and the icon, and the
+#                library's capture dialog plugin: the one part that needs Qt, so
+#                that the library's package does not
 # Included from the top-level CMakeLists.txt after every target is defined.
 include(CMakePackageConfigHelpers)
 
@@ -44,9 +45,6 @@ install(TARGETS FX60Link EXPORT FX60LinkTargets
   PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 install(TARGETS ${FX60_LIBRARY_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT library)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/udev/70-fx60.rules DESTINATION lib/udev/rules.d COMPONENT library)
-foreach(plugin ${FX60_LIBRARY_PLUGINS})
-  install(TARGETS ${plugin} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/fx60link COMPONENT library)
-endforeach()
 
 # --- development -----------------------------------------------------------
 install(EXPORT FX60LinkTargets NAMESPACE FX60Link::
@@ -76,6 +74,9 @@ foreach(program ${FX60_STATION_PROGRAMS})
 endforeach()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/cards/ DESTINATION ${CMAKE_INSTALL_DATADIR}/idvbench/cards
   COMPONENT station FILES_MATCHING PATTERN "*.card")
+foreach(plugin ${FX60_LIBRARY_PLUGINS})
+  install(TARGETS ${plugin} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/fx60link COMPONENT station)
+endforeach()
 # The window's entry in the desktop's menus, with the program's icon at each size
 # it is drawn in.
 if(FX60_WITH_QT)

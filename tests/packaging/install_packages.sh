@@ -51,9 +51,8 @@ holds idvbench usr/lib/idvbench/idvbench-cli usr/lib/idvbench/idcard-sim usr/lib
   usr/lib/idvbench/libID_Fpr.so usr/bin/idvbench-cli usr/share/idvbench/cards/zhang-wei.card \
   usr/share/doc/idvbench/copyright
 if [ "$windows" = 1 ]; then
-  holds fx60link usr/lib/fx60link/libfx60link-capture-dialog.so
   holds idvbench usr/lib/idvbench/IdvBench usr/bin/IdvBench usr/share/applications/idvbench.desktop \
-    usr/share/icons/hicolor/48x48/apps/idvbench.png
+    usr/share/icons/hicolor/48x48/apps/idvbench.png usr/lib/fx60link/libfx60link-capture-dialog.so
   desktop=$(dpkg-deb --fsys-tarfile "$(deb idvbench)" | tar -xO ./usr/share/applications/idvbench.desktop)
   holds idvbench "usr/bin/$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' <<<"$desktop")"
 fi
@@ -65,6 +64,7 @@ for package in fx60link-dev idvbench; do
 done
 depends=$(dpkg-deb -f "$(deb fx60link)" Depends)
 grep -q 'libc6' <<<"$depends" || fail "fx60link has no library dependencies"
+! grep -qi 'qt' <<<"$depends" || fail "fx60link depends on Qt: $depends"
 
 # Unpacked by dpkg into an empty root of its own: the files land as installed and
 # dpkg checks that no two packages claim one file. --unpack runs no maintainer

@@ -38,6 +38,8 @@ The C header fx60link.h, the link-time library name, a pkg-config file
 
 set(CPACK_DEBIAN_STATION_PACKAGE_NAME idvbench)
 set(CPACK_COMPONENT_STATION_DEPENDS library)
+# The windows' Chinese texts need a Song style font.
+set(CPACK_DEBIAN_STATION_PACKAGE_RECOMMENDS "fonts-arphic-uming | fonts-noto-cjk")
 set(CPACK_COMPONENT_STATION_DESCRIPTION "Fingerprint verification station for resident identity cards
 Reads a resident identity card, captures live fingers and verifies the holder
 against the two fingerprint templates on the card. idvbench-cli is the station

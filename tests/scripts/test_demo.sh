@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The demos of ./run without a window, on a build tree: the sample holder
 # verifies and another person's card fails, and where IdvBench is built it draws
-# the window offscreen; a second demo while one runs is refused; Ctrl-C and a
-# killed run leave no process, socket or shared memory behind, and the next run
-# starts cleanly.
+# the window offscreen and the capture dialog takes a finger; a second demo while
+# one runs is refused; Ctrl-C and a killed run leave no process, socket or shared
+# memory behind, and the next run starts cleanly.
 # Usage: test_demo.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 demo=$1/scripts/demo.sh
@@ -47,6 +47,12 @@ expect_verdict() {
 }
 expect_verdict verify 提示：验证成功
 expect_verdict fail 提示：验证失败
+if [ -x "$build/idvbench/IdvBench" ]; then
+  output=$("$demo" "$build" dialog --headless 2>&1) || { echo "$output"; fail "the capture dialog demo failed"; }
+  grep -q "^Template written to " <<<"$output" && [ -s "$FX60_DEMO_OUT/enrolled.tpl" ] ||
+    { echo "$output"; fail "the capture dialog wrote no template"; }
+  assert_clean dialog
+fi
 
 # A demo in its own process group, as a terminal would run it; waits for its
 # sockets.

@@ -12,8 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "driver/feature_template.h"
-#include "tests/support/test_data.h"
 #include "extract/extractor.h"
 #include "extract/grid.h"
 #include "extract/minutiae_stages.h"
@@ -23,6 +21,9 @@
 #include "extract/ridge_period.h"
 #include "extract/ridge_smoothing.h"
 #include "extract/stage_observer.h"
+#include "template/feature_template.h"
+#include "template/seal.h"
+#include "tests/support/test_data.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// Speed of the stages from the enhanced image to the packed minutiae, one by
+// Speed of the stages from the enhanced image to the template, one by
 // one. Inputs are captured from real images run through the whole pipeline
 // ($FX60_DATA/fp or ../shared/data/fp beside the sources); without them a
 // synthetic ridge pattern stands in.
@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "driver/feature_template.h"
-#include "tests/support/test_data.h"
 #include "extract/extractor.h"
 #include "extract/grid.h"
 #include "extract/minutiae_stages.h"
 #include "extract/stage_observer.h"
+#include "template/feature_template.h"
+#include "tests/support/test_data.h"
 
 namespace {
 
@@ -147,12 +147,12 @@ FX60_MINUTIAE_BENCHMARK(Refinement, joined, {
   refineMinutiae(minutiae, candidates, image, in.orientation);
   benchmark::DoNotOptimize(minutiae.count);
 });
-FX60_MINUTIAE_BENCHMARK(Packing, enhanced, {
-  PackedMinutiae packed;
-  packMinutiae(in.minutiae, packed);
-  benchmark::DoNotOptimize(packed.bytes.data());
+FX60_MINUTIAE_BENCHMARK(TemplateWriting, enhanced, {
+  uint8_t tpl[fx60::kTemplateSize];
+  writeTemplateOf(in.minutiae, tpl);
+  benchmark::DoNotOptimize(tpl);
 });
-// Binarisation to packing in a row, as the pipeline runs them.
+// Binarisation to the template in a row, as the pipeline runs them.
 FX60_MINUTIAE_BENCHMARK(AllMinutiaeStages, enhanced, {
   binarizeImage(image, in.periods);
   fillSmallHoles(image);
@@ -162,9 +162,9 @@ FX60_MINUTIAE_BENCHMARK(AllMinutiaeStages, enhanced, {
   joinBrokenRidges(candidates, image);
   MinutiaList minutiae{};
   refineMinutiae(minutiae, candidates, image, in.orientation);
-  PackedMinutiae packed;
-  packMinutiae(minutiae, packed);
-  benchmark::DoNotOptimize(packed.bytes.data());
+  uint8_t tpl[fx60::kTemplateSize];
+  writeTemplateOf(minutiae, tpl);
+  benchmark::DoNotOptimize(tpl);
 });
 
 }  // namespace

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/feature_template.h"
 #include "extract/extractor.h"
 #include "match/matcher.h"
+#include "template/feature_template.h"
 #include "tests/support/test_data.h"
 
 namespace {

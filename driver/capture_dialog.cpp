@@ -7,10 +7,10 @@
 
 #include "driver/algorithm_engine.h"
 #include "driver/capture_dialog_plugin.h"
-#include "driver/feature_template.h"
 #include "driver/library_api.h"
 #include "driver/transport.h"
 #include "platform/clock.h"
+#include "template/feature_template.h"
 
 namespace fx60 {
 

@@ -5,9 +5,9 @@
 #include <new>
 
 #include "driver/algorithm_engine.h"
-#include "driver/feature_template.h"
 #include "driver/transport.h"
 #include "platform/clock.h"
+#include "template/feature_template.h"
 
 namespace fx60 {
 

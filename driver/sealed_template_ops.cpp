@@ -4,9 +4,10 @@
 #include <new>
 
 #include "driver/algorithm_engine.h"
-#include "driver/feature_template.h"
 #include "extract/extractor.h"
 #include "match/matcher.h"
+#include "template/feature_template.h"
+#include "template/seal.h"
 
 namespace fx60 {
 

@@ -4,7 +4,6 @@
 #include <array>
 #include <cstring>
 
-#include "driver/feature_template.h"
 #include "extract/grid.h"
 #include "extract/minutiae.h"
 #include "extract/minutiae_stages.h"
@@ -14,6 +13,7 @@
 #include "extract/ridge_period.h"
 #include "extract/ridge_smoothing.h"
 #include "extract/stage_observer.h"
+#include "template/feature_template.h"
 
 namespace fx60::extract {
 
@@ -26,8 +26,6 @@ struct ExtractionWorkspace {
   OrientationMap orientation;
   PeriodMap periods;
   MinutiaCandidateList candidates;
-  MinutiaList minutiae;
-  PackedMinutiae packed;
 };
 
 void show(StageObserver* observer, ImageStage stage, const uint8_t* image) {
@@ -70,7 +68,7 @@ const char* imageStageName(ImageStage stage) {
   return "unknown";
 }
 
-int runExtraction(uint8_t* image, uint8_t* packedMinutiae, int& quality, StageObserver* observer) {
+int runExtraction(uint8_t* image, MinutiaList& minutiae, int& quality, StageObserver* observer) {
   ExtractionWorkspace work{};
   preconditionForOrientation(image, &work.halfImageCopy);
   show(observer, ImageStage::kPreconditioned, image);
@@ -99,13 +97,10 @@ int runExtraction(uint8_t* image, uint8_t* packedMinutiae, int& quality, StageOb
   joinBrokenRidges(work.candidates, image);
   showCandidates(observer, work.candidates, true);
   show(observer, ImageStage::kJoined, image);
-  refineMinutiae(work.minutiae, work.candidates, image, work.orientation);
-  showMinutiae(observer, work.minutiae);
+  refineMinutiae(minutiae, work.candidates, image, work.orientation);
+  showMinutiae(observer, minutiae);
 
-  if (work.minutiae.count < kMinTemplateMinutiae) return -1;
-  packMinutiae(work.minutiae, work.packed);
-  std::memcpy(packedMinutiae, work.packed.bytes.data(), kPackedMinutiaeSize);
-  return 0;
+  return minutiae.count < kMinTemplateMinutiae ? -1 : 0;
 }
 
 uint8_t computeImageQuality(uint8_t* image) {
@@ -122,10 +117,10 @@ int extractUnsealedTemplate(uint8_t* image, uint8_t* templateOut) {
 int extractUnsealedTemplate(uint8_t* image, uint8_t* templateOut, StageObserver* observer) {
   if (image == nullptr) return -2;
   BuildEmptyTemplate(templateOut);
-  std::array<uint8_t, kTemplateSize> packed{};
+  MinutiaList minutiae;
   int quality = 0;
-  if (runExtraction(image, packed.data(), quality, observer) != 0) return 1;
-  if (WriteTemplate(packed.data(), templateOut) != 0) {
+  if (runExtraction(image, minutiae, quality, observer) != 0) return 1;
+  if (writeTemplateOf(minutiae, templateOut) != 0) {
     BuildEmptyTemplate(templateOut);
     return 1;
   }

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "extract/minutiae.h"
+
 namespace fx60::extract {
 
 class StageObserver;
@@ -23,9 +25,9 @@ int extractUnsealedTemplate(uint8_t* image, uint8_t* templateOut, StageObserver*
 inline constexpr int kMinTemplateMinutiae = 7;
 
 // The whole pipeline on a 256 x 360 image (destroyed): writes the quality score
-// and, on success, the 488-byte packed minutiae record. Returns 0 on success and
-// -1 when fewer than 7 minutiae survive; the quality is written in both cases.
+// and the selected minutiae. Returns 0 on success and -1 when fewer than 7 minutiae
+// survive; the quality is written in both cases.
 // Reentrant: all working memory belongs to the call, none is taken from the heap.
-int runExtraction(uint8_t* image, uint8_t* packedMinutiae, int& quality, StageObserver* observer = nullptr);
+int runExtraction(uint8_t* image, MinutiaList& minutiae, int& quality, StageObserver* observer = nullptr);
 
 }  // namespace fx60::extract

@@ -1,11 +1,8 @@
-// Minutia records passed between the later extraction stages, and the packed
-// 488-byte record handed to the template writer.
+// Minutia records passed between the later extraction stages.
 #pragma once
 
 #include <array>
 #include <cstdint>
-
-#include "driver/feature_template.h"
 
 namespace fx60::extract {
 
@@ -44,13 +41,6 @@ struct Minutia {
 struct MinutiaList {
   uint16_t count = 0;
   std::array<Minutia, kMaxMinutiae> entries{};
-};
-
-// Byte 0 is 0, byte 1 the count N, then 4 bytes per minutia from byte 2:
-// x, y low byte, packed angle low byte, 0xFC | (angle bit 8) << 1 | (y bit 8).
-// The packed angle is 1..360 and runs anticlockwise on the screen.
-struct PackedMinutiae {
-  std::array<uint8_t, kPackedMinutiaeSize> bytes{};
 };
 
 }  // namespace fx60::extract

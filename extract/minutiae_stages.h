@@ -1,5 +1,5 @@
-// The stages from the enhanced grey image to the packed minutiae, in pipeline
-// order. Every stage works in place on the 256 x 360 working image and keeps
+// The stages from the enhanced grey image to the template's minutia records, in
+// pipeline order. Every stage works in place on the 256 x 360 working image and keeps
 // its indices inside the image and the grid, whatever the image holds.
 #pragma once
 
@@ -7,6 +7,7 @@
 
 #include "extract/grid.h"
 #include "extract/minutiae.h"
+#include "template/minutia_record.h"
 
 namespace fx60::extract {
 
@@ -33,7 +34,12 @@ void joinBrokenRidges(MinutiaCandidateList& candidates, uint8_t* image);
 void refineMinutiae(MinutiaList& minutiae, MinutiaCandidateList& candidates, uint8_t* image,
                     const OrientationMap& orientation);
 
-// Writes the 488-byte hand-over record for the template writer.
-void packMinutiae(const MinutiaList& minutiae, PackedMinutiae& packed);
+// A selected minutia as the template records it: the direction in 1/256 turns
+// clockwise becomes whole degrees anticlockwise (0..359).
+MinutiaRecord templateRecordOf(const Minutia& minutia);
+
+// Writes the template of the selected minutiae, in list order, with quality byte 0.
+// 0 on success, 1 when the list is empty (the template is then all zero).
+int writeTemplateOf(const MinutiaList& minutiae, uint8_t* tpl);
 
 }  // namespace fx60::extract

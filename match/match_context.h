@@ -9,7 +9,7 @@
 #include <array>
 #include <cstdint>
 
-#include "driver/feature_template.h"
+#include "template/feature_template.h"
 
 namespace fx60::match {
 

@@ -4,11 +4,11 @@
 #include <array>
 #include <cstring>
 
-#include "driver/feature_template.h"
 #include "match/match_context.h"
 #include "match/match_pass.h"
 #include "match/pair_tables.h"
 #include "match/view.h"
+#include "template/feature_template.h"
 
 namespace fx60::match {
 namespace {
@@ -19,27 +19,8 @@ constexpr int kRetryPercent = 40;  // a first result at or below this tries the 
 constexpr int kMaxNormalisedMinutiae = 70;
 constexpr int kBorder = 6;
 // Records that lie wholly between the first record and the check byte.
-constexpr int kMaxRecordsInTemplate = (kTemplateCheckByte - kTemplateFirstMinutia) / 4;  // 120
+constexpr int kMaxRecordsInTemplate = (kTemplateCheckByte - kTemplateFirstMinutia) / kMinutiaRecordSize;  // 120
 constexpr int kMaxTurnedMinutiae = 119;
-
-struct TemplateRecord {
-  int x;
-  int y;
-  int angle;  // stored 9-bit angle
-};
-
-TemplateRecord readRecord(const uint8_t* tpl, int index) {
-  const uint8_t* r = tpl + kTemplateFirstMinutia + 4 * index;
-  return {r[0], r[1] + 256 * (r[3] & 1), r[2] + 256 * ((r[3] >> 1) & 1)};
-}
-
-void writeRecord(uint8_t* tpl, int index, int x, int y, int angle) {
-  uint8_t* r = tpl + kTemplateFirstMinutia + 4 * index;
-  r[0] = static_cast<uint8_t>(x);
-  r[1] = static_cast<uint8_t>(y);
-  r[2] = static_cast<uint8_t>(angle);
-  r[3] = static_cast<uint8_t>(0xFC | (((angle >> 8) & 1) << 1) | ((y >> 8) & 1));
-}
 
 int roundedPercent(float similarity) { return static_cast<int>(500.0f * similarity + 0.5f); }
 
@@ -47,7 +28,7 @@ int roundedPercent(float similarity) { return static_cast<int>(500.0f * similari
 // their singular points. Returns false when the template is unusable.
 bool prepareTemplate(uint8_t* tpl) {
   if (isNativeTemplate(tpl)) return normaliseTemplate(tpl) == 0;
-  std::memset(tpl + kTemplateSingularPoints, 0, 9);
+  std::memset(tpl + kTemplateSingularPoints, 0, kSingularPointSlots * kSingularPointRecordSize);
   updateCheckByte(tpl);
   return true;
 }
@@ -63,13 +44,13 @@ int normaliseTemplate(uint8_t* tpl) {
 
   // Counts beyond what the template can hold are read only as far as its records go.
   const int oldCount = std::min(storedCount, kMaxRecordsInTemplate);
-  std::array<TemplateRecord, kMaxRecordsInTemplate> records{};
+  std::array<MinutiaRecord, kMaxRecordsInTemplate> records{};
   int outOfRange = 0;
   int minX = 1 << 30, maxX = -(1 << 30), minY = 1 << 30, maxY = -(1 << 30);
   int sumX = 0, sumY = 0;
   for (int i = 0; i < oldCount; ++i) {
-    TemplateRecord r = readRecord(tpl, i);
-    r.angle = (360 - r.angle) % 360;  // kept anticlockwise-negated, written back below
+    MinutiaRecord r = readMinutiaRecord(tpl, i);
+    r.angle = wrapDegrees(r.angle);
     records[i] = r;
     if (r.x > 256 || r.y > 360) ++outOfRange;
     minX = std::min(minX, r.x);
@@ -102,48 +83,39 @@ int normaliseTemplate(uint8_t* tpl) {
   count = std::min(count, kMaxNormalisedMinutiae);
 
   tpl[kTemplateCountByte] = static_cast<uint8_t>(count);
-  for (int i = 0; i < count; ++i) {
-    const int angle = (360 - records[i].angle) % 360;
-    writeRecord(tpl, i, records[i].x, records[i].y, angle);
-  }
+  for (int i = 0; i < count; ++i) writeMinutiaRecord(tpl, i, records[i]);
   if (outOfRange > 0 && oldCount > count)
-    std::memset(tpl + kTemplateFirstMinutia + 4 * count, 0, 4 * static_cast<size_t>(oldCount - count));
+    std::memset(tpl + kTemplateFirstMinutia + kMinutiaRecordSize * count, 0,
+                kMinutiaRecordSize * static_cast<size_t>(oldCount - count));
   updateCheckByte(tpl);
   return 0;
 }
 
 void rotateTemplate180(uint8_t* tpl) {
-  std::array<std::array<int, 2>, 2> singular{};  // (x, y) of the kept points
+  std::array<SingularPointRecord, 2> singular{};  // the kept points, turned
   int singularCount = 0;
   int count = 0;
   if (checkByteIsValid(tpl)) {
     for (int slot = 0; slot < 2; ++slot) {
-      const uint8_t* s = tpl + kTemplateSingularPoints + 3 * slot;
-      const int x = s[0];
-      const int y = s[1] | ((s[2] & 1) << 8);
-      if (x >= 1 && x <= 255 && y >= 1 && y <= 359) singular[singularCount++] = {255 - x, 359 - y};
+      const SingularPointRecord p = readSingularPoint(tpl, slot);
+      if (p.x >= 1 && p.x <= 255 && p.y >= 1 && p.y <= 359) singular[singularCount++] = {255 - p.x, 359 - p.y};
     }
     count = std::min<int>(tpl[kTemplateCountByte], kMaxTurnedMinutiae);
   }
 
-  std::array<TemplateRecord, kMaxTurnedMinutiae> turned{};
+  std::array<MinutiaRecord, kMaxTurnedMinutiae> turned{};
   for (int i = 0; i < count; ++i) {
-    const TemplateRecord r = readRecord(tpl, i);
+    const MinutiaRecord r = readMinutiaRecord(tpl, i);
     // Rows beyond the image would turn into negative rows; they are pinned to the top row.
-    turned[i] = {255 - r.x, std::max(0, 359 - r.y), (r.angle + 180) % 360};
+    turned[i] = {255 - r.x, std::max(0, 359 - r.y), oppositeDegrees(r.angle)};
   }
 
   tpl[kTemplateCountByte] = static_cast<uint8_t>(count);
   const int length = 4 * count + 9;
   tpl[kTemplateLengthHigh] = static_cast<uint8_t>(length >> 8);
   tpl[kTemplateLengthHigh + 1] = static_cast<uint8_t>(length);
-  for (int k = 0; k < singularCount; ++k) {
-    uint8_t* s = tpl + kTemplateSingularPoints + 3 * k;
-    s[0] = static_cast<uint8_t>(singular[k][0]);
-    s[1] = static_cast<uint8_t>(singular[k][1]);
-    s[2] = static_cast<uint8_t>(0xFE | ((singular[k][1] >> 8) & 1));
-  }
-  for (int i = 0; i < count; ++i) writeRecord(tpl, i, turned[i].x, turned[i].y, turned[i].angle);
+  for (int k = 0; k < singularCount; ++k) writeSingularPoint(tpl, k, singular[k]);
+  for (int i = 0; i < count; ++i) writeMinutiaRecord(tpl, i, turned[i]);
   updateCheckByte(tpl);
 }
 

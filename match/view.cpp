@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <array>
 
-#include "driver/feature_template.h"
 #include "match/angles.h"
 #include "match/sqrt_tables.h"
+#include "template/feature_template.h"
 
 namespace fx60::match {
 namespace {
@@ -17,14 +17,13 @@ constexpr int kDuplicateDistance2 = 3;      // closer than this to the previous 
 void decodeSingularPoints(MatchView& view, const uint8_t* tpl) {
   view.singularCount = 0;
   for (int slot = 0; slot < kMaxSingularPoints; ++slot) {
-    const uint8_t* record = tpl + kTemplateSingularPoints + 3 * slot;
-    const int x = record[0];
-    const int y = ((record[2] << 8) & 0x1FF) | record[1];
-    if ((x == 0 && y == 0) || x + y == 766) break;
+    const SingularPointRecord record = readSingularPoint(tpl, slot);
+    // An empty slot, or one of all ones, ends the list.
+    if ((record.x == 0 && record.y == 0) || record.x + record.y == 766) break;
     MatchSingularPoint& point = view.singularPoints[view.singularCount++];
     point = MatchSingularPoint{};
-    point.y = y;
-    point.x = x;
+    point.y = record.y;
+    point.x = record.x;
   }
 }
 
@@ -37,11 +36,9 @@ void decodeView(MatchView& view, const uint8_t* tpl) {
   const int n = std::min<int>(tpl[kTemplateCountByte], kMaxViewMinutiae);
   std::array<uint32_t, kMaxViewMinutiae> keys{};
   for (int i = 0; i < n; ++i) {
-    const uint8_t* record = tpl + kTemplateFirstMinutia + 4 * i;
-    const uint32_t x = record[0];
-    const uint32_t y = record[1] + 256u * (record[3] & 1u);
-    const uint32_t r = record[2] + 256u * ((record[3] >> 1) & 1u);
-    keys[i] = (y << 23) | (x << 8) | DegreeToByteAngle[r];
+    const MinutiaRecord record = readMinutiaRecord(tpl, i);
+    keys[i] = (static_cast<uint32_t>(record.y) << 23) | (static_cast<uint32_t>(record.x) << 8) |
+              DegreeToByteAngle[record.angle];
   }
   std::sort(keys.begin(), keys.begin() + n);
 

@@ -15,10 +15,11 @@
 #include <thread>
 #include <vector>
 
-#include "driver/feature_template.h"
 #include "driver/library_api.h"
 #include "extract/extractor.h"
 #include "match/matcher.h"
+#include "template/feature_template.h"
+#include "template/seal.h"
 #include "tools/commands.h"
 #include "tools/support/command_line.h"
 #include "tools/support/det_plot.h"

@@ -4,8 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/feature_template.h"
 #include "extract/extractor.h"
+#include "template/feature_template.h"
+#include "template/seal.h"
 #include "tools/commands.h"
 #include "tools/support/command_line.h"
 #include "tools/support/extraction_pictures.h"
@@ -54,9 +55,9 @@ struct TemplateMinutia {
 std::vector<TemplateMinutia> templateMinutiae(const uint8_t* tpl, const extract::MinutiaList& list) {
   std::vector<TemplateMinutia> minutiae;
   for (int i = 0; i < tpl[kTemplateCountByte]; ++i) {
-    const uint8_t* m = tpl + kTemplateFirstMinutia + 4 * i;
+    const MinutiaRecord m = readMinutiaRecord(tpl, i);
     const int kind = i < list.count ? list.entries[i].kind : 0;
-    minutiae.push_back({m[0], (m[3] & 1) << 8 | m[1], ((m[3] >> 1) & 1) << 8 | m[2], kind});
+    minutiae.push_back({m.x, m.y, m.angle, kind});
   }
   return minutiae;
 }

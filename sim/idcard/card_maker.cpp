@@ -3,10 +3,10 @@
 #include <cstring>
 #include <vector>
 
-#include "driver/feature_template.h"
 #include "extract/extractor.h"
 #include "sim/idcard/nations.h"
 #include "sim/idcard/text_codec.h"
+#include "template/feature_template.h"
 
 namespace fx60::idcard {
 

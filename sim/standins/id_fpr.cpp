@@ -7,10 +7,11 @@
 #include <vector>
 
 #include "driver/algorithm_engine.h"
-#include "driver/feature_template.h"
 #include "extract/extractor.h"
 #include "match/matcher.h"
 #include "sim/standins/standin_export.h"
+#include "template/feature_template.h"
+#include "template/seal.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <functional>
 
-#include "driver/feature_template.h"
 #include "driver/shared_capture_flags.h"
 #include "driver/transport.h"
 #include "platform/clock.h"
+#include "template/feature_template.h"
 
 namespace fx60::testing {
 

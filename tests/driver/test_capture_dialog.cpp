@@ -14,9 +14,10 @@
 
 #include "driver/algorithm_engine.h"
 #include "driver/capture_dialog.h"
-#include "driver/feature_template.h"
 #include "tests/driver/engine_override.h"
 #include "tests/driver/fake_transport.h"
+#include "template/feature_template.h"
+#include "template/seal.h"
 
 namespace fx60 {
 namespace {

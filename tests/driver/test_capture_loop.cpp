@@ -6,7 +6,8 @@
 
 #include "driver/algorithm_engine.h"
 #include "driver/capture_loop.h"
-#include "driver/feature_template.h"
+#include "template/feature_template.h"
+#include "template/seal.h"
 #include "tests/driver/engine_override.h"
 #include "tests/driver/fake_transport.h"
 

@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "driver/algorithm_engine.h"
-#include "driver/feature_template.h"
 #include "driver/library_api.h"
+#include "template/feature_template.h"
+#include "template/seal.h"
 #include "tests/driver/engine_override.h"
 #include "tests/driver/fake_transport.h"
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <thread>
 
-#include "driver/feature_template.h"
 #include "extract/extractor.h"
 #include "extract/stage_observer.h"
 #include "synthetic_images.h"
+#include "template/feature_template.h"
 #include "tests/support/generated_prints.h"
 #include "tests/support/test_data.h"
 
@@ -91,9 +91,9 @@ TEST(RunExtraction, TakesNoHeapMemory) {
 
 TEST(RunExtraction, ReportsTheQualityEvenWhenItFails) {
   Image image = testing::uniformImage(128);
-  std::array<uint8_t, kTemplateSize> packed{};
+  MinutiaList minutiae;
   int score = -1;
-  EXPECT_EQ(runExtraction(image.data(), packed.data(), score), -1);
+  EXPECT_EQ(runExtraction(image.data(), minutiae, score), -1);
   EXPECT_EQ(score, 10);
 }
 

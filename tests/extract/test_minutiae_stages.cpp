@@ -1,4 +1,4 @@
-// The stages from binarisation to packing as a chain: hostile inputs and real
+// The stages from binarisation to the template records as a chain: hostile inputs and real
 // prints, checking what every later consumer relies on.
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/feature_template.h"
 #include "extract/extractor.h"
 #include "extract/minutiae_stages.h"
 #include "extract/stage_observer.h"
+#include "template/feature_template.h"
 #include "tests/support/generated_prints.h"
 #include "tests/support/test_data.h"
 
@@ -22,7 +22,7 @@ struct ChainResult {
   std::vector<uint8_t> skeleton;
   MinutiaCandidateList candidates;
   MinutiaList minutiae;
-  PackedMinutiae packed;
+  std::array<uint8_t, kTemplateSize> tpl{};
 };
 
 ChainResult runChain(std::vector<uint8_t> image, const OrientationMap& orientation,
@@ -35,7 +35,7 @@ ChainResult runChain(std::vector<uint8_t> image, const OrientationMap& orientati
   detectMinutiae(image.data(), orientation, result.candidates);
   joinBrokenRidges(result.candidates, image.data());
   refineMinutiae(result.minutiae, result.candidates, image.data(), orientation);
-  packMinutiae(result.minutiae, result.packed);
+  writeTemplateOf(result.minutiae, result.tpl.data());
   return result;
 }
 
@@ -51,10 +51,13 @@ void expectSoundOutput(const ChainResult& r) {
     EXPECT_GE(m.y, 8);
     EXPECT_LE(m.y, 351);
   }
-  EXPECT_EQ(r.packed.bytes[0], 0);
-  EXPECT_EQ(r.packed.bytes[1], r.minutiae.count);
-  EXPECT_TRUE(std::all_of(r.packed.bytes.begin() + 2 + 4 * r.minutiae.count, r.packed.bytes.end(),
-                          [](uint8_t b) { return b == 0; }));
+  EXPECT_EQ(r.tpl[kTemplateCountByte], r.minutiae.count);
+  for (int i = 0; i < r.minutiae.count; ++i) {
+    EXPECT_LT(readMinutiaRecord(r.tpl.data(), i).angle, 360);
+    EXPECT_EQ(readMinutiaRecord(r.tpl.data(), i).y, r.minutiae.entries[i].y);
+  }
+  EXPECT_TRUE(std::all_of(r.tpl.begin() + kTemplateFirstMinutia + 4 * r.minutiae.count,
+                          r.tpl.begin() + kTemplateCheckByte, [](uint8_t b) { return b == 0; }));
 }
 
 TEST(MinutiaeChain, HostileImagesGiveSoundOutput) {
@@ -112,7 +115,7 @@ void expectSoundRepeatableChain(std::vector<uint8_t> image, const std::string& n
   expectSoundOutput(first);
   EXPECT_EQ(first.minutiae.count, capture.finalCount);
   const ChainResult second = runChain(capture.enhanced, capture.orientation, capture.periods);
-  EXPECT_EQ(first.packed.bytes, second.packed.bytes);
+  EXPECT_EQ(first.tpl, second.tpl);
 }
 
 TEST(MinutiaeChain, GeneratedPrintsGiveSoundRepeatableOutput) {

@@ -5,8 +5,9 @@
 #include <vector>
 
 #include "driver/algorithm_engine.h"
-#include "driver/feature_template.h"
 #include "extract/extractor.h"
+#include "template/feature_template.h"
+#include "template/seal.h"
 #include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

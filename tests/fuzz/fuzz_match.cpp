@@ -10,8 +10,9 @@
 #include <cstring>
 
 #include "driver/algorithm_engine.h"
-#include "driver/feature_template.h"
 #include "driver/library_api.h"
+#include "template/feature_template.h"
+#include "template/seal.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

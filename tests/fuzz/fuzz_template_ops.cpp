@@ -2,10 +2,11 @@
 // normalisation, the half turn and decoding into the matcher's view.
 #include <array>
 
-#include "driver/feature_template.h"
 #include "match/match_context.h"
 #include "match/matcher.h"
 #include "match/view.h"
+#include "template/feature_template.h"
+#include "template/seal.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

@@ -22,7 +22,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "driver/feature_template.h"
 #include "driver/hid_base.h"
 #include "driver/hid_protocol.h"
 #include "driver/shared_capture_flags.h"
@@ -31,6 +30,7 @@
 #include "platform/clock.h"
 #include "platform/hid_device.h"
 #include "platform/scsi_device.h"
+#include "template/feature_template.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

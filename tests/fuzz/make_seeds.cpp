@@ -13,9 +13,10 @@
 #include <vector>
 
 #include "driver/algorithm_engine.h"
-#include "driver/feature_template.h"
 #include "driver/usb_base.h"
 #include "sim/image_source.h"
+#include "template/feature_template.h"
+#include "template/seal.h"
 #include "tests/support/test_data.h"
 
 namespace fs = std::filesystem;

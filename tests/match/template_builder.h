@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/feature_template.h"
 #include "match/match_context.h"
 #include "match/pair_tables.h"
 #include "match/view.h"
+#include "template/feature_template.h"
 
 namespace fx60::match::testing {
 

@@ -10,10 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "driver/feature_template.h"
 #include "extract/extractor.h"
 #include "match/match_pass.h"
 #include "match/matcher.h"
+#include "template/feature_template.h"
 #include "template_builder.h"
 #include "tests/support/generated_prints.h"
 #include "tests/support/test_data.h"

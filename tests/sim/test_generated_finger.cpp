@@ -7,10 +7,10 @@
 #include <array>
 #include <vector>
 
-#include "driver/feature_template.h"
 #include "extract/extractor.h"
 #include "match/matcher.h"
 #include "sim/image_source.h"
+#include "template/feature_template.h"
 
 namespace fx60::sim {
 namespace {

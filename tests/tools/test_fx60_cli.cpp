@@ -13,7 +13,8 @@
 #include <vector>
 #include <unistd.h>
 
-#include "driver/feature_template.h"
+#include "template/feature_template.h"
+#include "template/seal.h"
 #include "tests/support/generated_prints.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_data.h"

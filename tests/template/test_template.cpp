@@ -1,4 +1,5 @@
-// The template container: SHA-1, CRC-8, the empty template, writing and sealing.
+// The template format: SHA-1, CRC-8, the record codec, the empty template, writing
+// and sealing.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,9 +7,12 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "driver/feature_template.h"
-#include "driver/sha1.h"
+#include "template/crc8.h"
+#include "template/feature_template.h"
+#include "template/seal.h"
+#include "template/sha1.h"
 
 namespace fx60 {
 namespace {
@@ -100,25 +104,60 @@ TEST(EmptyTemplate, HasTheFixedHeaderAndAValidCheckByte) {
   EXPECT_TRUE(checkByteIsValid(tpl.data()));
 }
 
-// A packed minutiae record with the given (x, y, stored angle) entries.
-std::array<uint8_t, kPackedMinutiaeSize> packed(std::initializer_list<std::array<int, 3>> entries) {
-  std::array<uint8_t, kPackedMinutiaeSize> record{};
-  int i = 0;
-  for (const auto& [x, y, angle] : entries) {
-    uint8_t* entry = record.data() + 2 + 4 * i++;
-    entry[0] = static_cast<uint8_t>(x);
-    entry[1] = static_cast<uint8_t>(y);
-    entry[2] = static_cast<uint8_t>(angle);
-    entry[3] = static_cast<uint8_t>(0xFC | ((angle >> 8) & 1) << 1 | ((y >> 8) & 1));
+std::vector<MinutiaRecord> records(std::initializer_list<MinutiaRecord> entries) { return entries; }
+
+// The record layout written out by hand: x, y low byte, angle low byte, then both
+// ninth bits above six set bits.
+TEST(MinutiaRecordCodec, SplitsTheNinthBitsAndReadsThemBack) {
+  Template tpl{};
+  writeMinutiaRecord(tpl.data(), 2, {10, 300, 270});
+  const uint8_t* r = tpl.data() + kTemplateFirstMinutia + 8;
+  EXPECT_EQ(r[0], 10);
+  EXPECT_EQ(r[1], 0x2C);
+  EXPECT_EQ(r[2], 0x0E);
+  EXPECT_EQ(r[3], 0xFC | 0x02 | 0x01);
+  for (int x : {0, 1, 255})
+    for (int y = 0; y < 512; y += 7)
+      for (int angle = 0; angle < 512; angle += 5) {
+        writeMinutiaRecord(tpl.data(), 0, {x, y, angle});
+        const MinutiaRecord back = readMinutiaRecord(tpl.data(), 0);
+        ASSERT_EQ(back.x, x);
+        ASSERT_EQ(back.y, y);
+        ASSERT_EQ(back.angle, angle);
+      }
+}
+
+TEST(MinutiaRecordCodec, SingularPointSlots) {
+  Template tpl{};
+  writeSingularPoint(tpl.data(), 1, {205, 299});
+  EXPECT_EQ(tpl[kTemplateSingularPoints + 3], 205);
+  EXPECT_EQ(tpl[kTemplateSingularPoints + 4], 299 - 256);
+  EXPECT_EQ(tpl[kTemplateSingularPoints + 5], 0xFF);
+  const SingularPointRecord back = readSingularPoint(tpl.data(), 1);
+  EXPECT_EQ(back.x, 205);
+  EXPECT_EQ(back.y, 299);
+  EXPECT_EQ(readSingularPoint(tpl.data(), 0).x, 0);
+}
+
+// An angle of 360 or more names the angle a full turn less; the old rule of the
+// comparison's clean-up (negate, reduce with a signed remainder, negate back) and of
+// the template writer (decode 1..360, re-encode) give the same.
+TEST(MinutiaRecordCodec, AnglesOfAFullTurnAndMoreWrap) {
+  for (int stored = 0; stored < 512; ++stored) {
+    const int negated = (360 - stored) % 360;
+    ASSERT_EQ(wrapDegrees(stored), (360 - negated) % 360) << stored;
+    const int decoded = ((360 - stored) % 360 + 360) % 360;
+    ASSERT_EQ(wrapDegrees(stored), (360 - decoded) % 360) << stored;
+    ASSERT_EQ(oppositeDegrees(stored), (stored + 180) % 360) << stored;
   }
-  record[1] = static_cast<uint8_t>(i);
-  return record;
+  EXPECT_EQ(wrapDegrees(360), 0);
+  EXPECT_EQ(wrapDegrees(359), 359);
 }
 
 TEST(WriteTemplate, EncodesCoordinatesAndAngles) {
-  const auto record = packed({{10, 300, 270}, {20, 40, 360}, {30, 50, 90}});
+  const auto minutiae = records({{10, 300, 270}, {20, 40, 360}, {30, 50, 90}});
   Template tpl;
-  ASSERT_EQ(WriteTemplate(record.data(), tpl.data()), 0);
+  ASSERT_EQ(WriteTemplate(minutiae, tpl.data()), 0);
   EXPECT_EQ(tpl[kTemplateCountByte], 3);
   EXPECT_EQ(tpl[20], 0);
   EXPECT_EQ(tpl[21], 3 * 4 + 9);
@@ -137,25 +176,19 @@ TEST(WriteTemplate, EncodesCoordinatesAndAngles) {
   EXPECT_TRUE(checkByteIsValid(tpl.data()));
 }
 
-TEST(WriteTemplate, EmptyRecordLeavesAllZero) {
-  std::array<uint8_t, kPackedMinutiaeSize> record{};
+TEST(WriteTemplate, NoMinutiaeLeavesAllZero) {
   Template tpl;
   tpl.fill(0x55);
-  EXPECT_EQ(WriteTemplate(record.data(), tpl.data()), 1);
+  EXPECT_EQ(WriteTemplate({}, tpl.data()), 1);
   for (uint8_t byte : tpl) ASSERT_EQ(byte, 0);
 }
 
-TEST(WriteTemplate, HundredMinutiaeEndAtByte430) {
-  std::array<uint8_t, kPackedMinutiaeSize> record{};
-  record[1] = 100;
-  for (int i = 0; i < 100; ++i) {
-    uint8_t* entry = record.data() + 2 + 4 * i;
-    entry[0] = static_cast<uint8_t>(i + 1);
-    entry[2] = 1;
-    entry[3] = 0xFC;
-  }
+TEST(WriteTemplate, HundredMinutiaeEndAtByte430AndMoreAreCut) {
+  std::vector<MinutiaRecord> minutiae;
+  for (int i = 0; i < 130; ++i) minutiae.push_back({i + 1, 0, 1});
   Template tpl;
-  ASSERT_EQ(WriteTemplate(record.data(), tpl.data()), 0);
+  ASSERT_EQ(WriteTemplate(minutiae, tpl.data()), 0);
+  EXPECT_EQ(tpl[kTemplateCountByte], 100);
   EXPECT_EQ(tpl[20], (100 * 4 + 9) >> 8);
   EXPECT_EQ(tpl[21], (100 * 4 + 9) & 0xFF);
   EXPECT_EQ(tpl[427], 100);  // x of the last record
@@ -166,8 +199,8 @@ TEST(WriteTemplate, HundredMinutiaeEndAtByte430) {
 class SealedTemplate : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto record = packed({{10, 300, 270}, {20, 40, 360}, {130, 359, 1}, {255, 0, 180}});
-    ASSERT_EQ(WriteTemplate(record.data(), unsealed.data()), 0);
+    const auto minutiae = records({{10, 300, 270}, {20, 40, 360}, {130, 359, 1}, {255, 0, 180}});
+    ASSERT_EQ(WriteTemplate(minutiae, unsealed.data()), 0);
     unsealed[kTemplateQualityByte] = 77;
     updateCheckByte(unsealed.data());
     sealed = unsealed;

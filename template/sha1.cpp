@@ -1,4 +1,4 @@
-#include "driver/sha1.h"
+#include "template/sha1.h"
 
 #include <bit>
 #include <cstring>

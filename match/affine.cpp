@@ -221,7 +221,6 @@ void preparePass2(MatchContext& ctx) {
   pairsB[filled] = MinutiaPair{};
   pairsB[filled].d2 = kPairListEnd;
 
-  pass2.freeArea = ctx.freeArea;
   const MatchView& viewB = ctx.viewB;
   SideExtent extent;
   if (viewB.count > 0) {

@@ -33,6 +33,7 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
                 int correction, int pass, const FineGoal& goal = {});
 
 // Weight of a weighted squared distance between two minutiae (0 from 128 on).
+inline constexpr int kFineDistanceWeightCount = 128;
 inline constexpr std::array<uint8_t, kFineDistanceWeightCount> FineDistanceWeights = {
     255, 255, 254, 254, 247, 242, 239, 236, 233, 231, 228, 225, 222, 218, 214, 210, 207, 204, 201,
     198, 194, 192, 189, 187, 184, 181, 177, 174, 171, 169, 166, 163, 160, 157, 154, 151, 148, 144,

@@ -25,7 +25,6 @@ void resetContext(MatchContext& ctx, MatchWorkBuffers& buffers) {
   ctx.pairsB = buffers.pairsB.data();
   ctx.matches = buffers.matches.data();
   ctx.rotationVotes = buffers.rotationVotes.data();
-  ctx.freeArea = buffers.freeArea.data();
 }
 
 void swapViews(MatchContext& ctx) { std::swap(ctx.viewA, ctx.viewB); }

@@ -35,14 +35,9 @@ inline constexpr uint32_t kPairLimitBKeys = 72900;  // 270^2: longest side-B pai
 inline constexpr int kTranslationTolerance = 13;
 inline constexpr int kRotationCentre = 180;          // both coordinates of the turning centre
 inline constexpr int kFineMargin = 12;
-inline constexpr int kFineParam2 = 2;
-inline constexpr int kFineParam0 = 0;
-inline constexpr int kFineDistanceWeightCount = 128;
-inline constexpr int kPass2BandLow = 24;    // pass score >> 5, i.e. 768
-inline constexpr int kPass2BandHigh = 250;  // pass score >> 5, i.e. 8000
+// Pass results in this band, both ends included, prepare a second pass.
 inline constexpr uint32_t kPass2ScoreLow = 768;
 inline constexpr uint32_t kPass2ScoreHigh = 8000;
-inline constexpr uint8_t kFineStageByte = 100;
 
 // ---------------------------------------------------------------------------
 // Records
@@ -233,7 +228,6 @@ struct SideAMemo {
 // ---------------------------------------------------------------------------
 // Per-thread work buffers (large, reused, not cleared per comparison)
 // ---------------------------------------------------------------------------
-inline constexpr int kFreeAreaBytes = 64 * 1024;
 
 struct MatchWorkBuffers {
   std::array<MinutiaPair, kMaxPairRecords + 1> pairsA;  // side A's list, end mark included
@@ -252,9 +246,6 @@ struct MatchWorkBuffers {
   HalfTurnKeysMemo halfTurnKeysMemo;
   HalfTurnInnerMemo halfTurnInnerMemo;
   SideAMemo sideAMemo;
-  // Free area for the alignment, affine and fine stages (translation histograms,
-  // matched-pair list, affine parameters, overlap lists, coverage grids).
-  alignas(16) std::array<uint8_t, kFreeAreaBytes> freeArea;
 };
 
 // The calling thread's buffers (allocated on first use on that thread).
@@ -270,7 +261,6 @@ struct Pass2Material {
   int32_t outerCount = 0;
   int32_t outerCountBeforeWidening = 0;  // at most 350
   uint32_t outerLimit = 0;               // squared-length limit of the outer scan
-  uint8_t* freeArea = nullptr;           // start of the free area after the inner list
   SideExtent extent;                     // extent of the moved side (B of pass 1)
 };
 
@@ -296,8 +286,6 @@ struct MatchContext {
   int32_t countA = 0;  // minutia count of the current side A
 
   // Pass state.
-  uint32_t passScore = 0;
-  int32_t bestRotation = -1;  // byte angle of the best candidate of the last pass, -1 none
   uint32_t* rotationVotes = nullptr;
   int32_t pass2Ready = 0;  // non-zero when pass 1 prepared a second pass
   std::array<int32_t, 2> outerRecordsProcessed{};  // per pass
@@ -306,13 +294,6 @@ struct MatchContext {
   uint32_t pairLimitA = kPairLimitA;
   int32_t translationTolerance = kTranslationTolerance;
   int32_t fineMargin = kFineMargin;
-  int32_t fineParam2 = kFineParam2;
-  int32_t fineParam0 = kFineParam0;
-  int32_t fineDistanceWeightCount = kFineDistanceWeightCount;
-  const uint8_t* fineDistanceWeights = nullptr;  // set by the fine stage's owner
-  int32_t pass2BandLow = kPass2BandLow;
-  int32_t pass2BandHigh = kPass2BandHigh;
-  uint8_t fineStageByte = kFineStageByte;
 
   // Side A's pair list (pass 1 inner list).
   MinutiaPair* pairsA = nullptr;
@@ -339,7 +320,6 @@ struct MatchContext {
   PairMatch* matches = nullptr;
   int32_t matchCount = 0;
 
-  uint8_t* freeArea = nullptr;  // free scratch for the alignment and fine stages
   MatchWorkBuffers* buffers = nullptr;
 
   Pass2Material pass2;
@@ -348,10 +328,6 @@ struct MatchContext {
   MatchContext() = default;
   MatchContext(const MatchContext&) = delete;             // views point into this object
   MatchContext& operator=(const MatchContext&) = delete;
-
-  // ------------------------------------------------------------------------
-  // Alignment, affine and fine stage fields (appended by their owner)
-  // ------------------------------------------------------------------------
 };
 
 // Sets every field to its start value, points the views at their storage and the

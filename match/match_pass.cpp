@@ -178,7 +178,6 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace, ScoreWindow
     ctx.innerPairs = material.innerPairs;
     ctx.innerCount = material.innerCount;
     ctx.outerLimit = material.outerLimit;
-    ctx.freeArea = material.freeArea != nullptr ? material.freeArea : ctx.buffers->freeArea.data();
     ctx.counts.nA = std::min(material.innerCount, kPairsInUse);
     ctx.counts.nB = std::min(material.outerCount, kPairsInUse);
     ctx.counts.nB0 = material.outerCountBeforeWidening;
@@ -191,7 +190,6 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace, ScoreWindow
   if (trace != nullptr) trace->candidates = candidates;
 
   uint32_t best = 0;
-  int bestRotation = -1;
   uint32_t result = 0;
   int resultRotation = -1;
 
@@ -269,10 +267,7 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace, ScoreWindow
     // (early stops below the score to beat stay under the ceiling).
     bool settled = false;
     for (int index = 0; index < candidates.count && !settled; ++index) {
-      if (resultRotation >= 0 && result > best) {
-        best = result;
-        bestRotation = resultRotation;
-      }
+      if (resultRotation >= 0 && result > best) best = result;
       int rotation = candidates.rotation[index];
       bool isRetry = false;
       while (true) {
@@ -292,25 +287,17 @@ uint32_t runMatchPass(MatchContext& ctx, int pass, PassTrace* trace, ScoreWindow
         if (settled) break;
 
         if (!fromFineStage || result == 0 || isRetry || std::abs(correction) < kRetryCorrection) break;
-        if (result > best) {
-          best = result;
-          bestRotation = rotation;
-        }
+        if (result > best) best = result;
         const int refined = (rotation + correction) & 0xFF;
         if (retryIsBlocked(refined, index)) break;
         rotation = refined;
         isRetry = true;
       }
     }
-    if (result > best) {
-      best = result;
-      bestRotation = resultRotation;
-    }
+    if (result > best) best = result;
     result = best;
   }
 
-  ctx.bestRotation = bestRotation;
-  ctx.passScore = result;
   if (trace != nullptr) trace->result = result;
   if (pass == 1 && result >= kPass2ScoreLow && result <= kPass2ScoreHigh) preparePass2(ctx);
   return result;

@@ -145,70 +145,6 @@ struct OuterPairWindow {
   uint16_t reserved;
 };
 
-// The pass-1 correspondences of the last side B searched against side A's list. When
-// the next side B is the same print turned by half a turn about some point (as the
-// half-turn retry makes it), every pair keeps its length and direction and only swaps
-// its ends, so its correspondences follow from these without another search.
-struct SideBShape {
-  int32_t count = 0;
-  std::array<int32_t, kMaxViewMinutiae> x;
-  std::array<int32_t, kMaxViewMinutiae> y;
-  std::array<uint8_t, kMaxViewMinutiae> angle;
-};
-
-struct HalfTurnMemo {
-  bool valid = false;
-  uint64_t sideAGeneration = 0;
-  const MinutiaPair* inner = nullptr;
-  int32_t innerCount = 0;
-  SideBShape shape;
-  uint32_t limit = 0;      // squared-length limit of the outer scan
-  int32_t processed = 0;   // outer pairs processed
-  int32_t matchCount = 0;
-  std::array<uint32_t, kMaxPairRecords + 1> outerD2;      // up to the first unprocessed record
-  std::array<uint16_t, kMaxPairRecords> outerEnds;        // i << 8 | j
-  std::array<uint8_t, kMaxPairRecords> outerDir;
-  std::array<uint8_t, kMaxPairRecords> outerRelI;         // end angles relative to the direction
-  std::array<uint8_t, kMaxPairRecords> outerRelJ;
-  std::array<uint16_t, kMaxPairRecords + 1> firstMatch;   // per outer pair, then the total
-  std::array<PairMatch, kMaxPairRecords> matches;
-  std::array<uint32_t, kRotationBins> votes;
-};
-
-// Side B's pass-1 keys as left in the key buffer: a half-turned side B has the same
-// lengths with its minutia numbers reversed, so its keys follow from these.
-struct HalfTurnKeysMemo {
-  bool valid = false;
-  uint64_t sideAGeneration = 0;
-  SideBShape shape;
-  int32_t keyCount = 0;
-  int32_t taken = 0;  // keys at the front, selected and sorted
-  int32_t recordCount = 0;
-  int32_t recordCountBeforeWidening = 0;
-};
-
-// The pass-2 correspondences of side A's list, scanned against the last side B's records.
-// When the next side B is that print turned by half a turn, each of its records has a
-// counterpart of the same length and direction with the two end angles traded, so the
-// same search finds the counterparts' matches with straight and crossed exchanged.
-struct HalfTurnInnerMemo {
-  bool valid = false;
-  uint64_t sideAGeneration = 0;
-  SideBShape scannedShape;     // side A's minutiae as the search saw them
-  int32_t innerMinutiae = 0;   // side B's minutia count
-  uint32_t limit = 0;          // squared-length limit of the outer scan
-  int32_t processed = 0;       // outer pairs processed
-  int32_t reach = 0;           // inner records some window covered: [0, reach)
-  int32_t lastRead = 0;        // last inner record whose length the search read
-  int32_t matchCount = 0;
-  std::array<MinutiaPair, kMaxPairRecords + 1> inner;     // records [0, lastRead]
-  std::array<uint8_t, kMaxPairRecords> outerDir;
-  std::array<uint32_t, kMaxPairRecords> outerAngles;      // scanned-list angle words
-  std::array<uint16_t, kMaxPairRecords + 1> firstMatch;   // per outer pair, then the total
-  std::array<PairMatch, kMaxPairRecords> matches;
-  std::array<uint32_t, kRotationBins> votes;
-};
-
 // Side A as last prepared on this thread. A comparison whose first template is the
 // same prepared template (one probe against many templates) takes its view and pair
 // list from here instead of building them again.
@@ -241,10 +177,7 @@ struct MatchWorkBuffers {
   alignas(16) std::array<uint8_t, kMaxPairRecords + 16> innerEndAnglesI;
   alignas(16) std::array<uint8_t, kMaxPairRecords + 16> innerEndAnglesJ;
   std::array<OuterPairWindow, kMaxPairRecords> outerWindows;  // per outer pair of the scan
-  uint64_t sideAGeneration = 0;  // counts side-A pair lists built on this thread
-  HalfTurnMemo halfTurnMemo;
-  HalfTurnKeysMemo halfTurnKeysMemo;
-  HalfTurnInnerMemo halfTurnInnerMemo;
+  uint64_t sideAGeneration = 0;  // counts side-A pair lists built in these buffers
   SideAMemo sideAMemo;
 };
 

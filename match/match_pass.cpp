@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <array>
 
-#include "match/angles.h"
-#include "match/pair_tables.h"
 #include "match/affine.h"
 #include "match/alignment.h"
+#include "match/angles.h"
 #include "match/fine_stage.h"
+#include "match/pair_matching.h"
+#include "match/pair_tables.h"
 #include "match/singular_points.h"
 
 namespace fx60::match {

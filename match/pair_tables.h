@@ -1,5 +1,5 @@
-// Pair keys, pair lists, the distance tolerance table and the pair correspondence
-// search with its rotation votes.
+// Pair keys, pair lists and the distance tolerance table: the pairs of minutiae of each
+// side, by length, that the correspondence search compares.
 #pragma once
 
 #include <array>
@@ -50,10 +50,11 @@ constexpr DistanceTolerance toleranceOf(int length) {
 }
 
 // Pair key: d2 << 14 | i << 7 | j. Sorting keys sorts pairs by length, then i, then j.
+inline constexpr int kPairKeyLengthShift = 14;
 constexpr uint32_t pairKey(uint32_t d2, int i, int j) {
-  return (d2 << 14) | (static_cast<uint32_t>(i) << 7) | static_cast<uint32_t>(j);
+  return (d2 << kPairKeyLengthShift) | (static_cast<uint32_t>(i) << 7) | static_cast<uint32_t>(j);
 }
-constexpr uint32_t pairKeyD2(uint32_t key) { return key >> 14; }
+constexpr uint32_t pairKeyD2(uint32_t key) { return key >> kPairKeyLengthShift; }
 constexpr int pairKeyI(uint32_t key) { return static_cast<int>((key >> 7) & 0x7F); }
 constexpr int pairKeyJ(uint32_t key) { return static_cast<int>(key & 0x7F); }
 
@@ -79,10 +80,5 @@ void preparePassTables(MatchContext& ctx);
 
 // Builds side B's pass-1 pair list; sets the current pass lists and normalising counts.
 void buildPass1PairsB(MatchContext& ctx);
-
-// Correspondence search of the outer list (ctx.outerPairs, minutiae of side B) against
-// the inner list (ctx.innerPairs). Fills ctx.matches and ctx.rotationVotes and returns
-// the number of matches.
-int matchPairs(MatchContext& ctx, int pass);
 
 }  // namespace fx60::match

@@ -11,6 +11,8 @@
 
 #include "match/affine.h"
 #include "match/angles.h"
+#include "match/half_turn_memo.h"
+#include "match/pair_matching.h"
 #include "match/pair_tables.h"
 #include "match/sqrt_tables.h"
 #include "match/view.h"
@@ -262,24 +264,24 @@ TEST(PairKernels, HalfTurnedSideBTakesOverTheSearchExactly) {
     decodeView(s.ctx.viewB, turned.data());
     buildPass1PairsB(s.ctx);
     // Its keys come from the first side's: the same as building them afresh.
-    EXPECT_FALSE(s.ctx.buffers->halfTurnKeysMemo.valid) << "the turned side's keys were built again";
+    EXPECT_FALSE(half_turn_memo::threadMemos().keys.valid) << "the turned side's keys were built again";
     const Pass1Keys takenOver = pass1KeysOf(s.ctx);
     buildPass1PairsB(s.ctx);
     expectSameKeys(takenOver, pass1KeysOf(s.ctx));
     expectMatchesLikeReference(s.ctx);
-    EXPECT_EQ(s.ctx.buffers->halfTurnMemo.shape.x[0], firstX) << "the turned side was searched again";
+    EXPECT_EQ(half_turn_memo::threadMemos().search.shape.x[0], firstX) << "the turned side was searched again";
   }
   // Lattices: pairs of one length trade places in the turned side's list.
   {
     const auto gridB = lattice(5, 4, 23, 23);
     PairsOf grid(lattice(6, 5, 23, 31), gridB);
     matchPairs(grid.ctx, 1);
-    ASSERT_TRUE(grid.ctx.buffers->halfTurnMemo.valid);
+    ASSERT_TRUE(half_turn_memo::threadMemos().search.valid);
     const auto turnedGrid = buildTemplate(halfTurn(gridB));
     decodeView(grid.ctx.viewB, turnedGrid.data());
     buildPass1PairsB(grid.ctx);
     expectMatchesLikeReference(grid.ctx);
-    EXPECT_EQ(grid.ctx.buffers->halfTurnMemo.shape.x[0], 20) << "the turned side was searched again";
+    EXPECT_EQ(half_turn_memo::threadMemos().search.shape.x[0], 20) << "the turned side was searched again";
   }
   // A side B that is not an exact half turn (one minutia moved) is searched afresh.
   const auto a = testing::scatteredMinutiae(45, 21);
@@ -363,13 +365,13 @@ TEST(PairKernels, HalfTurnedSideBTakesOverTheSecondPassExactly) {
     enterSecondPass(s.ctx);
     expectMatchesLikeReference(s.ctx, 2);
     const auto searchedEnds = [&] {
-      const HalfTurnInnerMemo& memo = s.ctx.buffers->halfTurnInnerMemo;
+      const half_turn_memo::ScanMemo& memo = half_turn_memo::threadMemos().scan;
       std::vector<std::pair<int, int>> ends;
       for (int r = 0; r < memo.reach; ++r) ends.emplace_back(memo.inner[r].i, memo.inner[r].j);
       return ends;
     };
     const auto firstEnds = searchedEnds();
-    ASSERT_TRUE(s.ctx.buffers->halfTurnInnerMemo.valid);
+    ASSERT_TRUE(half_turn_memo::threadMemos().scan.valid);
 
     replaceSideB(s.ctx, halfTurn(b));
     enterSecondPass(s.ctx);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "match/match_pass.h"
+#include "match/pair_matching.h"
 #include "match/pair_tables.h"
 #include "match/singular_points.h"
 #include "match/view.h"

@@ -9,7 +9,6 @@
 #include <array>
 #include <cstdint>
 
-#include "template/feature_template.h"
 
 namespace fx60::match {
 
@@ -145,22 +144,6 @@ struct OuterPairWindow {
   uint16_t reserved;
 };
 
-// Side A as last prepared on this thread. A comparison whose first template is the
-// same prepared template (one probe against many templates) takes its view and pair
-// list from here instead of building them again.
-struct SideAMemo {
-  uint64_t sideAGeneration = 0;  // of the pair list it describes; 0 when empty
-  std::array<uint8_t, kTemplateSize> prepared{};
-  int32_t count = 0;
-  int32_t singularCount = 0;
-  uint8_t quality = 0;
-  std::array<MatchMinutia, kMaxViewMinutiae> minutiae{};
-  std::array<MatchSingularPoint, kMaxSingularPoints> singularPoints{};
-  int32_t pairCountA = 0;
-  uint32_t pairLimitB = 0;
-  SideExtent extentA;
-  bool pairAnglesScanned = false;  // a second pass left A's angle words in scanned form
-};
 // ---------------------------------------------------------------------------
 // Per-thread work buffers (large, reused, not cleared per comparison)
 // ---------------------------------------------------------------------------
@@ -178,7 +161,6 @@ struct MatchWorkBuffers {
   alignas(16) std::array<uint8_t, kMaxPairRecords + 16> innerEndAnglesJ;
   std::array<OuterPairWindow, kMaxPairRecords> outerWindows;  // per outer pair of the scan
   uint64_t sideAGeneration = 0;  // counts side-A pair lists built in these buffers
-  SideAMemo sideAMemo;
 };
 
 // The calling thread's buffers (allocated on first use on that thread).

@@ -7,6 +7,7 @@
 #include "match/match_context.h"
 #include "match/match_pass.h"
 #include "match/pair_tables.h"
+#include "match/side_a_memo.h"
 #include "match/view.h"
 #include "template/feature_template.h"
 
@@ -140,55 +141,16 @@ float publishedScore(float x1, float x2) {
 
 namespace {
 
-// Side A as prepared in the context becomes the thread's remembered side A.
-void rememberSideA(const MatchContext& ctx, const uint8_t* templateA) {
-  SideAMemo& memo = ctx.buffers->sideAMemo;
-  memo.sideAGeneration = ctx.buffers->sideAGeneration;
-  std::memcpy(memo.prepared.data(), templateA, memo.prepared.size());
-  memo.count = ctx.viewA.count;
-  memo.singularCount = ctx.viewA.singularCount;
-  memo.quality = ctx.viewA.quality;
-  std::copy_n(ctx.viewA.minutiae, memo.minutiae.size(), memo.minutiae.begin());
-  std::copy_n(ctx.viewA.singularPoints, memo.singularPoints.size(), memo.singularPoints.begin());
-  memo.pairCountA = ctx.pairCountA;
-  memo.pairLimitB = ctx.pairLimitB;
-  memo.extentA = ctx.extentA;
-  memo.pairAnglesScanned = false;
-}
-
-// Takes side A from the thread's remembered one when that was prepared from the same
-// template and its pair list is still the thread's current one. A second pass
-// rewrites the angle words of A's pairs in their scanned-list form (only a guard byte
-// differs); they are put back so the list is exactly as prepared.
-bool recallSideA(MatchContext& ctx, const uint8_t* templateA) {
-  SideAMemo& memo = ctx.buffers->sideAMemo;
-  if (memo.sideAGeneration == 0 || memo.sideAGeneration != ctx.buffers->sideAGeneration ||
-      std::memcmp(memo.prepared.data(), templateA, memo.prepared.size()) != 0)
-    return false;
-  ctx.viewA.count = memo.count;
-  ctx.viewA.singularCount = memo.singularCount;
-  ctx.viewA.quality = memo.quality;
-  std::copy(memo.minutiae.begin(), memo.minutiae.end(), ctx.viewA.minutiae);
-  std::copy(memo.singularPoints.begin(), memo.singularPoints.end(), ctx.viewA.singularPoints);
-  ctx.pairCountA = memo.pairCountA;
-  ctx.pairLimitB = memo.pairLimitB;
-  ctx.extentA = memo.extentA;
-  ctx.countA = memo.count;
-  if (memo.pairAnglesScanned) fillPairAngles(ctx.pairsA, ctx.pairCountA, ctx.viewA.minutiae);
-  memo.pairAnglesScanned = false;
-  return true;
-}
-
 // Starts a comparison: decodes side A and builds its pair list, or recalls both when
 // this thread prepared the same side A last. False when A has no minutiae, which
 // makes every similarity with it 0.
 bool prepareSideA(MatchContext& ctx, const uint8_t* templateA) {
   resetContext(ctx, threadWorkBuffers());
   if (templateA[kTemplateCountByte] == 0) return false;
-  if (recallSideA(ctx, templateA)) return true;
+  if (side_a_memo::recall(ctx, templateA)) return true;
   decodeView(ctx.viewA, templateA);
   preparePassTables(ctx);
-  rememberSideA(ctx, templateA);
+  side_a_memo::remember(ctx, templateA);
   return true;
 }
 
@@ -244,7 +206,7 @@ float similarityWithSideA(MatchContext& ctx, const uint8_t* templateB, Similarit
     secondWindow.ceiling = static_cast<uint32_t>(std::min<int64_t>(UINT32_MAX, saturatedSecond));
     swapViews(ctx);
     // Pass 2 scans A's pair list as its outer list, which rewrites its angle words.
-    ctx.buffers->sideAMemo.pairAnglesScanned = true;
+    side_a_memo::noteAngleWordsScanned();
     const uint32_t second = runMatchPass(ctx, 2, trace != nullptr ? &trace->passes[1] : nullptr, secondWindow);
     if (trace != nullptr) trace->passCount = 2;
     score = (score + second) >> 1;

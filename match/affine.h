@@ -1,5 +1,5 @@
-// Affine refinement of an aligned candidate, and the preparation of the second
-// matching pass (sides compared the other way round).
+// Affine refinement of an aligned candidate: a least-squares map of the aligned copy of
+// B onto A over its matched pairs.
 #pragma once
 
 #include <array>
@@ -16,12 +16,6 @@ namespace fx60::match {
 // to the aligned minutiae and singular points; the fit statistics go to ctx.affine.
 // Returns the rotation correction in byte-angle steps (0 when no fit was accepted).
 int affineRefine(MatchContext& ctx, CandidateAlignment& candidate);
-
-// Writes ctx.pass2 from the pass-1 pair lists (side A's list and B's keys and
-// records) and sets ctx.pass2Ready. Runs at the end of pass 1, before the views are
-// swapped. For pass 2 the normalising counts are nA = min(innerCount, 350),
-// nB = min(outerCount, 350), nB0 = outerCountBeforeWidening.
-void preparePass2(MatchContext& ctx);
 
 // Direction vectors of the byte angles in the byteAngleOf convention (-x is 0, +y is
 // 64), the larger component of magnitude 50, used to carry minutia angles through the

@@ -9,6 +9,7 @@
 #include "match/fine_stage.h"
 #include "match/pair_matching.h"
 #include "match/pair_tables.h"
+#include "match/second_pass.h"
 #include "match/singular_points.h"
 
 namespace fx60::match {

@@ -9,6 +9,7 @@
 #include "match/affine.h"
 #include "match/angles.h"
 #include "match/pair_tables.h"
+#include "match/second_pass.h"
 #include "match/view.h"
 #include "template_builder.h"
 

@@ -14,6 +14,7 @@
 #include "match/half_turn_memo.h"
 #include "match/pair_matching.h"
 #include "match/pair_tables.h"
+#include "match/second_pass.h"
 #include "match/sqrt_tables.h"
 #include "match/view.h"
 #include "template_builder.h"

@@ -1,34 +1,14 @@
-// One matching pass: pair correspondences, rotation candidates, alignment and
-// rescoring of each candidate, and the best result.
+// One matching pass: pair correspondences and rotation candidates, then each candidate
+// aligned, refined and rescored by the fine stage; the best result is the pass's.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
 #include "match/match_context.h"
+#include "match/rotation_candidates.h"
 
 namespace fx60::match {
-
-// A byte angle is a plausible rotation within 30 steps of no turn or 12 of a half turn:
-// three ranges of bins, both ends included, in ascending order.
-struct BinRange {
-  int first;
-  int last;
-};
-inline constexpr std::array<BinRange, 3> PlausibleRanges = {{{0, 30}, {116, 140}, {226, 255}}};
-inline constexpr std::array<bool, kRotationBins> PlausibleRotation = [] {
-  std::array<bool, kRotationBins> table{};
-  for (const BinRange& range : PlausibleRanges)
-    for (int r = range.first; r <= range.last; ++r) table[r] = true;
-  return table;
-}();
-
-// Up to eight rotations, ended by -1 (a full list has no end mark).
-struct RotationCandidates {
-  std::array<int, kMaxRotationCandidates> rotation{};
-  std::array<uint32_t, kMaxRotationCandidates> strength{};
-  int count = 0;
-};
 
 // Optional record of what a pass did, for the command-line tool.
 struct PassTrace {
@@ -51,8 +31,6 @@ struct SimilarityTrace {
   std::array<PassTrace, 2> passes{};
   int passCount = 0;
 };
-
-RotationCandidates rotationCandidates(const uint32_t* votes, const MatchContext& ctx);
 
 // The pass results the caller needs exactly. A result at or below `floor` only has
 // to be known to lie there; once some candidate reaches `ceiling`, the pass may stop

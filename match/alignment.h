@@ -9,6 +9,7 @@
 
 #include "match/match_context.h"
 #include "match/singular_points.h"
+#include "match/translation_peaks.h"
 
 namespace fx60::match {
 
@@ -74,25 +75,6 @@ struct TurnOffset {
 // that, added to the turned copy, makes the turn one about the rotation centre.
 TurnOffset turnSide(const MatchMinutia* minutiae, int count, uint8_t rotation, MatchMinutia* out);
 void turnSingular(const MatchSingularPoint* points, int count, uint8_t rotation, MatchSingularPoint* out);
-
-inline constexpr int kTranslationBins = 1024;
-using TranslationHistogram = std::array<uint32_t, kTranslationBins>;
-
-struct HistogramPeak {
-  int32_t position = 0;  // bin, centroid-corrected
-  uint32_t mass = 0;     // sum of the 21 bins around it
-};
-
-struct HistogramPeaks {
-  int count = 0;  // 0, 1 or 2
-  std::array<HistogramPeak, 2> peaks{};
-};
-
-// Up to two translation peaks of a histogram (bins 10..1013 are searched).
-HistogramPeaks histogramPeaks(const TranslationHistogram& histogram);
-
-// Weighted mean offset from p (rounded) of the smoothed values above t in p-10..p+10.
-int centroidShift(std::span<const uint32_t> smoothed, int p, uint32_t threshold);
 
 struct TranslationCandidate {
   int32_t ty = 0;

@@ -58,4 +58,14 @@ inline constexpr auto LengthScale = interpolateAnchors<int16_t, kLengthScaleSize
 inline constexpr int kVoteWeightFirst = 8;
 inline constexpr std::array<uint8_t, 13> VoteWeight = {19, 20, 21, 22, 24, 25, 27, 29, 31, 34, 39, 45, 64};
 
+// The same for every byte, so that a pair end's weight byte indexes it directly.
+inline constexpr std::array<uint8_t, 256> VoteByAngleWeight = [] {
+  std::array<uint8_t, 256> table{};
+  for (int w = 0; w < 256; ++w) {
+    const int entry = w < kVoteWeightFirst ? 0 : w - kVoteWeightFirst;
+    table[w] = VoteWeight[entry < static_cast<int>(VoteWeight.size()) ? entry : VoteWeight.size() - 1];
+  }
+  return table;
+}();
+
 }  // namespace fx60::match

@@ -6,12 +6,15 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
+#include <random>
 #include <tuple>
 #include <vector>
 
 #include "match/affine.h"
 #include "match/angles.h"
 #include "match/half_turn_memo.h"
+#include "match/pair_kernels.h"
 #include "match/pair_matching.h"
 #include "match/pair_tables.h"
 #include "match/second_pass.h"
@@ -397,6 +400,54 @@ TEST(PairKernels, HalfTurnedSideBTakesOverTheSecondPassExactly) {
   replaceSideB(s.ctx, turned);
   enterSecondPass(s.ctx);
   expectMatchesLikeReference(s.ctx, 2);
+}
+
+
+// The scan kernel and the turned-match writer in their plain and vector forms, on the
+// same input.
+TEST(PairKernels, PlainAndVectorFormsAgree) {
+#if defined(__SSE2__)
+  namespace simd = pair_kernels::sse2;
+  std::mt19937 rng(99);
+  alignas(16) std::array<uint8_t, 16> endI, endJ;
+  for (int trial = 0; trial < 50000; ++trial) {
+    const auto probeI = static_cast<uint8_t>(rng());
+    const auto probeJ = static_cast<uint8_t>(rng());
+    for (int k = 0; k < 16; ++k) {
+      // Mostly near one of the probes, so that straight and crossed hits both occur.
+      endI[k] = static_cast<uint8_t>(rng() % 4 == 0 ? rng() : (rng() % 2 ? probeI : probeJ) + rng() % 30);
+      endJ[k] = static_cast<uint8_t>(rng() % 4 == 0 ? rng() : (rng() % 2 ? probeI : probeJ) + rng() % 30);
+    }
+    ASSERT_EQ(pair_kernels::plain::blockHits(endI.data(), endJ.data(), probeI, probeJ),
+              simd::blockHits(endI.data(), endJ.data(), probeI, probeJ))
+        << trial;
+  }
+  for (const bool keepOuterIndex : {false, true}) {
+    for (const int last : {0, 1, 57, 111}) {
+      pair_kernels::plain::HalfTurnedMatches plainForm(last, keepOuterIndex);
+      simd::HalfTurnedMatches vectorForm(last, keepOuterIndex);
+      for (int trial = 0; trial < 2000; ++trial) {
+        if (trial % 100 == 0) {
+          plainForm.setOuterIndex(trial);
+          vectorForm.setOuterIndex(trial);
+        }
+        PairMatch from;
+        std::array<uint8_t, sizeof from> bytes;
+        for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
+        std::memcpy(&from, bytes.data(), sizeof from);
+        from.bForAi = static_cast<uint8_t>(rng() % (last + 1));
+        from.bForAj = static_cast<uint8_t>(rng() % (last + 1));
+        PairMatch a;
+        PairMatch b;
+        plainForm.write(from, a);
+        vectorForm.write(from, b);
+        ASSERT_EQ(std::memcmp(&a, &b, sizeof a), 0) << last << " " << trial;
+      }
+    }
+  }
+#else
+  GTEST_SKIP() << "this build has no vector form of the kernels";
+#endif
 }
 
 }  // namespace

@@ -5,17 +5,15 @@
 #include <cstring>
 #include <memory>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "match/coverage_kernels.h"
 #include "match/sqrt_tables.h"
 
 namespace fx60::match {
 namespace {
 
+namespace kernels = coverage_kernels::fast;
+
 constexpr int kPaintLimit = 512;  // points at 512 or beyond are not painted
-constexpr uint16_t kFillCeiling = 0x80FE;
 constexpr uint16_t kGuardMarked = 0x8001;
 constexpr uint16_t kGuardStop = 1;
 constexpr uint8_t kMissing = 0xFF;
@@ -170,63 +168,17 @@ void paintBump(FineGrid& grid, int y, int x) {
       corner[dc] = static_cast<uint16_t>(Add ? corner[dc] + Bump[dr][dc] : corner[dc] - Bump[dr][dc]);
 }
 
-// Row kernels. Each works on groups of eight cells and may read up to seven cells past
-// the end of the range (the grids keep spare cells for that); it never changes them.
-#if defined(__SSE2__)
-__m128i loadCells(const uint16_t* cells) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells)); }
-void storeCells(uint16_t* cells, __m128i value) { _mm_storeu_si128(reinterpret_cast<__m128i*>(cells), value); }
-
-// All-ones in the first n of the eight lanes.
-__m128i firstLanes(int n) {
-  return _mm_cmplt_epi16(_mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7), _mm_set1_epi16(static_cast<int16_t>(n)));
-}
-
-// One bit per lane that is all-ones.
-int laneBits(__m128i lanes) { return _mm_movemask_epi8(_mm_packs_epi16(lanes, _mm_setzero_si128())) & 0xFF; }
-
-// Lanes below 0x7FFF, as unsigned values.
-__m128i belowBalanced(__m128i cells) {
-  return _mm_cmplt_epi16(_mm_xor_si128(cells, _mm_set1_epi16(INT16_MIN)), _mm_set1_epi16(-1));
-}
-#endif
-
 template <typename Grid>
 void fillWindow(Grid& grid, int r0, int r1, int c0, int c1, uint16_t value) {
-  const int n = c1 - c0 + 1;
-  for (int r = r0; r <= r1; ++r) {
-    uint16_t* row = &grid.at(r, c0);
-#if defined(__SSE2__)
-    if (n >= kGroup) {
-      // Whole groups; the last one ends on the last cell and may overlap its neighbour.
-      const __m128i fill = _mm_set1_epi16(static_cast<int16_t>(value));
-      for (int c = 0; c < n - kGroup; c += kGroup) storeCells(row + c, fill);
-      storeCells(row + n - kGroup, fill);
-      continue;
-    }
-#endif
-    std::fill_n(row, n, value);
-  }
+  for (int r = r0; r <= r1; ++r) kernels::fillCells(&grid.at(r, c0), c1 - c0 + 1, value);
 }
 
 // Clears the window of both coarse grids: no unpaired coverage, pairs balanced. Cells
 // past the window's right edge, up to a whole group, may be cleared as well: no scan
 // of this candidate reads them.
 void clearCoarseWindow(CoarseGrid& paired, CoarseGrid& unpaired, int r0, int r1, int c0, int c1) {
-  const int n = c1 - c0 + 1;
-  for (int r = r0; r <= r1; ++r) {
-    uint16_t* balance = &paired.at(r, c0);
-    uint16_t* against = &unpaired.at(r, c0);
-#if defined(__SSE2__)
-    const __m128i balanced = _mm_set1_epi16(static_cast<int16_t>(kBalanced));
-    for (int c = 0; c < n; c += kGroup) {
-      storeCells(balance + c, balanced);
-      storeCells(against + c, _mm_setzero_si128());
-    }
-#else
-    std::fill_n(balance, n, kBalanced);
-    std::fill_n(against, n, uint16_t{0});
-#endif
-  }
+  if (r1 < r0) return;
+  kernels::clearBalanceRows(&paired.at(r0, c0), &unpaired.at(r0, c0), CoarseGrid::kSide, r1 - r0 + 1, c1 - c0 + 1);
 }
 
 // Adds the bits at column c (a multiple of 8 below 128; the bits end below column 128).
@@ -255,24 +207,9 @@ int balanceWindow(const CoarseGrid& paired, const CoarseGrid& unpaired, const Co
     RowMask positiveCells;
     RowMask negativeCells;
     for (int c = 0; c <= last; c += 2 * kGroup) {
-#if defined(__SSE2__)
-      const __m128i low = _mm_sub_epi16(loadCells(balance + c), loadCells(against + c));
-      const __m128i high = _mm_sub_epi16(loadCells(balance + c + kGroup), loadCells(against + c + kGroup));
-      // Saturating packs keep the sign: a cell at 0x8000 or above becomes a negative byte.
-      const auto positiveBits = static_cast<uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
-      const auto negativeBits =
-          static_cast<uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(belowBalanced(low), belowBalanced(high))));
-#else
-      uint64_t positiveBits = 0;
-      uint64_t negativeBits = 0;
-      for (int k = 0; k < 2 * kGroup; ++k) {
-        const auto diff = static_cast<uint16_t>(balance[c + k] - against[c + k]);
-        positiveBits |= uint64_t{diff >= 0x8000} << k;
-        negativeBits |= uint64_t{diff < kBalanced} << k;
-      }
-#endif
-      placeBits(positiveCells, c, positiveBits);
-      placeBits(negativeCells, c, negativeBits);
+      const coverage_kernels::BalanceBits bits = kernels::balanceBits(balance + c, against + c);
+      placeBits(positiveCells, c, bits.positive);
+      placeBits(negativeCells, c, bits.negative);
     }
     positiveCells = positiveCells & windowColumns;
     negativeCells = negativeCells & windowColumns;
@@ -309,15 +246,8 @@ constexpr auto kDoubledBytes = [] {
 RowMask overNegativeFine(const uint16_t* fine, int left, int last) {
   const int fineLast = ((left + last) >> 1) - (left >> 1);
   RowMask doubled;
-  for (int j = 0; j <= fineLast; j += kGroup) {
-#if defined(__SSE2__)
-    const unsigned bits = static_cast<unsigned>(laneBits(belowBalanced(loadCells(fine + j))));
-#else
-    unsigned bits = 0;
-    for (int k = 0; k < kGroup; ++k) bits |= unsigned{fine[j + k] < kBalanced} << k;
-#endif
-    placeBits(doubled, 2 * j, kDoubledBytes[bits & 0xFFu]);
-  }
+  for (int j = 0; j <= fineLast; j += kGroup)
+    placeBits(doubled, 2 * j, kDoubledBytes[kernels::belowBalancedBits(fine + j) & 0xFFu]);
   // An odd left column is the second half of its fine cell.
   return (doubled >> (left & 1)) & RowMask::range(0, last);
 }
@@ -332,40 +262,10 @@ void boundMarked(const uint16_t* row, int last, RowBounds& bounds, int r) {
     }
 }
 
-// Cells row[first..last] become min(cell, 0x80FE) + 1.
-void fillRow(uint16_t* row, int first, int last) {
-#if defined(__SSE2__)
-  const auto filled = [](__m128i old) {
-    // Unsigned minimum with the ceiling: old - max(old - ceiling, 0).
-    const __m128i ceiling = _mm_set1_epi16(static_cast<int16_t>(kFillCeiling));
-    return _mm_add_epi16(_mm_sub_epi16(old, _mm_subs_epu16(old, ceiling)), _mm_set1_epi16(1));
-  };
-  int c = first;
-  for (; c + kGroup <= last + 1; c += kGroup) storeCells(row + c, filled(loadCells(row + c)));
-  if (c <= last) {
-    const __m128i keep = firstLanes(last - c + 1);
-    const __m128i old = loadCells(row + c);
-    storeCells(row + c, _mm_or_si128(_mm_and_si128(keep, filled(old)), _mm_andnot_si128(keep, old)));
-  }
-#else
-  for (int c = first; c <= last; ++c) row[c] = static_cast<uint16_t>(std::min(row[c], kFillCeiling) + 1);
-#endif
-}
-
 // Columns 0..last (at most 127) of a row whose high byte is 0x80.
 RowMask markedColumns(const uint16_t* row, int last) {
   RowMask mask;
-  for (int c = 0; c <= last; c += kGroup) {
-#if defined(__SSE2__)
-    const __m128i high = _mm_and_si128(loadCells(row + c), _mm_set1_epi16(static_cast<int16_t>(0xFF00)));
-    const auto bits = static_cast<uint64_t>(
-        laneBits(_mm_cmpeq_epi16(high, _mm_set1_epi16(static_cast<int16_t>(kMarkedByte << 8)))));
-#else
-    uint64_t bits = 0;
-    for (int k = 0; k < kGroup; ++k) bits |= uint64_t{(row[c + k] >> 8) == kMarkedByte} << k;
-#endif
-    placeBits(mask, c, bits);
-  }
+  for (int c = 0; c <= last; c += kGroup) placeBits(mask, c, kernels::markedBits(row + c));
   // Drop the cells past the end that the last group read.
   return mask & RowMask::range(0, last);
 }
@@ -609,7 +509,7 @@ void fillOutline(CoarseGrid& grid, const CoverageBox& box, const Outline& outlin
   const bool guardsFit = CoarseGrid::contains(box.top, guardLeft) && CoarseGrid::contains(box.top, guardRight);
   for (int r = 0; r <= box.height; ++r) {
     uint16_t* row = &grid.at(box.top + r, outline.origin);
-    fillRow(row, outline.first[r], outline.last[r]);
+    kernels::fillRow(row, outline.first[r], outline.last[r]);
     if (!guardsFit) continue;
     row[outline.minLeft - 2] = kGuardMarked;
     row[outline.minLeft - 1] = kGuardStop;

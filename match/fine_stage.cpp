@@ -6,6 +6,7 @@
 
 #include "match/angles.h"
 #include "match/coverage.h"
+#include "match/fine_score.h"
 #include "match/region.h"
 
 namespace fx60::match {
@@ -19,7 +20,6 @@ constexpr int kMaxSingularDisagreement = 30;
 constexpr int kTypeWithAngle = 1;
 constexpr int kTypeThreeAngles = 255;
 constexpr uint32_t kSpreadLimit2 = 147456;  // 384^2
-constexpr int kPenaltyFreeScore = 5760;
 constexpr uint8_t kUnclaimedMark = 255;
 
 // Weight of the absolute angle difference of two candidate partners (0..14).
@@ -344,103 +344,6 @@ SingularOutcome compareSingularPoints(const MatchSingularPoint* pointsB, int cou
 
 }  // namespace
 
-int rotationPenalty(int score, int rotationPlusCorrection) {
-  if (score > kPenaltyFreeScore) return score;
-  const int v = absInt(signedByte(rotationPlusCorrection));
-  if (v >= 7 && v <= 112) return (std::max(0, 38 - v) * score) >> 5;
-  if (v >= 113 && v <= 124) return ((v - 109) * score) >> 4;
-  return score;
-}
-
-// The score as published for a candidate: clamped, less the rotation penalty, at least 0.
-int penalisedScore(int64_t score, int rotationPlusCorrection) {
-  const int clamped = static_cast<int>(std::clamp<int64_t>(score, std::numeric_limits<int32_t>::min(),
-                                                           std::numeric_limits<int32_t>::max()));
-  return std::max(0, rotationPenalty(clamped, rotationPlusCorrection));
-}
-
-// The penalty once ridge disagreement (the sum over the probes) raises it.
-uint32_t raisedPenalty(uint32_t penalty, int ridge, int unmatched) {
-  if (unmatched == 0) return penalty;
-  return penalty + ((static_cast<uint32_t>(ridge / unmatched) * (penalty >> 6)) >> 6);
-}
-
-// True when no ridge sum of this many probes can wrap the 32-bit arithmetic of the
-// raised penalty or of the quality-weighted term: then the raise only adds to the
-// term, and the penalty before it bounds the term from below.
-bool ridgeRaiseCannotWrap(uint32_t penalty, int probes, uint32_t qualityExcess) {
-  // The raise uses the ridge sum over the unmatched count, at least 1.
-  const uint64_t largestRatio = uint64_t{kMaxRidgePenalty} * static_cast<uint64_t>(std::max(probes, 0));
-  const uint64_t raise = largestRatio * (penalty >> 6);
-  if (raise > UINT32_MAX) return false;
-  const uint64_t largestPenalty = penalty + (raise >> 6);
-  return largestPenalty <= UINT32_MAX && largestPenalty * qualityExcess * 20u <= UINT32_MAX;
-}
-
-// The rescored candidate from its evidence; it never falls as J or K rise or as the
-// quality-weighted penalty term falls.
-int rescoredScore(int agreement, int64_t j, int64_t k, uint32_t penalty, uint32_t qualityExcess, int g0,
-                  int rotationPlusCorrection) {
-  int64_t evidence = 8 * int64_t{agreement} + 143 * j + 128 * k -
-                     static_cast<int64_t>((qualityExcess * penalty * 20u) >> 9) + 6000;
-  if (evidence < 0) evidence >>= 2;
-  return penalisedScore((std::max<int64_t>(0, evidence + 64 * int64_t{g0}) * 12) >> 10, rotationPlusCorrection);
-}
-
-// Largest score the candidate could still reach once the partner marks are known,
-// before the region tests, the ridge measure and the coverage analysis run. Every
-// term of the evidence is bounded from above: the penalty is never negative; the
-// singular agreement is at most 4 x 240 per B point; each partnered A record adds at
-// most twice its mark to J; K counts cells of one component, which lies inside the
-// window and within cone reach of some painted pair (a minutia pair, or any B and A
-// singular points that could pair).
-int fineScoreBound(const FineWork& work, int countB, int countListedA, const OverlapRect& rect,
-                   const MatchSingularPoint* singularB, int singularCountB, const MatchSingularPoint* singularA,
-                   int singularCountA, int g0, int rotationPlusCorrection) {
-  constexpr int kConeReachCells = 6;
-  constexpr int kMaxAgreementPerPoint = 4 * 240;
-  int64_t partnerSum = 0;
-  int minRow = std::numeric_limits<int>::max(), maxRow = std::numeric_limits<int>::min();
-  int minColumn = minRow, maxColumn = maxRow;
-  const auto paint = [&](int y, int x) {
-    if (static_cast<unsigned>(y) >= 512 || static_cast<unsigned>(x) >= 512) return;
-    minRow = std::min(minRow, y >> 3);
-    maxRow = std::max(maxRow, y >> 3);
-    minColumn = std::min(minColumn, x >> 3);
-    maxColumn = std::max(maxColumn, x >> 3);
-  };
-  for (int k = 0; k < countListedA; ++k) {
-    const OverlapRecordA& a = work.recordsA[k];
-    partnerSum += a.mark;
-    if (a.mark >= 2 && a.partner < countB) {
-      const OverlapRecordB& b = work.recordsB[a.partner];
-      paint((a.y + b.y) >> 1, (a.x + b.x) >> 1);
-    }
-  }
-  for (int s = 0; s < singularCountB; ++s)
-    for (int t = 0; t < singularCountA; ++t)
-      paint((singularA[t].y + singularB[s].y) >> 1, (singularA[t].x + singularB[s].x) >> 1);
-
-  int64_t cells = 0;
-  if (minRow <= maxRow) {
-    const int left = std::clamp(rect.left, 0, 511);
-    const int top = std::clamp(rect.top, 0, 511);
-    const int right = std::clamp(rect.right, left, 511);
-    const int bottom = std::clamp(rect.bottom, top, 511);
-    const int rows = std::min((bottom >> 3) + 5, maxRow + kConeReachCells) -
-                     std::max((top >> 3) - 5, minRow - kConeReachCells) + 1;
-    const int columns = std::min((right >> 3) + 5, maxColumn + kConeReachCells) -
-                        std::max((left >> 3) - 5, minColumn - kConeReachCells) + 1;
-    cells = int64_t{std::max(rows, 0)} * std::max(columns, 0);
-  }
-  const int64_t evidence =
-      8 * int64_t{kMaxAgreementPerPoint} * singularCountB + 143 * 2 * partnerSum + 128 * cells + 6000;
-  const int64_t score = (std::max<int64_t>(0, evidence + 64 * int64_t{g0}) * 12) >> 10;
-  if (score > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
-  // Below the penalty-free level the rotation penalty scales the score down monotonically.
-  return std::max(0, rotationPenalty(static_cast<int>(score), rotationPlusCorrection));
-}
-
 int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, int g0, uint8_t rotation,
                 int correction, int pass, const FineGoal& goal) {
   const int scoreToBeat = goal.scoreToBeat;
@@ -462,8 +365,10 @@ int fineRescore(const MatchContext& ctx, const CandidateAlignment& candidate, in
     const int singularCountB = std::clamp(candidate.singularCount, 0, kMaxSingularPoints);
     const int singularCountA = std::clamp(ctx.viewA.singularCount, 0, kMaxSingularPoints);
     if (scoreToBeat >= 0) {
-      const int bound = fineScoreBound(work, countB, selection.countA, rect, candidate.singularPoints.data(),
-                                       singularCountB, ctx.viewA.singularPoints, singularCountA, g0,
+      const int bound = fineScoreBound({work.recordsA.data(), static_cast<std::size_t>(selection.countA)},
+                                       {work.recordsB.data(), static_cast<std::size_t>(countB)}, rect,
+                                       {candidate.singularPoints.data(), static_cast<std::size_t>(singularCountB)},
+                                       {ctx.viewA.singularPoints, static_cast<std::size_t>(singularCountA)}, g0,
                                        rotation + correction);
       if (bound <= scoreToBeat && (!keepZero || bound == 0)) return 0;
     }

@@ -46,8 +46,4 @@ constexpr int fineDistanceWeight(int k) {
   return (k >= 0 && k < kFineDistanceWeightCount) ? FineDistanceWeights[k] : 0;
 }
 
-// Score after the penalty for implausible rotations (r + c far from no turn and from
-// a half turn); scores above 5760 are kept.
-int rotationPenalty(int score, int rotationPlusCorrection);
-
 }  // namespace fx60::match

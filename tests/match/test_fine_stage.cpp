@@ -1,6 +1,7 @@
 // Fine stage: rotation penalty and the rescoring of aligned candidates.
 #include <gtest/gtest.h>
 
+#include "match/fine_score.h"
 #include "match/fine_stage.h"
 #include "match/matcher.h"
 #include "match/pair_tables.h"

@@ -5,13 +5,13 @@
 #include <algorithm>
 #include <cstring>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+#include "extract/ridge_kernels.h"
 
 namespace fx60::extract {
 
 namespace {
+
+namespace kernels = ridge_kernels::fast;
 
 constexpr int kGivenBuckets = 11;  // buckets 0..10 per class; the rest by symmetry
 
@@ -116,7 +116,7 @@ constexpr KernelOffsets buildOffsets() {
 }
 constexpr KernelOffsets kOffsets = buildOffsets();
 
-constexpr int kOutputBias = 32512;  // 127 x 256
+using ridge_kernels::kOutputBias;
 
 inline uint8_t clampToByte(int e) { return e < 0 ? 0 : (e >= 65536 ? 255 : static_cast<uint8_t>(e >> 8)); }
 inline bool insideImage(int x, int y) { return x >= 0 && x < kWidth && y >= 0 && y < kHeight; }
@@ -128,62 +128,6 @@ void copyBlock(const uint8_t* image, int r, int c, BlockRow& out) {
     std::memcpy(out.data() + by * kWidth + x, image + y * kWidth + x, kCellSpacing);
   }
 }
-
-// Cells whose taps all lie inside the image; `cells` neighbouring cells share
-// the kernel and are filtered together.
-#ifdef __SSE2__
-// Eight pixels at a time: the two samples of a tap are added in 16 bits (at most
-// 510), and pairs of taps are weighted and summed into 32 bits by one
-// multiply-add. Shifting right by 8 and packing with saturation twice clamps to
-// 0..255 exactly as clampToByte does.
-void enhanceInteriorBlocks(const uint8_t* image, const EnhancementKernel& k, const std::array<int, 5>& offsets,
-                           int r, int c, int cells, BlockRow& out) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i bias = _mm_set1_epi32(kOutputBias);
-  auto weightPair = [](int low, int high) {
-    return _mm_set1_epi32(static_cast<int>((static_cast<uint32_t>(high) << 16) | static_cast<uint16_t>(low)));
-  };
-  const __m128i w01 = weightPair(k[0].weight, k[1].weight);
-  const __m128i w23 = weightPair(k[2].weight, k[3].weight);
-  const __m128i w4c = weightPair(k[4].weight, 256);
-  auto widen = [&](const uint8_t* p) { return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero); };
-  auto tapSum = [&](const uint8_t* p, int i) { return _mm_add_epi16(widen(p + offsets[i]), widen(p - offsets[i])); };
-  auto weigh = [](__m128i a, __m128i b, __m128i w, __m128i& low, __m128i& high) {
-    low = _mm_add_epi32(low, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), w));
-    high = _mm_add_epi32(high, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), w));
-  };
-  const int x0 = kCellSpacing * c + 1;
-  const int width = kCellSpacing * cells;
-  for (int by = 0; by < kCellSpacing; ++by) {
-    const int y = kCellSpacing * r + 1 + by;
-    for (int dx = 0; dx < width; dx += 8) {
-      const uint8_t* p = image + y * kWidth + x0 + dx;
-      __m128i low = bias, high = bias;
-      weigh(tapSum(p, 0), tapSum(p, 1), w01, low, high);
-      weigh(tapSum(p, 2), tapSum(p, 3), w23, low, high);
-      weigh(tapSum(p, 4), widen(p), w4c, low, high);
-      const __m128i words = _mm_packs_epi32(_mm_srai_epi32(low, 8), _mm_srai_epi32(high, 8));
-      alignas(16) uint8_t bytes[16];
-      _mm_store_si128(reinterpret_cast<__m128i*>(bytes), _mm_packus_epi16(words, words));
-      std::memcpy(out.data() + by * kWidth + x0 + dx, bytes, static_cast<size_t>(std::min(8, width - dx)));
-    }
-  }
-}
-#else
-void enhanceInteriorBlocks(const uint8_t* image, const EnhancementKernel& k, const std::array<int, 5>& offsets,
-                           int r, int c, int cells, BlockRow& out) {
-  for (int by = 0; by < kCellSpacing; ++by) {
-    const int y = kCellSpacing * r + 1 + by;
-    for (int bx = 0; bx < kCellSpacing * cells; ++bx) {
-      const int x = kCellSpacing * c + 1 + bx;
-      const uint8_t* p = image + y * kWidth + x;
-      int e = 256 * p[0] + kOutputBias;
-      for (int i = 0; i < 5; ++i) e += k[i].weight * (p[offsets[i]] + p[-offsets[i]]);
-      out[by * kWidth + x] = clampToByte(e);
-    }
-  }
-}
-#endif
 
 // Near the border only the samples inside the image count, and the centre pixel
 // balances exactly their weights.
@@ -256,7 +200,7 @@ void enhanceCellRow(const uint8_t* image, const OrientationMap& orientation, con
       while (c + cells < kGridColumns && periods[cellIndex(r, c + cells)] != 0 && kernelOf(c + cells) == kernel &&
              kernelFitsCell(r, c + cells, kernel))
         ++cells;
-      enhanceInteriorBlocks(image, kBank[cls][bucket], kOffsets[cls][bucket], r, c, cells, out);
+      kernels::enhanceInteriorBlocks(image, kBank[cls][bucket], kOffsets[cls][bucket], r, c, cells, out);
       c += cells;
     } else {
       enhanceBorderBlock(image, kBank[cls][bucket], r, c, out);

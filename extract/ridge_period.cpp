@@ -4,13 +4,13 @@
 #include <bit>
 #include <cstring>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+#include "extract/ridge_kernels.h"
 
 namespace fx60::extract {
 
 namespace {
+
+namespace kernels = ridge_kernels::fast;
 
 // Compile-time sine and cosine (Taylor series); t lies in [0, pi).
 constexpr double kPi = 3.14159265358979323846;
@@ -80,9 +80,8 @@ constexpr CentroidTable buildCentroids() {
 }
 constexpr CentroidTable kCentroids = buildCentroids();
 
-constexpr int kProfileRadius = 12;
-constexpr int kProfileLength = 2 * kProfileRadius + 1;
-constexpr int kDerivativeLength = kProfileLength - 4;  // 21
+using ridge_kernels::kDerivativeLength;
+using ridge_kernels::kProfileRadius;
 constexpr int kMinPeriod = 4;
 constexpr int kMaxPeriod = 12;
 constexpr int kCodes = 10;  // raw codes 1..9, 0 = none
@@ -106,64 +105,11 @@ constexpr auto kProfileIndexOffsets = buildIndexOffsets();
 // Raw period code 1..9 of one cell, or 0 when fewer than three crossings were found.
 int rawPeriodCode(const uint8_t* image, int r, int c, int h) {
   const uint8_t* centre = image + cellCentreY(r) * kWidth + cellCentreX(c);
-  // Samples v[0..24] along the profile, padded with zeros to 32, so that the
-  // derivative can be taken eight positions at a time; the positions past the
-  // last one are masked off.
-  auto sample = [&](int i) -> uint64_t {
-    if (i == kProfileRadius) return centre[0];
-    if (i > kProfileRadius) return centre[kProfileIndexOffsets[h][i - kProfileRadius - 1]];
-    return centre[-kProfileIndexOffsets[h][kProfileRadius - i - 1]];
-  };
-#ifndef __SSE2__
-  int16_t v[32] = {};
-  for (int i = 0; i < kProfileLength; ++i) v[i] = static_cast<int16_t>(sample(i));
-#endif
-  // Sign masks of the derivative 3 (v[i+4] - v[i]) + 5 (v[i+3] - v[i+1]): bit i
-  // set when d[i] > 0, < 0 or == 0. It stays within +-2040, so 16 bits suffice.
+  // Sign masks of the derivative along the profile: bit i set when d[i] > 0, < 0 or == 0.
+  const ridge_kernels::ProfileSigns signs = kernels::profileSigns(centre, kProfileIndexOffsets[h].data());
   const uint32_t positions = (1u << kDerivativeLength) - 1u;
-  uint32_t positive = 0, negative = 0;
-#ifdef __SSE2__
-  {
-    const __m128i three = _mm_set1_epi16(3), five = _mm_set1_epi16(5), zeros = _mm_setzero_si128();
-    // The samples are packed four to a word in general registers and moved into
-    // vectors from there: storing them one by one and loading eight at a time
-    // would stall on every load.
-    uint64_t words[8] = {};
-#pragma GCC unroll 25
-    for (int i = 0; i < kProfileLength; ++i) words[i / 4] |= sample(i) << (16 * (i % 4));
-    __m128i samples[4];
-    for (int k = 0; k < 4; ++k)
-      samples[k] = _mm_unpacklo_epi64(_mm_cvtsi64_si128(static_cast<long long>(words[2 * k])),
-                                      _mm_cvtsi64_si128(static_cast<long long>(words[2 * k + 1])));
-    __m128i above[3], below[3];
-    for (int j = 0; j < 3; ++j) {
-      // v[8j + i .. 8j + i + 7]
-      auto at = [&]<int I>() {
-        if constexpr (I == 0)
-          return samples[j];
-        else
-          return _mm_or_si128(_mm_srli_si128(samples[j], 2 * I), _mm_slli_si128(samples[j + 1], 16 - 2 * I));
-      };
-      const __m128i d =
-          _mm_add_epi16(_mm_mullo_epi16(three, _mm_sub_epi16(at.template operator()<4>(), at.template operator()<0>())),
-                        _mm_mullo_epi16(five, _mm_sub_epi16(at.template operator()<3>(), at.template operator()<1>())));
-      above[j] = _mm_cmpgt_epi16(d, zeros);
-      below[j] = _mm_cmplt_epi16(d, zeros);
-    }
-    auto bits = [](const __m128i* masks) {
-      return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(masks[0], masks[1]))) |
-             static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(masks[2], masks[2])) & 0xFF) << 16;
-    };
-    positive = bits(above) & positions;
-    negative = bits(below) & positions;
-  }
-#else
-  for (int i = 0; i < kDerivativeLength; ++i) {
-    const int d = 3 * (v[i + 4] - v[i]) + 5 * (v[i + 3] - v[i + 1]);
-    positive |= static_cast<uint32_t>(d > 0) << i;
-    negative |= static_cast<uint32_t>(d < 0) << i;
-  }
-#endif
+  const uint32_t positive = signs.positive;
+  const uint32_t negative = signs.negative;
   const uint32_t zero = ~(positive | negative) & positions;
   // Bit i of `falling` / `rising` marks a crossing of that kind at position i:
   // the next value has the other sign, or is zero and the one after it has. At

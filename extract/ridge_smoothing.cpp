@@ -5,15 +5,14 @@
 #include <algorithm>
 #include <cstring>
 
-#include "extract/pixel_lanes.h"
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+#include "extract/ridge_kernels.h"
 
 namespace fx60::extract {
 
 namespace {
+
+namespace kernels = ridge_kernels::fast;
+using ridge_kernels::InteriorKernel;
 
 // Rows 0..30 (horizontal ridges to the down-right diagonal); the rest follow by
 // mirroring about the diagonal and by quarter turns.
@@ -82,13 +81,6 @@ constexpr bool weightsSumTo256() {
 }
 static_assert(weightsSumTo256(), "every smoothing kernel must keep a flat area unchanged");
 
-// Interior form of each kernel: index offsets and weights, padded to 7 pairs
-// with zero weights so that the inner loop has a fixed length.
-struct InteriorKernel {
-  int centreWeight;
-  std::array<int, 7> offsets;
-  std::array<int, 7> weights;
-};
 constexpr std::array<InteriorKernel, kOrientationSteps> buildInteriorKernels() {
   std::array<InteriorKernel, kOrientationSteps> table{};
   for (int h = 0; h < kOrientationSteps; ++h) {
@@ -104,64 +96,6 @@ constexpr std::array<InteriorKernel, kOrientationSteps> kInteriorKernels = build
 
 
 inline bool insideImage(int x, int y) { return x >= 0 && x < kWidth && y >= 0 && y < kHeight; }
-
-// Stores the low `count` of the eight bytes at `row`. Bytes past the run may be
-// written as long as they stay in the row: cells are filtered from left to right,
-// so the cells they belong to are filtered afterwards, and columns past the last
-// cell are never written back.
-inline void storeLanes(uint8_t* row, int x, const uint8_t* bytes, int count) {
-  if (x + 8 <= kWidth)
-    std::memcpy(row + x, bytes, 8);
-  else
-    for (int i = 0; i < count; ++i) row[x + i] = bytes[i];
-}
-
-// Cells whose samples all lie inside the image, `cells` neighbours with the same
-// orientation together, eight pixels of a row at a time.
-#ifdef __SSE2__
-void smoothInteriorBlocks(const uint8_t* image, const InteriorKernel& k, int r, int c, int cells, BlockRow& out) {
-  const __m128i zero = _mm_setzero_si128();
-  auto load = [&](const uint8_t* p) {
-    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
-  };
-  __m128i weights[7];
-  for (int i = 0; i < 7; ++i) weights[i] = _mm_set1_epi16(static_cast<int16_t>(k.weights[i]));
-  const __m128i centreWeight = _mm_set1_epi16(static_cast<int16_t>(k.centreWeight));
-  const int x0 = kCellSpacing * c + 1;
-  const int width = kCellSpacing * cells;
-  for (int by = 0; by < kCellSpacing; ++by) {
-    const int y = kCellSpacing * r + 1 + by;
-    for (int dx = 0; dx < width; dx += 8) {
-      const uint8_t* p = image + y * kWidth + x0 + dx;
-      __m128i acc = _mm_mullo_epi16(centreWeight, load(p));
-#pragma GCC unroll 7
-      for (int i = 0; i < 7; ++i)
-        acc = _mm_add_epi16(acc, _mm_mullo_epi16(weights[i], _mm_add_epi16(load(p + k.offsets[i]), load(p - k.offsets[i]))));
-      alignas(16) uint8_t bytes[16];
-      _mm_store_si128(reinterpret_cast<__m128i*>(bytes), _mm_packus_epi16(_mm_srli_epi16(acc, 8), zero));
-      storeLanes(out.data() + by * kWidth, x0 + dx, bytes, std::min(8, width - dx));
-    }
-  }
-}
-#else
-void smoothInteriorBlocks(const uint8_t* image, const InteriorKernel& k, int r, int c, int cells, BlockRow& out) {
-  const int x0 = kCellSpacing * c + 1;
-  const int width = kCellSpacing * cells;
-  for (int by = 0; by < kCellSpacing; ++by) {
-    const int y = kCellSpacing * r + 1 + by;
-    for (int dx = 0; dx < width; dx += 8) {
-      const uint8_t* p = image + y * kWidth + x0 + dx;
-      PixelLanes acc = static_cast<uint16_t>(k.centreWeight) * loadPixelLanes(p);
-      for (int i = 0; i < 7; ++i)
-        acc += static_cast<uint16_t>(k.weights[i]) * (loadPixelLanes(p + k.offsets[i]) + loadPixelLanes(p - k.offsets[i]));
-      acc >>= 8;
-      uint8_t bytes[8];
-      for (int i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(acc[i]);
-      storeLanes(out.data() + by * kWidth, x0 + dx, bytes, std::min(8, width - dx));
-    }
-  }
-}
-#endif
 
 // Cells near the border use only the samples inside the image and divide by the
 // weights of those samples.
@@ -222,7 +156,7 @@ void smoothCellRow(const uint8_t* image, const OrientationMap& orientation, int 
       while (c + cells < kGridColumns && orientationOf(orientation[cellIndex(r, c + cells)]) == h &&
              kernelFitsCell(r, c + cells, h))
         ++cells;
-      smoothInteriorBlocks(image, kInteriorKernels[h], r, c, cells, out);
+      kernels::smoothInteriorBlocks(image, kInteriorKernels[h], r, c, cells, out);
       c += cells;
     } else {
       smoothBorderBlock(image, kKernels[h], r, c, out);

@@ -2,11 +2,8 @@
 #include <bit>
 #include <cstring>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include "extract/minutiae_stages.h"
+#include "extract/ridge_kernels.h"
 
 namespace fx60::extract {
 namespace {
@@ -121,20 +118,7 @@ void thinRidges(uint8_t* image) {
   std::array<RowBits, kHeight> ridge{};
   for (int y = 0; y < kHeight; ++y) {
     const uint8_t* row = image + y * kWidth;
-    for (int w = 0; w < kWords; ++w) {
-      uint64_t bits = 0;
-#ifdef __SSE2__
-      // Sixteen pixels per compare; the byte mask gives their bits in order.
-      for (int k = 0; k < 4; ++k) {
-        const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 64 * w + 16 * k));
-        const auto mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(pixels, _mm_setzero_si128())));
-        bits |= static_cast<uint64_t>(mask) << (16 * k);
-      }
-#else
-      for (int b = 0; b < 64; ++b) bits |= static_cast<uint64_t>(row[64 * w + b] == 0) << b;
-#endif
-      ridge[y][w] = bits;
-    }
+    for (int w = 0; w < kWords; ++w) ridge[y][w] = ridge_kernels::fast::ridgeBits(row + 64 * w);
   }
   const std::array<RowBits, kHeight> original = ridge;
 

@@ -17,10 +17,6 @@ namespace fx60 {
 namespace {
 
 constexpr int kDialogDeviceIndex = 0;
-constexpr int kStatusNoModule = -1;
-constexpr int kStatusCancelled = -2;
-constexpr int kStatusTimeout = -3;
-constexpr int kStatusNoTemplate = -6;
 // The pause between the end of the work and the dialog closing, so that the
 // operator sees the last preview and score.
 constexpr int kClosePauseMs = 300;
@@ -51,13 +47,13 @@ void CFingerDlg::OnDestroy() {
 void CFingerDlg::worker(CaptureDialogView& view) {
   std::unique_ptr<uint8_t[]> image(new (std::nothrow) uint8_t[kImageSize]);
   uint8_t quality = 0;
-  int result = kStatusNoModule;
+  CaptureStatus result = CaptureStatus::NoModule;
   int64_t elapsed = -1;  // stays -1 when there is no limit
   const int64_t start = platform::monotonicMs();
   extractArmed().store(1);
 
   if (image == nullptr) {
-    result = kStatusNoTemplate;  // no memory for the image: nothing can be extracted
+    result = CaptureStatus::NoTemplate;  // no memory for the image: nothing can be extracted
   } else if (timeoutMs_ >= -1) {
     for (;;) {
       if (cancelled_.load() == 1) break;
@@ -66,10 +62,10 @@ void CFingerDlg::worker(CaptureDialogView& view) {
 
       // One image at once on every turn, finger or not: the preview runs live.
       CaptureTransport* transport = SelectTransport();
-      result = transport == nullptr ? kStatusNoModule
+      result = transport == nullptr ? CaptureStatus::NoModule
                                     : transport->captureImage(kDialogDeviceIndex, image.get(), timeoutMs_,
                                                               /*waitLift=*/0, /*waitForFinger=*/0);
-      if (result != 0) break;
+      if (result != CaptureStatus::Done) break;
 
       view.showPreview(image.get());
       if (extractArmed().load() != 0) {
@@ -88,28 +84,29 @@ void CFingerDlg::worker(CaptureDialogView& view) {
         if (elapsed <= timeoutMs_) continue;
         break;
       }
-      result = ExtractSealedTemplate(image.get(), template_.data()) == 1 ? 0 : kStatusNoTemplate;
+      result = ExtractSealedTemplate(image.get(), template_.data()) == 1 ? CaptureStatus::Done
+                                                                          : CaptureStatus::NoTemplate;
       break;
     }
   }
 
   extractArmed().store(0);
   image.reset();
-  if (elapsed > timeoutMs_) result = kStatusTimeout;
-  if (cancelled_.load() == 1) result = kStatusCancelled;  // a cancel wins over a time-out
+  if (elapsed > timeoutMs_) result = CaptureStatus::TimedOut;
+  if (cancelled_.load() == 1) result = CaptureStatus::Cancelled;  // a cancel wins over a time-out
   result_.store(result);
   platform::sleepMs(kClosePauseMs);
   view.closeDialog();
 }
 
-int runCaptureDialog(int timeoutMs, uint8_t* templateOut, int qualityThreshold) {
+CaptureStatus runCaptureDialog(int timeoutMs, uint8_t* templateOut, int qualityThreshold) {
   const RunCaptureDialogFunction run = loadCaptureDialogPlugin();
-  if (run == nullptr) return kStatusNoModule;
+  if (run == nullptr) return CaptureStatus::NoModule;
   CFingerDlg dialog(timeoutMs, qualityThreshold);
-  if (run(&dialog, kCaptureDialogInterface) != kCaptureDialogRan) return kStatusNoModule;
+  if (run(&dialog, kCaptureDialogInterface) != kCaptureDialogRan) return CaptureStatus::NoModule;
   dialog.OnDestroy();
-  const int result = dialog.result();
-  if (result == 0) std::memcpy(templateOut, dialog.featureTemplate(), kTemplateSize);
+  const CaptureStatus result = dialog.result();
+  if (result == CaptureStatus::Done) std::memcpy(templateOut, dialog.featureTemplate(), kTemplateSize);
   return result;
 }
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "driver/capture_dialog_view.h"
+#include "driver/status.h"
 
 namespace fx60 {
 
@@ -27,8 +28,8 @@ class CFingerDlg final : public CaptureDialogHandlers {
   void OnDestroy() override;
 
   // Once the dialog has ended: the capture status, and the sealed template when
-  // the status is 0.
-  int result() const { return result_.load(); }
+  // the status is Done.
+  CaptureStatus result() const { return result_.load(); }
   const uint8_t* featureTemplate() const { return template_.data(); }
 
  private:
@@ -39,15 +40,15 @@ class CFingerDlg final : public CaptureDialogHandlers {
   const int timeoutMs_;
   const int qualityThreshold_;
   std::atomic<uint8_t> cancelled_{0};  // set once the cancel handler has finished
-  std::atomic<int> result_{-1};
+  std::atomic<CaptureStatus> result_{CaptureStatus::NoModule};
   std::array<uint8_t, kTemplateBytes> template_{};
   std::thread worker_;
 };
 
 // zzExtractFingerprint with the dialog flag: runs the dialog on the calling thread
-// and returns its status, copying the template to templateOut when it is 0. -1, as
-// for a module that cannot be opened, when the dialog cannot be shown: its plugin
-// is missing or does not fit, or no display can be opened.
-int runCaptureDialog(int timeoutMs, uint8_t* templateOut, int qualityThreshold);
+// and returns its status, copying the template to templateOut when it is Done.
+// NoModule, as for a module that cannot be opened, when the dialog cannot be shown:
+// its plugin is missing or does not fit, or no display can be opened.
+CaptureStatus runCaptureDialog(int timeoutMs, uint8_t* templateOut, int qualityThreshold);
 
 }  // namespace fx60

@@ -13,10 +13,6 @@ namespace fx60 {
 
 namespace {
 
-constexpr int kStatusNoModule = -1;
-constexpr int kStatusTimeout = -3;
-constexpr int kStatusNoTemplate = -6;
-
 // Scores a private copy: the quality stage uses its input as working memory.
 bool scoreImage(const uint8_t* image, uint8_t& quality) {
   std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[kImageSize]);
@@ -28,9 +24,9 @@ bool scoreImage(const uint8_t* image, uint8_t& quality) {
 
 }  // namespace
 
-int captureAndExtract(int deviceIndex, int timeoutMs, uint8_t* templateOut, int qualityThreshold) {
+CaptureStatus captureAndExtract(int deviceIndex, int timeoutMs, uint8_t* templateOut, int qualityThreshold) {
   std::unique_ptr<uint8_t[]> image(new (std::nothrow) uint8_t[kImageSize]);
-  if (!image) return kStatusNoTemplate;  // no memory for the image: nothing can be extracted
+  if (!image) return CaptureStatus::NoTemplate;  // no memory for the image: nothing can be extracted
 
   uint8_t quality = 0;
   int64_t elapsed = -1;  // stays -1 when there is no limit
@@ -39,32 +35,31 @@ int captureAndExtract(int deviceIndex, int timeoutMs, uint8_t* templateOut, int 
 
   if (timeoutMs < -1) {
     extractArmed().store(0);
-    return kStatusTimeout;
+    return CaptureStatus::TimedOut;
   }
 
-  int result = 0;
+  CaptureStatus result = CaptureStatus::Done;
   for (;;) {
     platform::pumpOneMessage();
     if (timeoutMs != 0) elapsed = platform::monotonicMs() - start;
 
     CaptureTransport* transport = SelectTransport();
-    result = transport == nullptr
-                 ? kStatusNoModule
-                 : transport->captureImage(deviceIndex, image.get(), timeoutMs, /*waitLift=*/0,
-                                           /*waitForFinger=*/1);
-    if (result != 0) break;
+    result = transport == nullptr ? CaptureStatus::NoModule
+                                  : transport->captureImage(deviceIndex, image.get(), timeoutMs, /*waitLift=*/0,
+                                                            /*waitForFinger=*/1);
+    if (result != CaptureStatus::Done) break;
 
     if (extractArmed().load() != 0) scoreImage(image.get(), quality);
 
     if (static_cast<int>(quality) >= qualityThreshold) {
-      result = ExtractSealedTemplate(image.get(), templateOut) == 1 ? 0 : kStatusNoTemplate;
+      result = ExtractSealedTemplate(image.get(), templateOut) == 1 ? CaptureStatus::Done : CaptureStatus::NoTemplate;
       break;
     }
     if (elapsed > timeoutMs) break;
   }
 
   extractArmed().store(0);
-  if (elapsed > timeoutMs) result = kStatusTimeout;
+  if (elapsed > timeoutMs) result = CaptureStatus::TimedOut;
   return result;
 }
 

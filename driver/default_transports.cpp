@@ -14,9 +14,9 @@ class StorageTransport final : public CaptureTransport {
     PathTable paths{};
     return FindStorageModules(kStorageModuleIdentity, paths) > 0;
   }
-  int getVersion(int deviceIndex, char* buffer) override { return StorageGetVersionAt(deviceIndex, buffer); }
-  int detectFinger(int deviceIndex) override { return StorageDetectFingerAt(deviceIndex); }
-  int captureImage(int deviceIndex, uint8_t* image, int timeoutMs, int waitLift, int waitForFinger) override {
+  CommandStatus getVersion(int deviceIndex, char* buffer) override { return storageVersion(deviceIndex, buffer); }
+  FingerState detectFinger(int deviceIndex) override { return storageFingerState(deviceIndex); }
+  CaptureStatus captureImage(int deviceIndex, uint8_t* image, int timeoutMs, int waitLift, int waitForFinger) override {
     return StorageCaptureImage(deviceIndex, image, timeoutMs, waitLift, waitForFinger);
   }
 };
@@ -27,13 +27,11 @@ class HidTransport final : public CaptureTransport {
  public:
   bool discover() override {
     PathTable paths{};
-    int count = 0;
-    hidBase().FindDevices({{}, hid::kVendorId, hid::kProductId}, count, paths);
-    return count > 0;
+    return hidBase().FindDevices({{}, hid::kVendorId, hid::kProductId}, paths) > 0;
   }
-  int getVersion(int, char* buffer) override { return HidGetVersionNow(buffer); }
-  int detectFinger(int) override { return HidDetectFingerNow(); }
-  int captureImage(int deviceIndex, uint8_t* image, int timeoutMs, int waitLift, int waitForFinger) override {
+  CommandStatus getVersion(int, char* buffer) override { return hidVersion(buffer); }
+  FingerState detectFinger(int) override { return hidFingerState(); }
+  CaptureStatus captureImage(int deviceIndex, uint8_t* image, int timeoutMs, int waitLift, int waitForFinger) override {
     return HidCaptureImage(deviceIndex, image, timeoutMs, waitLift, waitForFinger);
   }
 };

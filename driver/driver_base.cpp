@@ -7,6 +7,7 @@ namespace fx60 {
 int CDriverBase::CloseDevice(DeviceHandle& handle) {
   handle.scsi.reset();
   handle.hid.reset();
+  handle.reportLengths = {};
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string_view>
 
+#include "driver/status.h"
 #include "platform/hid_device.h"
 #include "platform/scsi_device.h"
 
@@ -31,6 +32,9 @@ struct DeviceIdentity {
 struct DeviceHandle {
   std::unique_ptr<platform::ScsiDevice> scsi;
   std::unique_ptr<platform::HidDevice> hid;
+  // HID: the report lengths the opened device states. Every report, written or read,
+  // is `input` long; the output length is kept but sizes nothing.
+  platform::HidReportLengths reportLengths;
 
   bool valid() const { return scsi != nullptr || hid != nullptr; }
 };
@@ -41,12 +45,11 @@ inline constexpr uint8_t kReadOpcode = 0x28;
 
 class CDriverBase {
  public:
-  virtual int FindDevices(const DeviceIdentity& identity, int& count, PathTable& paths) = 0;
-  virtual int OpenDevice(const char* path, DeviceHandle& handle) = 0;
-  virtual int WriteData(DeviceHandle& handle, uint8_t opcode, const uint8_t* data, int length,
-                        int timeout) = 0;
-  virtual int ReadData(DeviceHandle& handle, uint8_t opcode, uint8_t* buffer, int& length,
-                       int timeout) = 0;
+  // Discovery into paths; returns the number of modules found (at most kMaxModules).
+  virtual int FindDevices(const DeviceIdentity& identity, PathTable& paths) = 0;
+  virtual OpenStatus OpenDevice(const char* path, DeviceHandle& handle) = 0;
+  virtual IoStatus WriteData(DeviceHandle& handle, uint8_t opcode, const uint8_t* data, int length, int timeout) = 0;
+  virtual IoStatus ReadData(DeviceHandle& handle, uint8_t opcode, uint8_t* buffer, int& length, int timeout) = 0;
   // Closes the handle; 0.
   virtual int CloseDevice(DeviceHandle& handle);
 

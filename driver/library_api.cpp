@@ -6,6 +6,7 @@
 #include "driver/algorithm_engine.h"
 #include "driver/capture_dialog.h"
 #include "driver/capture_loop.h"
+#include "driver/public_codes.h"
 #include "driver/shared_capture_flags.h"
 #include "driver/transport.h"
 #include "platform/clock.h"
@@ -14,12 +15,8 @@ namespace fx60::api {
 
 namespace {
 
+// A null buffer of a version query.
 constexpr int kStatusBadArgument = -1;
-constexpr int kStatusNoModule = -1;
-constexpr int kStatusStorageReadFailed = -4;
-constexpr int kStatusNoTemplate = -6;
-constexpr int kStatusBadIndex = -10;
-constexpr int kStatusNotRunning = -11;
 
 constexpr int kCancelPollMs = 10;
 constexpr int kHidCancelWaitMs = 1000;
@@ -39,9 +36,10 @@ void requestCancelAndWait(TransportKind kind, int index, int waitMs) {
 int clampSecurityLevel(int level) { return level < 1 || level > 5 ? kDefaultSecurityLevel : level; }
 
 int matchDecision(int matchStatus, float score, int level) {
-  if (matchStatus != 1) return -2;
+  if (matchStatus != 1) return publicCode(MatchDecision::InvalidTemplate);
   const int hundredths = static_cast<int>(static_cast<double>(score) * 100.0);
-  return hundredths >= SecurityLevelThresholds[clampSecurityLevel(level)] ? 0 : -1;
+  return publicCode(hundredths >= SecurityLevelThresholds[clampSecurityLevel(level)] ? MatchDecision::Match
+                                                                                     : MatchDecision::NoMatch);
 }
 
 int getDriverVersion(char* buffer) {
@@ -58,33 +56,33 @@ int getDeviceVersion(int deviceIndex, char* buffer) {
 
 int detectFingerprint(int deviceIndex) {
   CaptureTransport* transport = SelectTransport();
-  return transport == nullptr ? 0 : transport->detectFinger(deviceIndex);
+  return publicCode(transport == nullptr ? FingerState::Absent : transport->detectFinger(deviceIndex));
 }
 
 int captureFingerprint(int deviceIndex, uint8_t* image, int timeoutMs, int waitLift) {
-  if (image == nullptr) return kStatusStorageReadFailed;
+  if (image == nullptr) return publicCode(CaptureStatus::StorageReadFailed);
   CaptureTransport* transport = SelectTransport();
-  if (transport == nullptr) return kStatusNoModule;
-  return transport->captureImage(deviceIndex, image, timeoutMs, waitLift, /*waitForFinger=*/1);
+  if (transport == nullptr) return publicCode(CaptureStatus::NoModule);
+  return publicCode(transport->captureImage(deviceIndex, image, timeoutMs, waitLift, /*waitForFinger=*/1));
 }
 
 int cancelCapture(int deviceIndex) {
   // HID side first; an unsigned test rejects negative indices too.
-  int hidResult;
+  CancelStatus hidResult;
   if (static_cast<unsigned>(deviceIndex) > static_cast<unsigned>(kMaxDeviceIndex)) {
-    hidResult = kStatusBadIndex;
+    hidResult = CancelStatus::BadIndex;
   } else if (!capture_flags::isBusy(TransportKind::Hid, deviceIndex)) {
-    hidResult = kStatusNotRunning;
+    hidResult = CancelStatus::NotRunning;
   } else {
     requestCancelAndWait(TransportKind::Hid, deviceIndex, kHidCancelWaitMs);
-    hidResult = 0;
+    hidResult = CancelStatus::Cancelled;
   }
-  if (deviceIndex < 0) return hidResult;
+  if (deviceIndex < 0) return publicCode(hidResult);
 
-  if (deviceIndex > kMaxDeviceIndex) return kStatusBadIndex;
-  if (!capture_flags::isBusy(TransportKind::Storage, deviceIndex)) return kStatusNotRunning;
+  if (deviceIndex > kMaxDeviceIndex) return publicCode(CancelStatus::BadIndex);
+  if (!capture_flags::isBusy(TransportKind::Storage, deviceIndex)) return publicCode(CancelStatus::NotRunning);
   requestCancelAndWait(TransportKind::Storage, deviceIndex, kStorageCancelWaitMs);
-  return 0;
+  return publicCode(CancelStatus::Cancelled);
 }
 
 int getAlgVersion(char* buffer) {
@@ -96,9 +94,9 @@ int getAlgVersion(char* buffer) {
 
 int extractFingerprint(int deviceIndex, int timeoutMs, uint8_t* templateOut, int qualityThreshold,
                        int showDialog) {
-  if (templateOut == nullptr) return kStatusNoTemplate;
-  if (showDialog != 0) return runCaptureDialog(timeoutMs, templateOut, qualityThreshold);
-  return captureAndExtract(deviceIndex, timeoutMs, templateOut, qualityThreshold);
+  if (templateOut == nullptr) return publicCode(CaptureStatus::NoTemplate);
+  if (showDialog != 0) return publicCode(runCaptureDialog(timeoutMs, templateOut, qualityThreshold));
+  return publicCode(captureAndExtract(deviceIndex, timeoutMs, templateOut, qualityThreshold));
 }
 
 int matchFingerprint(const uint8_t* templateA, const uint8_t* templateB, int level) {

@@ -1,5 +1,7 @@
-// The eight operations of the library, as C++ functions. exports.cpp wraps them in
-// the C interface of fx60link.h; tests call them directly.
+// The eight operations of the library, as C++ functions returning the status codes of
+// fx60link.h (the layers below speak in named results; public_codes.h turns those
+// into these codes). exports.cpp wraps them in the C interface; tests and the tool
+// call them directly.
 #pragma once
 
 #include <cstdint>

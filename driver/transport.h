@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "driver/status.h"
+
 namespace fx60 {
 
 enum class TransportKind { Hid, Storage };
@@ -16,16 +18,14 @@ class CaptureTransport {
   // True when discovery finds at least one module on this transport.
   virtual bool discover() = 0;
 
-  // Module version query; copies the text into buffer on success. Returns the
-  // query status (0 on success); callers ignore it.
-  virtual int getVersion(int deviceIndex, char* buffer) = 0;
+  // Module version query; copies the terminated text into buffer on success.
+  virtual CommandStatus getVersion(int deviceIndex, char* buffer) = 0;
 
-  // 1 finger present, 0 no finger or no module, -1 the module failed to open.
-  virtual int detectFinger(int deviceIndex) = 0;
+  // Absent also when no module answers; OpenFailed when the module failed to open.
+  virtual FingerState detectFinger(int deviceIndex) = 0;
 
-  // Capture status of the capture paths (0, -1, -2, -3, -4/-5, -10, -11).
-  virtual int captureImage(int deviceIndex, uint8_t* image, int timeoutMs, int waitLift,
-                           int waitForFinger) = 0;
+  virtual CaptureStatus captureImage(int deviceIndex, uint8_t* image, int timeoutMs, int waitLift,
+                                     int waitForFinger) = 0;
 };
 
 // The two transports the library knows. Either may be absent (null).

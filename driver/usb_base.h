@@ -15,15 +15,15 @@ inline constexpr std::string_view kStorageModuleIdentity = "Fleetly Dermal Scann
 class CUsbBase final : public CDriverBase {
  public:
   // Looks among disk-class devices; the capture paths use FindStorageModules instead.
-  int FindDevices(const DeviceIdentity& identity, int& count, PathTable& paths) override;
-  // 0, or -1 when the device cannot be opened.
-  int OpenDevice(const char* path, DeviceHandle& handle) override;
-  // 0; -1 length 0; -2 the request failed; -3 still garbled after 100 attempts.
-  int WriteData(DeviceHandle& handle, uint8_t opcode, const uint8_t* data, int length,
-                int timeout) override;
-  // 0 with length = bytes received; -1 negative time-out; -2 nothing received in time.
-  int ReadData(DeviceHandle& handle, uint8_t opcode, uint8_t* buffer, int& length,
-               int timeout) override;
+  int FindDevices(const DeviceIdentity& identity, PathTable& paths) override;
+  // Opened or Failed.
+  OpenStatus OpenDevice(const char* path, DeviceHandle& handle) override;
+  // Done; BadRequest for nothing to send; NoDevice; Failed; StillGarbled after 100
+  // attempts that all met a transport error.
+  IoStatus WriteData(DeviceHandle& handle, uint8_t opcode, const uint8_t* data, int length, int timeout) override;
+  // Done with length = bytes received; BadRequest for a negative time-out; NoDevice;
+  // TimedOut when nothing came back within the time.
+  IoStatus ReadData(DeviceHandle& handle, uint8_t opcode, uint8_t* buffer, int& length, int timeout) override;
 };
 
 CUsbBase& usbBase();
@@ -32,25 +32,26 @@ CUsbBase& usbBase();
 // matches); returns the count, at most kMaxModules.
 int FindStorageModules(std::string_view identity, PathTable& paths);
 bool InquiryMatches(DeviceHandle& handle, std::string_view identity);
-// 0; -10 index outside 0..15; -1 no module found; -2 open failed.
-int OpenStorageModule(int index, DeviceHandle& handle);
+// The index-th module found, opened.
+ConnectStatus OpenStorageModule(int index, DeviceHandle& handle);
 
-// Module commands on an opened handle: 0 on success, -1 write failed, -2 read
-// failed, or the command's own failure code.
-int StorageSetIndicator(DeviceHandle& handle, int indicator, int state);
+// Module commands on an opened handle: Done, SendFailed, ReceiveFailed, or Refused
+// when the module answers with a failure status.
+CommandStatus StorageSetIndicator(DeviceHandle& handle, int indicator, int state);
 // Copies the text, at most 20 bytes, and terminates it (text needs 21 bytes).
-int StorageGetVersion(DeviceHandle& handle, char* text);
-// 0 a finger is on the sensor, -4 none.
-int StorageDetectFinger(DeviceHandle& handle);
-// 92160 bytes into image; -3 start refused, -4 a half refused or incomplete.
-int StorageReadImage(DeviceHandle& handle, uint8_t* image);
+CommandStatus StorageGetVersion(DeviceHandle& handle, char* text);
+// Done: a finger is on the sensor; Refused: none.
+CommandStatus StorageDetectFinger(DeviceHandle& handle);
+// 92160 bytes into image; Refused when the module refuses the start or a half,
+// ReceiveFailed when a half arrives incomplete or misannounced.
+CommandStatus StorageReadImage(DeviceHandle& handle, uint8_t* image);
 
-// For the exports: 1 finger, 0 none, -1 the module failed to open.
-int StorageDetectFingerAt(int index);
-// The version query's status; text filled on success.
-int StorageGetVersionAt(int index, char* text);
+// For the exports: open the index-th module, ask, close.
+FingerState storageFingerState(int index);
+// NoDevice when the module did not open; text filled on success.
+CommandStatus storageVersion(int index, char* text);
 
-// The capture procedure; status codes of the capture paths.
-int StorageCaptureImage(int index, uint8_t* image, int timeoutMs, int waitLift, int waitForFinger);
+// The capture procedure.
+CaptureStatus StorageCaptureImage(int index, uint8_t* image, int timeoutMs, int waitLift, int waitForFinger);
 
 }  // namespace fx60

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/device_log.h"
 
 namespace fx60::platform::cable {
 namespace {
@@ -29,12 +30,16 @@ uint32_t getU32(const uint8_t* in) {
 std::unique_ptr<Connection> Connection::open(const std::string& socketPath) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (socketPath.empty() || socketPath.size() >= sizeof address.sun_path) return nullptr;
+  if (socketPath.empty() || socketPath.size() >= sizeof address.sun_path) {
+    logDeviceEvent({DeviceEvent::Kind::OpenFailed, socketPath, "not a usable socket path", 0});
+    return nullptr;
+  }
   std::memcpy(address.sun_path, socketPath.data(), socketPath.size());
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return nullptr;
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
+  if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    logDeviceEvent({DeviceEvent::Kind::OpenFailed, socketPath, "", error});
     return nullptr;
   }
   return std::unique_ptr<Connection>(new Connection(fd));

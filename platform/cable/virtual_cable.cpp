@@ -6,6 +6,7 @@
 
 #include "platform/clock.h"
 #include "platform/device_backends.h"
+#include "platform/device_log.h"
 
 namespace fx60::platform::cable {
 namespace {
@@ -54,7 +55,15 @@ std::vector<std::pair<std::string, Description>> describeAll() {
   for (const auto& socketPath : simulatorSockets(std::getenv(kSimulatorVariable))) {
     auto connection = Connection::open(socketPath);
     if (!connection) continue;
-    if (auto description = describe(*connection)) found.emplace_back(socketPath, *description);
+    auto description = describe(*connection);
+    const std::string where = std::string(kPathPrefix) + socketPath;
+    if (!description) {
+      logDeviceEvent({DeviceEvent::Kind::Failed, where, "no answer to DESCRIBE", 0});
+      continue;
+    }
+    logDeviceEvent({DeviceEvent::Kind::Listed, where,
+                    description->deviceClass == kClassHid ? "simulated HID module" : "simulated mass-storage module", 0});
+    found.emplace_back(socketPath, *description);
   }
   return found;
 }

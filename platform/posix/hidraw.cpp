@@ -9,11 +9,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/device_backends.h"
+#include "platform/device_log.h"
 #include "platform/posix/hid_descriptor.h"
 #include "platform/posix/sysfs.h"
 
@@ -91,12 +93,21 @@ class HidrawDevice final : public HidDevice {
   std::optional<ReportDescriptorSummary> descriptor() {
     if (!summary_) {
       int size = 0;
-      if (::ioctl(fd_, HIDIOCGRDESCSIZE, &size) < 0 || size <= 0 || size > HID_MAX_DESCRIPTOR_SIZE)
+      const int result = ::ioctl(fd_, HIDIOCGRDESCSIZE, &size);
+      if (result < 0 || size <= 0 || size > HID_MAX_DESCRIPTOR_SIZE) {
+        const int error = result < 0 ? errno : 0;
+        logDeviceEvent({DeviceEvent::Kind::Failed, "HIDIOCGRDESCSIZE", "no report descriptor size", error});
         return std::nullopt;
+      }
       hidraw_report_descriptor raw{};
       raw.size = static_cast<__u32>(size);
-      if (::ioctl(fd_, HIDIOCGRDESC, &raw) < 0) return std::nullopt;
+      if (::ioctl(fd_, HIDIOCGRDESC, &raw) < 0) {
+        const int error = errno;
+        logDeviceEvent({DeviceEvent::Kind::Failed, "HIDIOCGRDESC", "no report descriptor", error});
+        return std::nullopt;
+      }
       summary_ = parseReportDescriptor(std::span<const uint8_t>(raw.value, raw.size));
+      if (!summary_) logDeviceEvent({DeviceEvent::Kind::Failed, "HIDIOCGRDESC", "malformed report descriptor", 0});
     }
     return summary_;
   }
@@ -116,13 +127,20 @@ std::vector<HidDeviceInfo> listHidDevices() {
     const auto ids = parseHidIdFromUevent(*uevent);
     if (!ids) continue;
     devices.push_back({"/dev/" + name, ids->vendorId, ids->productId});
+    char detail[48];
+    std::snprintf(detail, sizeof detail, "HID device %04x:%04x", ids->vendorId, ids->productId);
+    logDeviceEvent({DeviceEvent::Kind::Listed, devices.back().path, detail, 0});
   }
   return devices;
 }
 
 std::unique_ptr<HidDevice> openHidDevice(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    const int error = errno;
+    logDeviceEvent({DeviceEvent::Kind::OpenFailed, path, "", error});
+    return nullptr;
+  }
   return std::make_unique<HidrawDevice>(fd);
 }
 

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "platform/device_backends.h"
+#include "platform/device_log.h"
 #include "platform/posix/sg_request.h"
 #include "platform/posix/sysfs.h"
 
@@ -34,7 +35,12 @@ class SgDevice final : public ScsiDevice {
   PassThroughResult passThrough(const ScsiCommand& cmd, std::span<uint8_t> data) override {
     sg_io_hdr_t hdr = buildSgIoHeader(cmd, data);
     const int result = ::ioctl(fd_, SG_IO, &hdr);
-    return judgeSgIo(result, result < 0 ? errno : 0, hdr);
+    const int error = result < 0 ? errno : 0;
+    const PassThroughResult judged = judgeSgIo(result, error, hdr);
+    if (judged.outcome != PassThroughOutcome::Done)
+      logDeviceEvent({judged.outcome == PassThroughOutcome::Retryable ? DeviceEvent::Kind::Retry : DeviceEvent::Kind::Failed,
+                      "SG_IO", sgIoSummary(result, hdr), error});
+    return judged;
   }
 
  private:
@@ -51,6 +57,7 @@ std::vector<std::string> listScsiDevices(ScsiDeviceClass deviceClass) {
     auto type = readTextFile(generic / name / "device" / "type");
     if (!type || !scsiTypeMatches(type->c_str(), deviceClass)) continue;
     paths.push_back("/dev/" + name);
+    logDeviceEvent({DeviceEvent::Kind::Listed, paths.back(), "SCSI generic node", 0});
     seen.insert(canonicalDevice(generic / name / "device"));
   }
   if (deviceClass == ScsiDeviceClass::Cdrom) {
@@ -60,6 +67,7 @@ std::vector<std::string> listScsiDevices(ScsiDeviceClass deviceClass) {
       const std::string device = canonicalDevice(block / name / "device");
       if (device.empty() || seen.contains(device)) continue;
       paths.push_back("/dev/" + name);
+      logDeviceEvent({DeviceEvent::Kind::Listed, paths.back(), "CD-ROM node", 0});
     }
   }
   return paths;
@@ -68,7 +76,11 @@ std::vector<std::string> listScsiDevices(ScsiDeviceClass deviceClass) {
 std::unique_ptr<ScsiDevice> openScsiDevice(const std::string& path) {
   // O_NONBLOCK lets a CD-ROM node open without a medium; SG_IO itself still blocks.
   const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    const int error = errno;
+    logDeviceEvent({DeviceEvent::Kind::OpenFailed, path, "", error});
+    return nullptr;
+  }
   return std::make_unique<SgDevice>(fd);
 }
 

@@ -1,6 +1,7 @@
 #include "platform/posix/sg_request.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -72,6 +73,14 @@ PassThroughResult judgeSgIo(int ioctlResult, int ioctlErrno, const sg_io_hdr_t& 
   }
   // Check condition and the rest: the device refused the command.
   return {PassThroughOutcome::Failed, 0};
+}
+
+std::string sgIoSummary(int ioctlResult, const sg_io_hdr_t& hdr) {
+  if (ioctlResult < 0) return "the request did not reach the device";
+  char text[96];
+  std::snprintf(text, sizeof text, "SCSI status 0x%02x, host status 0x%02x, driver status 0x%02x", hdr.status,
+                hdr.host_status, hdr.driver_status);
+  return text;
 }
 
 bool scsiTypeMatches(const char* typeText, ScsiDeviceClass deviceClass) {

@@ -18,7 +18,7 @@ class FakeTransport : public CaptureTransport {
   explicit FakeTransport(TransportKind kind = TransportKind::Storage) : kind_(kind) {}
 
   bool present = true;
-  int captureStatus = 0;          // returned by every capture that is not cancelled
+  CaptureStatus captureStatus = CaptureStatus::Done;  // of every capture that is not cancelled
   int captureDelayMs = 0;         // time each capture takes
   bool waitForCancel = false;     // hold the capture until cancelled (or 10 s)
   uint8_t pixel = 128;            // value of every pixel of the served image
@@ -26,28 +26,28 @@ class FakeTransport : public CaptureTransport {
   std::atomic<int> captures{0};
 
   bool discover() override { return present; }
-  int getVersion(int, char* buffer) override {
+  CommandStatus getVersion(int, char* buffer) override {
     std::memcpy(buffer, "FAKE", 4);
-    return 0;
+    return CommandStatus::Done;
   }
-  int detectFinger(int) override { return 1; }
+  FingerState detectFinger(int) override { return FingerState::Present; }
 
-  int captureImage(int deviceIndex, uint8_t* image, int, int, int) override {
-    if (deviceIndex < 0 || deviceIndex > kMaxDeviceIndex) return -10;
-    if (!capture_flags::tryBegin(kind_, deviceIndex)) return -11;
+  CaptureStatus captureImage(int deviceIndex, uint8_t* image, int, int, int) override {
+    if (deviceIndex < 0 || deviceIndex > kMaxDeviceIndex) return CaptureStatus::BadIndex;
+    if (!capture_flags::tryBegin(kind_, deviceIndex)) return CaptureStatus::Busy;
     ++captures;
     if (onCapture) onCapture();
-    int status = captureStatus;
+    CaptureStatus status = captureStatus;
     const int64_t start = platform::monotonicMs();
     const int holdMs = waitForCancel ? 10000 : captureDelayMs;
     while (platform::monotonicMs() - start < holdMs) {
       if (capture_flags::cancelRequested(kind_, deviceIndex)) {
-        status = -2;
+        status = CaptureStatus::Cancelled;
         break;
       }
       platform::sleepMs(2);
     }
-    if (status == 0) std::memset(image, pixel, kImageSize);
+    if (status == CaptureStatus::Done) std::memset(image, pixel, kImageSize);
     capture_flags::end(kind_, deviceIndex);
     return status;
   }

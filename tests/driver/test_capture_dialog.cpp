@@ -100,7 +100,7 @@ class CaptureDialog : public ::testing::Test {
   }
 
   // Opens the dialog and returns once its worker has closed it.
-  int run(int timeoutMs, int threshold) {
+  CaptureStatus run(int timeoutMs, int threshold) {
     CFingerDlg dialog(timeoutMs, threshold);
     dialog.OnInitDialog(window);
     EXPECT_TRUE(window.waitUntilClosed());
@@ -117,7 +117,7 @@ class CaptureDialog : public ::testing::Test {
 };
 
 TEST_F(CaptureDialog, ThresholdZeroExtractsTheFirstImageAndClosesAfterAPause) {
-  EXPECT_EQ(run(0, 0), 0);
+  EXPECT_EQ(run(0, 0), CaptureStatus::Done);
   EXPECT_EQ(storage.captures.load(), 1);
   EXPECT_EQ(window.previews(), 1u);
   EXPECT_EQ(window.qualities(), std::vector<std::string>{"50"});
@@ -130,14 +130,14 @@ TEST_F(CaptureDialog, ThresholdZeroExtractsTheFirstImageAndClosesAfterAPause) {
 TEST_F(CaptureDialog, EveryImageIsPreviewedWithItsScoreUntilOneIsGoodEnough) {
   servedQuality = 0;
   storage.onCapture = [] { servedQuality += 15; };
-  EXPECT_EQ(run(0, 60), 0);
+  EXPECT_EQ(run(0, 60), CaptureStatus::Done);
   EXPECT_EQ(window.qualities(), (std::vector<std::string>{"15", "30", "45", "60"}));
   EXPECT_EQ(window.previews(), 4u);
 }
 
 TEST_F(CaptureDialog, TimeLimits) {
   storage.captureDelayMs = 10;
-  EXPECT_EQ(run(60, 101), -3);
+  EXPECT_EQ(run(60, 101), CaptureStatus::TimedOut);
   EXPECT_GE(storage.captures.load(), 3);
 
   const int capturesBefore = storage.captures.load();
@@ -146,24 +146,24 @@ TEST_F(CaptureDialog, TimeLimits) {
   below.OnInitDialog(atOnce);
   ASSERT_TRUE(atOnce.waitUntilClosed());
   below.OnDestroy();
-  EXPECT_EQ(below.result(), -3) << "below -1 ends without a capture";
+  EXPECT_EQ(below.result(), CaptureStatus::TimedOut) << "below -1 ends without a capture";
   EXPECT_EQ(atOnce.previews(), 0u);
   EXPECT_EQ(storage.captures.load(), capturesBefore);
 }
 
 TEST_F(CaptureDialog, CaptureErrorsAndPoorTemplates) {
-  storage.captureStatus = -4;
-  EXPECT_EQ(run(0, 0), -4);
+  storage.captureStatus = CaptureStatus::StorageReadFailed;
+  EXPECT_EQ(run(0, 0), CaptureStatus::StorageReadFailed);
   EXPECT_EQ(window.previews(), 0u);
 
   RecordingWindow second;
-  storage.captureStatus = 0;
+  storage.captureStatus = CaptureStatus::Done;
   templateQuality = 19;
   CFingerDlg poor(0, 10);
   poor.OnInitDialog(second);
   ASSERT_TRUE(second.waitUntilClosed());
   poor.OnDestroy();
-  EXPECT_EQ(poor.result(), -6) << "a template below quality 20 is no usable one";
+  EXPECT_EQ(poor.result(), CaptureStatus::NoTemplate) << "a template below quality 20 is no usable one";
 
   RecordingWindow third;
   storage.present = false;
@@ -171,7 +171,7 @@ TEST_F(CaptureDialog, CaptureErrorsAndPoorTemplates) {
   noModule.OnInitDialog(third);
   ASSERT_TRUE(third.waitUntilClosed());
   noModule.OnDestroy();
-  EXPECT_EQ(noModule.result(), -1);
+  EXPECT_EQ(noModule.result(), CaptureStatus::NoModule);
 }
 
 TEST_F(CaptureDialog, CancelEndsTheDialogWithMinusTwo) {
@@ -182,7 +182,7 @@ TEST_F(CaptureDialog, CancelEndsTheDialogWithMinusTwo) {
   dialog.OnCancelButton();
   ASSERT_TRUE(window.waitUntilClosed());
   dialog.OnDestroy();
-  EXPECT_EQ(dialog.result(), -2);
+  EXPECT_EQ(dialog.result(), CaptureStatus::Cancelled);
 }
 
 TEST_F(CaptureDialog, CancelAfterTheTimeLimitStillGivesMinusTwo) {
@@ -194,7 +194,7 @@ TEST_F(CaptureDialog, CancelAfterTheTimeLimitStillGivesMinusTwo) {
   dialog.OnCancelButton();
   ASSERT_TRUE(window.waitUntilClosed());
   dialog.OnDestroy();
-  EXPECT_EQ(dialog.result(), -2);
+  EXPECT_EQ(dialog.result(), CaptureStatus::Cancelled);
 }
 
 TEST_F(CaptureDialog, AWindowThatGoesEarlyStopsTheWorker) {
@@ -204,7 +204,7 @@ TEST_F(CaptureDialog, AWindowThatGoesEarlyStopsTheWorker) {
   dialog.OnInitDialog(window);
   while (window.previews() < 1) std::this_thread::sleep_for(1ms);
   dialog.OnDestroy();
-  EXPECT_EQ(dialog.result(), -2);
+  EXPECT_EQ(dialog.result(), CaptureStatus::Cancelled);
   EXPECT_EQ(window.closes(), 1);
 }
 
@@ -212,7 +212,7 @@ TEST(CaptureDialogPlugin, AMissingPluginGivesMinusOne) {
   ::setenv(kCaptureDialogPluginVariable, "/nonexistent/libfx60link-capture-dialog.so", 1);
   std::array<uint8_t, kTemplateSize> tpl{};
   tpl.fill(0xAB);
-  EXPECT_EQ(runCaptureDialog(0, tpl.data(), 60), -1);
+  EXPECT_EQ(runCaptureDialog(0, tpl.data(), 60), CaptureStatus::NoModule);
   EXPECT_EQ(tpl[0], 0xAB) << "nothing written";
   ::unsetenv(kCaptureDialogPluginVariable);
 }

@@ -45,7 +45,7 @@ class CaptureLoop : public ::testing::Test {
     scopedEngine.engine().extractUnsealed = &scriptedExtraction;
     tpl.fill(0xEE);
   }
-  int run(int timeoutMs, int threshold) { return captureAndExtract(0, timeoutMs, tpl.data(), threshold); }
+  CaptureStatus run(int timeoutMs, int threshold) { return captureAndExtract(0, timeoutMs, tpl.data(), threshold); }
 
   FakeTransport storage;
   ScopedTransports transports{&storage, nullptr};
@@ -54,7 +54,7 @@ class CaptureLoop : public ::testing::Test {
 };
 
 TEST_F(CaptureLoop, GoodImageGivesASealedTemplate) {
-  EXPECT_EQ(run(0, 40), 0);
+  EXPECT_EQ(run(0, 40), CaptureStatus::Done);
   EXPECT_EQ(storage.captures.load(), 1);
   EXPECT_EQ(tpl[kTemplateQualityByte], 50);
   auto copy = tpl;
@@ -66,26 +66,26 @@ TEST_F(CaptureLoop, NoLimitKeepsCapturingUntilTheImageIsGoodEnough) {
   storage.onCapture = [this] {
     if (storage.captures.load() == 5) servedQuality = 70;
   };
-  EXPECT_EQ(run(0, 60), 0);
+  EXPECT_EQ(run(0, 60), CaptureStatus::Done);
   EXPECT_EQ(storage.captures.load(), 5);
   EXPECT_EQ(extractions.load(), 1);
 }
 
 TEST_F(CaptureLoop, MinusOneMakesOneAttemptAndReportsTimeOutEvenWithATemplate) {
-  EXPECT_EQ(run(-1, 10), -3);
+  EXPECT_EQ(run(-1, 10), CaptureStatus::TimedOut);
   EXPECT_EQ(storage.captures.load(), 1);
   EXPECT_EQ(extractions.load(), 1);
   auto copy = tpl;
   EXPECT_EQ(VerifyTemplateSeal(copy.data()), 1) << "the template is written all the same";
 
   storage.captures = 0;
-  EXPECT_EQ(run(-1, 90), -3);  // not good enough: still a single attempt
+  EXPECT_EQ(run(-1, 90), CaptureStatus::TimedOut);  // not good enough: still a single attempt
   EXPECT_EQ(storage.captures.load(), 1);
 }
 
 TEST_F(CaptureLoop, BelowMinusOneEndsAtOnce) {
-  EXPECT_EQ(run(-2, 0), -3);
-  EXPECT_EQ(run(-1000, 0), -3);
+  EXPECT_EQ(run(-2, 0), CaptureStatus::TimedOut);
+  EXPECT_EQ(run(-1000, 0), CaptureStatus::TimedOut);
   EXPECT_EQ(storage.captures.load(), 0);
   EXPECT_EQ(extractArmed().load(), 0);
   EXPECT_EQ(tpl[0], 0xEE) << "nothing written";
@@ -93,7 +93,7 @@ TEST_F(CaptureLoop, BelowMinusOneEndsAtOnce) {
 
 TEST_F(CaptureLoop, PositiveLimitEndsWithTimeOut) {
   storage.captureDelayMs = 20;
-  EXPECT_EQ(run(50, 90), -3);
+  EXPECT_EQ(run(50, 90), CaptureStatus::TimedOut);
   // The iteration that starts after the limit still captures.
   EXPECT_GE(storage.captures.load(), 3);
   EXPECT_LE(storage.captures.load(), 10);
@@ -104,53 +104,54 @@ TEST_F(CaptureLoop, IterationStartedAfterTheLimitMayExtractButStillTimesOut) {
   storage.onCapture = [this] {
     if (storage.captures.load() == 3) servedQuality = 95;
   };
-  EXPECT_EQ(run(40, 90), -3);
+  EXPECT_EQ(run(40, 90), CaptureStatus::TimedOut);
   EXPECT_EQ(extractions.load(), 1);
 }
 
 TEST_F(CaptureLoop, ThresholdsOutsideTheScoreRange) {
   servedQuality = 0;
-  EXPECT_EQ(run(0, 0), -6) << "the first image is extracted, but quality 0 is no usable template";
+  EXPECT_EQ(run(0, 0), CaptureStatus::NoTemplate) << "the first image is extracted, but quality 0 is no usable template";
   EXPECT_EQ(storage.captures.load(), 1);
 
   storage.captures = 0;
-  EXPECT_EQ(run(0, -5), -6);
+  EXPECT_EQ(run(0, -5), CaptureStatus::NoTemplate);
   EXPECT_EQ(storage.captures.load(), 1);
 
   servedQuality = 100;
   storage.captures = 0;
   extractions = 0;
   storage.captureDelayMs = 5;
-  EXPECT_EQ(run(30, 256), -3) << "no image is ever good enough";
+  EXPECT_EQ(run(30, 256), CaptureStatus::TimedOut) << "no image is ever good enough";
   EXPECT_GE(storage.captures.load(), 2);
   EXPECT_EQ(extractions.load(), 0);
 }
 
 TEST_F(CaptureLoop, LowQualityTemplateIsRejectedButDelivered) {
   servedQuality = 19;
-  EXPECT_EQ(run(0, 10), -6);
+  EXPECT_EQ(run(0, 10), CaptureStatus::NoTemplate);
   auto copy = tpl;
   ASSERT_EQ(VerifyTemplateSeal(copy.data()), 1);
   EXPECT_EQ(copy[kTemplateQualityByte], 19);
   servedQuality = 20;
-  EXPECT_EQ(run(0, 10), 0);
+  EXPECT_EQ(run(0, 10), CaptureStatus::Done);
 }
 
 TEST_F(CaptureLoop, CaptureErrorEndsTheLoopAtOnce) {
-  for (int error : {-2, -4, -5, -10, -11}) {
+  for (CaptureStatus error : {CaptureStatus::Cancelled, CaptureStatus::StorageReadFailed, CaptureStatus::HidReadFailed,
+                              CaptureStatus::BadIndex, CaptureStatus::Busy}) {
     storage.captures = 0;
     storage.captureStatus = error;
     EXPECT_EQ(run(0, 10), error);
     EXPECT_EQ(storage.captures.load(), 1);
   }
-  storage.captureStatus = -4;
-  EXPECT_EQ(run(-1, 10), -3) << "an elapsed limit turns any outcome into a time-out";
+  storage.captureStatus = CaptureStatus::StorageReadFailed;
+  EXPECT_EQ(run(-1, 10), CaptureStatus::TimedOut) << "an elapsed limit turns any outcome into a time-out";
 }
 
-TEST_F(CaptureLoop, NoModuleGivesMinusOne) {
+TEST_F(CaptureLoop, NoModuleEndsTheLoop) {
   storage.present = false;
-  EXPECT_EQ(run(0, 10), -1);
-  EXPECT_EQ(run(-1, 10), -3);
+  EXPECT_EQ(run(0, 10), CaptureStatus::NoModule);
+  EXPECT_EQ(run(-1, 10), CaptureStatus::TimedOut);
 }
 
 TEST_F(CaptureLoop, DisarmingStopsScoringTheLaterImages) {
@@ -158,19 +159,19 @@ TEST_F(CaptureLoop, DisarmingStopsScoringTheLaterImages) {
   // score (here 0) and never reaches the threshold.
   storage.onCapture = [] { extractArmed().store(0); };
   storage.captureDelayMs = 5;
-  EXPECT_EQ(run(40, 10), -3);
+  EXPECT_EQ(run(40, 10), CaptureStatus::TimedOut);
   EXPECT_EQ(qualityCalls.load(), 0);
   EXPECT_EQ(extractions.load(), 0);
 }
 
 TEST_F(CaptureLoop, CancelFromAnotherThreadEndsWithCancelled) {
   storage.waitForCancel = true;
-  int status = 0;
+  CaptureStatus status = CaptureStatus::Done;
   std::thread capture([&] { status = run(0, 10); });
   while (!capture_flags::isBusy(TransportKind::Storage, 0)) platform::sleepMs(1);
   capture_flags::requestCancel(TransportKind::Storage, 0);
   capture.join();
-  EXPECT_EQ(status, -2);
+  EXPECT_EQ(status, CaptureStatus::Cancelled);
 }
 
 TEST(ExtractSealedTemplate, RefusesWhenDisarmedBetweenArmingAndExtracting) {

@@ -168,8 +168,8 @@ TEST(HidTransport, IndicatorRequestGoesOutAsOneFullReport) {
   HidRig rig;
   ScopedEnvironment env(platform::cable::kSimulatorVariable, rig.server.path());
   DeviceHandle handle;
-  ASSERT_EQ(HidConnect(handle), 0);
-  EXPECT_EQ(HidSetIndicator(handle, 1, 1), 0);
+  ASSERT_EQ(HidConnect(handle), ConnectStatus::Connected);
+  EXPECT_EQ(HidSetIndicator(handle, 1, 1), CommandStatus::Done);
   HidDisconnect(handle);
   const auto writes = rig.module.writes();
   ASSERT_EQ(writes.size(), 3u);  // connect, indicator, disconnect
@@ -184,25 +184,25 @@ TEST(HidTransport, CaptureOnAnyIndexReadsTheFirstModulesImage) {
   HidRig first, second;
   ScopedEnvironment env(platform::cable::kSimulatorVariable, first.server.path() + ":" + second.server.path());
   std::vector<uint8_t> image(92160);
-  EXPECT_EQ(HidCaptureImage(9, image.data(), 2000, 0, 1), 0);
+  EXPECT_EQ(HidCaptureImage(9, image.data(), 2000, 0, 1), CaptureStatus::Done);
   EXPECT_EQ(image, FakeHidModule::image());
   EXPECT_TRUE(second.module.writes().empty());
   EXPECT_FALSE(capture_flags::isBusy(TransportKind::Hid, 9));
-  EXPECT_EQ(HidCaptureImage(16, image.data(), 0, 0, 1), -10);
-  EXPECT_EQ(HidCaptureImage(-1, image.data(), 0, 0, 1), -10);
+  EXPECT_EQ(HidCaptureImage(16, image.data(), 0, 0, 1), CaptureStatus::BadIndex);
+  EXPECT_EQ(HidCaptureImage(-1, image.data(), 0, 0, 1), CaptureStatus::BadIndex);
 }
 
 TEST(HidTransport, BadChecksumIsRefused) {
   HidRig rig;
   ScopedEnvironment env(platform::cable::kSimulatorVariable, rig.server.path());
   DeviceHandle handle;
-  ASSERT_EQ(HidConnect(handle), 0);
+  ASSERT_EQ(HidConnect(handle), ConnectStatus::Connected);
   rig.module.corruptChecksums = 1;
-  EXPECT_EQ(HidTransact(handle, hid::kDetectFinger, nullptr, 0, nullptr, 0), -9);
-  EXPECT_EQ(HidTransact(handle, hid::kDetectFinger, nullptr, 0, nullptr, 0), 0);
+  EXPECT_EQ(HidTransact(handle, hid::kDetectFinger, nullptr, 0, nullptr, 0), CommandStatus::ReceiveFailed);
+  EXPECT_EQ(HidTransact(handle, hid::kDetectFinger, nullptr, 0, nullptr, 0), CommandStatus::Done);
   HidDisconnect(handle);
   rig.module.corruptChecksums = 1;  // the connect answer
-  EXPECT_EQ(HidDetectFingerNow(), -1);
+  EXPECT_EQ(hidFingerState(), FingerState::OpenFailed);
 }
 
 TEST(HidTransport, AnotherAnnouncedImageSizeFailsTheReadOut) {
@@ -212,7 +212,7 @@ TEST(HidTransport, AnotherAnnouncedImageSizeFailsTheReadOut) {
     rig.module.height = height;
     ScopedEnvironment env(platform::cable::kSimulatorVariable, rig.server.path());
     std::vector<uint8_t> image(92160, 0x55);
-    EXPECT_EQ(HidCaptureImage(0, image.data(), 2000, 0, 1), -5);
+    EXPECT_EQ(HidCaptureImage(0, image.data(), 2000, 0, 1), CaptureStatus::HidReadFailed);
     EXPECT_EQ(image, std::vector<uint8_t>(92160, 0x55));
   }
 }
@@ -222,7 +222,7 @@ TEST(HidTransport, WiderReportsCarryTheImageInFewerChunks) {
   rig.module.reportLength = 513;
   ScopedEnvironment env(platform::cable::kSimulatorVariable, rig.server.path());
   std::vector<uint8_t> image(92160);
-  EXPECT_EQ(HidCaptureImage(0, image.data(), 2000, 0, 1), 0);
+  EXPECT_EQ(HidCaptureImage(0, image.data(), 2000, 0, 1), CaptureStatus::Done);
   EXPECT_EQ(image, FakeHidModule::image());
 }
 
@@ -236,10 +236,10 @@ TEST(HidTransport, ImageReadOutIsSizedByTheInputReportLength) {
     rig.module.outputLength = output;
     ScopedEnvironment env(platform::cable::kSimulatorVariable, rig.server.path());
     DeviceHandle handle;
-    ASSERT_EQ(HidConnect(handle), 0) << input << "/" << output;
+    ASSERT_EQ(HidConnect(handle), ConnectStatus::Connected) << input << "/" << output;
     std::vector<uint8_t> image(92160);
     int total = 0, width = 0, height = 0;
-    EXPECT_EQ(HidReadImage(handle, image.data(), total, width, height), 0) << input << "/" << output;
+    EXPECT_EQ(HidReadImage(handle, image.data(), total, width, height), CommandStatus::Done) << input << "/" << output;
     EXPECT_EQ(rig.module.unread(), 0u) << input << "/" << output;
     EXPECT_EQ(total, 92160);
     EXPECT_EQ(image, FakeHidModule::image()) << input << "/" << output;
@@ -255,14 +255,14 @@ TEST(HidTransport, VersionTextIsBoundedAndTerminated) {
   ScopedEnvironment env(platform::cable::kSimulatorVariable, rig.server.path());
   char text[80];
   std::fill(std::begin(text), std::end(text), 'x');
-  EXPECT_EQ(HidGetVersionNow(text), 0);
+  EXPECT_EQ(hidVersion(text), CommandStatus::Done);
   EXPECT_EQ(std::string(text), std::string(56, 'H'));
   EXPECT_EQ(text[57], 'x');
 
   rig.module.reportLength = 200;  // room for far more than the bound
   rig.module.version = std::string(150, 'L');
   std::fill(std::begin(text), std::end(text), 'x');
-  EXPECT_EQ(HidGetVersionNow(text), 0);
+  EXPECT_EQ(hidVersion(text), CommandStatus::Done);
   EXPECT_EQ(std::string(text), std::string(63, 'L'));
   EXPECT_EQ(text[64], 'x');
 }
@@ -272,13 +272,13 @@ TEST(HidCapture, TimeoutRulesOfTheFingerWait) {
   ScopedEnvironment env(platform::cable::kSimulatorVariable, rig.server.path());
   std::vector<uint8_t> image(92160);
   // One poll after the sleep: a time-out even with the finger present.
-  EXPECT_EQ(HidCaptureImage(0, image.data(), -1, 0, 1), -3);
-  EXPECT_EQ(HidCaptureImage(0, image.data(), -2, 0, 1), -3);
+  EXPECT_EQ(HidCaptureImage(0, image.data(), -1, 0, 1), CaptureStatus::TimedOut);
+  EXPECT_EQ(HidCaptureImage(0, image.data(), -2, 0, 1), CaptureStatus::TimedOut);
   // Without the finger wait the image is read at once.
-  EXPECT_EQ(HidCaptureImage(0, image.data(), 0, 0, 0), 0);
+  EXPECT_EQ(HidCaptureImage(0, image.data(), 0, 0, 0), CaptureStatus::Done);
   rig.module.fingerOn = false;
   const int64_t start = platform::monotonicMs();
-  EXPECT_EQ(HidCaptureImage(0, image.data(), 300, 0, 1), -3);
+  EXPECT_EQ(HidCaptureImage(0, image.data(), 300, 0, 1), CaptureStatus::TimedOut);
   const int64_t took = platform::monotonicMs() - start;
   EXPECT_GE(took, 300);
   EXPECT_LT(took, 1500);
@@ -288,8 +288,8 @@ TEST(HidCapture, AnyNonZeroWaitLiftWaitsForTheLift) {
   HidRig rig;
   ScopedEnvironment env(platform::cable::kSimulatorVariable, rig.server.path());
   std::vector<uint8_t> image(92160);
-  EXPECT_EQ(HidCaptureImage(0, image.data(), 200, 2, 1), -3);  // the finger never lifts
-  EXPECT_EQ(HidCaptureImage(0, image.data(), 200, 0, 1), 0);
+  EXPECT_EQ(HidCaptureImage(0, image.data(), 200, 2, 1), CaptureStatus::TimedOut);  // the finger never lifts
+  EXPECT_EQ(HidCaptureImage(0, image.data(), 200, 0, 1), CaptureStatus::Done);
 }
 
 TEST(HidCapture, UnpluggedModuleGivesMinusOne) {
@@ -297,10 +297,10 @@ TEST(HidCapture, UnpluggedModuleGivesMinusOne) {
   ScopedEnvironment env(platform::cable::kSimulatorVariable, rig->server.path());
   rig.reset();
   std::vector<uint8_t> image(92160);
-  EXPECT_EQ(HidCaptureImage(0, image.data(), 1000, 0, 1), -1);
+  EXPECT_EQ(HidCaptureImage(0, image.data(), 1000, 0, 1), CaptureStatus::NoModule);
   EXPECT_FALSE(capture_flags::isBusy(TransportKind::Hid, 0));
   char text[64] = "untouched";
-  EXPECT_EQ(HidGetVersionNow(text), -1);
+  EXPECT_EQ(hidVersion(text), CommandStatus::NoDevice);
   EXPECT_STREQ(text, "untouched");
 }
 

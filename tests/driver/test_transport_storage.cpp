@@ -175,17 +175,17 @@ TEST(StorageDiscovery, TwoModulesByIndexAndAThirdIndexFails) {
   second.module.version = "SECOND";
   ScopedEnvironment env(platform::cable::kSimulatorVariable, first.server.path() + ":" + second.server.path());
   char text[64] = {};
-  EXPECT_EQ(StorageGetVersionAt(0, text), 0);
+  EXPECT_EQ(storageVersion(0, text), CommandStatus::Done);
   EXPECT_STREQ(text, "FIRST");
-  EXPECT_EQ(StorageGetVersionAt(1, text), 0);
+  EXPECT_EQ(storageVersion(1, text), CommandStatus::Done);
   EXPECT_STREQ(text, "SECOND");
   DeviceHandle handle;
-  EXPECT_EQ(OpenStorageModule(2, handle), -2);
-  EXPECT_EQ(OpenStorageModule(16, handle), -10);
-  EXPECT_EQ(OpenStorageModule(-1, handle), -10);
+  EXPECT_EQ(OpenStorageModule(2, handle), ConnectStatus::OpenFailed);
+  EXPECT_EQ(OpenStorageModule(16, handle), ConnectStatus::BadIndex);
+  EXPECT_EQ(OpenStorageModule(-1, handle), ConnectStatus::BadIndex);
   std::vector<uint8_t> image(92160);
-  EXPECT_EQ(StorageCaptureImage(2, image.data(), 1000, 0, 1), -1);
-  EXPECT_EQ(StorageDetectFingerAt(2), -1);
+  EXPECT_EQ(StorageCaptureImage(2, image.data(), 1000, 0, 1), CaptureStatus::NoModule);
+  EXPECT_EQ(storageFingerState(2), FingerState::OpenFailed);
 }
 
 TEST(StorageDiscovery, SeventeenModulesKeepTheFirstSixteen) {
@@ -205,23 +205,23 @@ TEST(StorageWrites, TransportErrorsAreRetriedUpToOneHundredAttempts) {
   StorageRig rig;
   ScopedEnvironment env(platform::cable::kSimulatorVariable, rig.server.path());
   DeviceHandle handle;
-  ASSERT_EQ(OpenStorageModule(0, handle), 0);
+  ASSERT_EQ(OpenStorageModule(0, handle), ConnectStatus::Connected);
   rig.module.crcFailuresLeft = 99;
-  EXPECT_EQ(StorageDetectFinger(handle), 0);
+  EXPECT_EQ(StorageDetectFinger(handle), CommandStatus::Done);
   rig.module.crcFailuresLeft = 100;
   const uint8_t block[4] = {0x10, 0xE0, 0, 0};
-  EXPECT_EQ(usbBase().WriteData(handle, kWriteOpcode, block, 4, 10), -3);
+  EXPECT_EQ(usbBase().WriteData(handle, kWriteOpcode, block, 4, 10), IoStatus::StillGarbled);
   rig.module.crcFailuresLeft = 100;
-  EXPECT_EQ(StorageDetectFinger(handle), -1);
-  EXPECT_EQ(usbBase().WriteData(handle, kWriteOpcode, block, 0, 10), -1);
+  EXPECT_EQ(StorageDetectFinger(handle), CommandStatus::SendFailed);
+  EXPECT_EQ(usbBase().WriteData(handle, kWriteOpcode, block, 0, 10), IoStatus::BadRequest);
 }
 
 TEST(StorageWrites, ShortBlocksGoOutPaddedToThirtyTwoBytes) {
   StorageRig rig;
   ScopedEnvironment env(platform::cable::kSimulatorVariable, rig.server.path());
   DeviceHandle handle;
-  ASSERT_EQ(OpenStorageModule(0, handle), 0);
-  ASSERT_EQ(StorageSetIndicator(handle, 1, 1), 0);
+  ASSERT_EQ(OpenStorageModule(0, handle), ConnectStatus::Connected);
+  ASSERT_EQ(StorageSetIndicator(handle, 1, 1), CommandStatus::Done);
   const auto requests = rig.server.requests();
   const auto& write = requests[requests.size() - 2];
   ASSERT_EQ(write.size(), 27u + 32u);
@@ -233,7 +233,7 @@ TEST(StorageImage, BothHalvesArriveInOrder) {
   StorageRig rig;
   ScopedEnvironment env(platform::cable::kSimulatorVariable, rig.server.path());
   std::vector<uint8_t> image(92160);
-  EXPECT_EQ(StorageCaptureImage(0, image.data(), 2000, 0, 1), 0);
+  EXPECT_EQ(StorageCaptureImage(0, image.data(), 2000, 0, 1), CaptureStatus::Done);
   EXPECT_EQ(image, rig.module.image());
   EXPECT_FALSE(capture_flags::isBusy(TransportKind::Storage, 0));
 }
@@ -245,11 +245,11 @@ TEST(StorageImage, ShortOrMisannouncedHalvesAreRefused) {
     rig.module.halfBytesSent = sent;
     ScopedEnvironment env(platform::cable::kSimulatorVariable, rig.server.path());
     DeviceHandle handle;
-    ASSERT_EQ(OpenStorageModule(0, handle), 0);
+    ASSERT_EQ(OpenStorageModule(0, handle), ConnectStatus::Connected);
     std::vector<uint8_t> image(92160);
-    EXPECT_EQ(StorageReadImage(handle, image.data()), -4);
+    EXPECT_EQ(StorageReadImage(handle, image.data()), CommandStatus::ReceiveFailed);
     usbBase().CloseDevice(handle);
-    EXPECT_EQ(StorageCaptureImage(0, image.data(), 2000, 0, 1), -4);
+    EXPECT_EQ(StorageCaptureImage(0, image.data(), 2000, 0, 1), CaptureStatus::StorageReadFailed);
   }
 }
 
@@ -259,7 +259,7 @@ TEST(StorageVersion, LongTextIsBoundedAndTerminated) {
   ScopedEnvironment env(platform::cable::kSimulatorVariable, rig.server.path());
   char text[64];
   std::memset(text, 'x', sizeof text);
-  EXPECT_EQ(StorageGetVersionAt(0, text), 0);
+  EXPECT_EQ(storageVersion(0, text), CommandStatus::Done);
   EXPECT_EQ(std::string(text), std::string(20, 'V'));
   EXPECT_EQ(text[21], 'x');
 }
@@ -268,10 +268,10 @@ TEST(StorageCapture, TimeoutBelowMinusOneStillOpensAndLightsTheIndicator) {
   StorageRig rig;
   ScopedEnvironment env(platform::cable::kSimulatorVariable, rig.server.path());
   std::vector<uint8_t> image(92160);
-  EXPECT_EQ(StorageCaptureImage(0, image.data(), -2, 0, 1), -3);
+  EXPECT_EQ(StorageCaptureImage(0, image.data(), -2, 0, 1), CaptureStatus::TimedOut);
   EXPECT_GE(rig.module.indicatorCommands, 3);  // on, then both off at the end
-  EXPECT_EQ(StorageCaptureImage(-1, image.data(), 0, 0, 1), -10);
-  EXPECT_EQ(StorageCaptureImage(16, image.data(), 0, 0, 1), -10);
+  EXPECT_EQ(StorageCaptureImage(-1, image.data(), 0, 0, 1), CaptureStatus::BadIndex);
+  EXPECT_EQ(StorageCaptureImage(16, image.data(), 0, 0, 1), CaptureStatus::BadIndex);
 }
 
 TEST(StorageCapture, MinusOneGivesOneMorePollWithoutAFinger) {
@@ -279,13 +279,13 @@ TEST(StorageCapture, MinusOneGivesOneMorePollWithoutAFinger) {
   rig.module.fingerOn = false;
   ScopedEnvironment env(platform::cable::kSimulatorVariable, rig.server.path());
   std::vector<uint8_t> image(92160);
-  EXPECT_EQ(StorageCaptureImage(0, image.data(), -1, 0, 1), -3);
+  EXPECT_EQ(StorageCaptureImage(0, image.data(), -1, 0, 1), CaptureStatus::TimedOut);
   rig.module.fingerOn = true;
-  EXPECT_EQ(StorageCaptureImage(0, image.data(), -1, 0, 1), 0);
+  EXPECT_EQ(StorageCaptureImage(0, image.data(), -1, 0, 1), CaptureStatus::Done);
   // The finger stays: waiting for the lift with one poll ends in a time-out.
-  EXPECT_EQ(StorageCaptureImage(0, image.data(), -1, 1, 1), -3);
+  EXPECT_EQ(StorageCaptureImage(0, image.data(), -1, 1, 1), CaptureStatus::TimedOut);
   // Only 1 means waiting for the lift.
-  EXPECT_EQ(StorageCaptureImage(0, image.data(), -1, 2, 1), 0);
+  EXPECT_EQ(StorageCaptureImage(0, image.data(), -1, 2, 1), CaptureStatus::Done);
 }
 
 TEST(StorageCapture, UnpluggedModuleFailsTheCapture) {
@@ -293,8 +293,8 @@ TEST(StorageCapture, UnpluggedModuleFailsTheCapture) {
   ScopedEnvironment env(platform::cable::kSimulatorVariable, rig->server.path());
   rig.reset();
   std::vector<uint8_t> image(92160);
-  EXPECT_EQ(StorageCaptureImage(0, image.data(), 1000, 0, 1), -1);
-  EXPECT_EQ(StorageDetectFingerAt(0), -1);
+  EXPECT_EQ(StorageCaptureImage(0, image.data(), 1000, 0, 1), CaptureStatus::NoModule);
+  EXPECT_EQ(storageFingerState(0), FingerState::OpenFailed);
 }
 
 }  // namespace

@@ -35,6 +35,9 @@
 
 namespace {
 
+using fx60::CaptureStatus;
+using fx60::CommandStatus;
+using fx60::FingerState;
 using fx60::fuzz::ByteReader;
 using namespace fx60::platform;
 
@@ -46,8 +49,9 @@ int64_t virtualNowMs = 0;
 // FX60_FUZZ_TRACE set: print each scenario's outcome (for checking seeds by hand).
 bool tracing = false;
 
-void trace(const char* what, int status) {
-  if (tracing) std::fprintf(stderr, "%s: %d\n", what, status);
+template <typename Result>
+void trace(const char* what, Result status) {
+  if (tracing) std::fprintf(stderr, "%s: %d\n", what, static_cast<int>(status));
 }
 
 constexpr char kHidPath[] = "fuzz-hid";
@@ -117,19 +121,22 @@ void runHid(ByteReader& in, uint8_t scenario, uint8_t options) {
   if (scenario == 0) {
     const int index = options & 15;
     std::vector<uint8_t> image(fx60::kImageSize);
-    const int status = fx60::HidCaptureImage(index, image.data(), kTimeouts[(options >> 4) & 3],
-                                             (options >> 6) & 1, 1);
+    const CaptureStatus status = fx60::HidCaptureImage(index, image.data(), kTimeouts[(options >> 4) & 3],
+                                                       (options >> 6) & 1, 1);
     trace("hid capture", status);
-    FX60_FUZZ_CHECK(status == 0 || status == -1 || status == -2 || status == -3 || status == -5);
+    FX60_FUZZ_CHECK(status == CaptureStatus::Done || status == CaptureStatus::NoModule ||
+                    status == CaptureStatus::Cancelled || status == CaptureStatus::TimedOut ||
+                    status == CaptureStatus::HidReadFailed);
     checkCaptureEnded(fx60::TransportKind::Hid, index);
   } else {
     std::vector<char> text(64, '\x7f');
-    const int status = fx60::HidGetVersionNow(text.data());
+    const CommandStatus status = fx60::hidVersion(text.data());
     trace("hid version", status);
-    if (status == 0) FX60_FUZZ_CHECK(std::memchr(text.data(), 0, text.size()) != nullptr);
-    const int finger = fx60::HidDetectFingerNow();
+    if (status == CommandStatus::Done) FX60_FUZZ_CHECK(std::memchr(text.data(), 0, text.size()) != nullptr);
+    const FingerState finger = fx60::hidFingerState();
     trace("hid finger", finger);
-    FX60_FUZZ_CHECK(finger == 1 || finger == 0 || finger == -1);
+    FX60_FUZZ_CHECK(finger == FingerState::Present || finger == FingerState::Absent ||
+                    finger == FingerState::OpenFailed);
   }
 }
 
@@ -137,19 +144,22 @@ void runStorage(uint8_t scenario, uint8_t options) {
   if (scenario == 2) {
     const int index = options & 1;  // the played module is the only one: index 1 finds none
     std::vector<uint8_t> image(fx60::kImageSize);
-    const int status = fx60::StorageCaptureImage(index, image.data(), kTimeouts[(options >> 4) & 3],
-                                                 (options >> 6) & 1, 1);
-    trace("hid capture", status);
-    FX60_FUZZ_CHECK(status == 0 || status == -1 || status == -2 || status == -3 || status == -4);
+    const CaptureStatus status = fx60::StorageCaptureImage(index, image.data(), kTimeouts[(options >> 4) & 3],
+                                                           (options >> 6) & 1, 1);
+    trace("storage capture", status);
+    FX60_FUZZ_CHECK(status == CaptureStatus::Done || status == CaptureStatus::NoModule ||
+                    status == CaptureStatus::Cancelled || status == CaptureStatus::TimedOut ||
+                    status == CaptureStatus::StorageReadFailed);
     checkCaptureEnded(fx60::TransportKind::Storage, index);
   } else {
     std::vector<char> text(21, '\x7f');  // what the caller's contract asks for
-    const int status = fx60::StorageGetVersionAt(0, text.data());
+    const CommandStatus status = fx60::storageVersion(0, text.data());
     trace("storage version", status);
-    if (status == 0) FX60_FUZZ_CHECK(std::memchr(text.data(), 0, text.size()) != nullptr);
-    const int finger = fx60::StorageDetectFingerAt(0);
+    if (status == CommandStatus::Done) FX60_FUZZ_CHECK(std::memchr(text.data(), 0, text.size()) != nullptr);
+    const FingerState finger = fx60::storageFingerState(0);
     trace("storage finger", finger);
-    FX60_FUZZ_CHECK(finger == 1 || finger == 0 || finger == -1);
+    FX60_FUZZ_CHECK(finger == FingerState::Present || finger == FingerState::Absent ||
+                    finger == FingerState::OpenFailed);
   }
 }
 

@@ -108,27 +108,27 @@ Reply SimulatedModule::handle(int linkId, std::span<const uint8_t> request, int6
     return Reply{{}, 0, true};
   Link& link = found->second;
   loggingLink_ = linkId;
-  if (request.empty()) return Reply{{kResultFailed}, 0, false};
+  if (request.empty()) return Reply{{wire::kResultFailed}, 0, false};
 
   switch (request[0]) {
-    case kOpDescribe:
+    case wire::kDescribe:
       log("DESCRIBE");
       return describe();
-    case kOpScsi:
+    case wire::kScsi:
       return scsi(link, request, nowMs);
-    case kOpHidWrite:
+    case wire::kHidWrite:
       return hidWrite(link, request, nowMs);
-    case kOpHidRead:
+    case wire::kHidRead:
       return hidRead(link, request);
     default:
       log("unknown opcode " + hex(request.first(1)));
-      return Reply{{kResultFailed}, 0, false};
+      return Reply{{wire::kResultFailed}, 0, false};
   }
 }
 
 Reply SimulatedModule::describe() const {
-  if (config_.mode == WireMode::Storage) return Reply{{1}, 0, false};
-  std::vector<uint8_t> reply{2};
+  if (config_.mode == WireMode::Storage) return Reply{{wire::kClassMassStorage}, 0, false};
+  std::vector<uint8_t> reply{wire::kClassHid};
   appendU16(reply, kHidVendorId);
   appendU16(reply, kHidProductId);
   appendU16(reply, config_.inputReportLength);
@@ -140,7 +140,7 @@ Reply SimulatedModule::describe() const {
 Reply SimulatedModule::scsi(Link& link, std::span<const uint8_t> request, int64_t nowMs) {
   if (request.size() < kScsiHeaderLength) {
     log("SCSI request too short");
-    return Reply{scsiReply(kResultFailed), 0, false};
+    return Reply{scsiReply(wire::kResultFailed), 0, false};
   }
   const uint8_t cdbLength = request[1];
   const auto cdb = request.subspan(2, 16);
@@ -150,16 +150,16 @@ Reply SimulatedModule::scsi(Link& link, std::span<const uint8_t> request, int64_
   const auto data = request.subspan(kScsiHeaderLength);
   if (cdbLength == 0 || cdbLength > 16 || (!dataIn && data.size() != transferLength)) {
     log("SCSI request malformed");
-    return Reply{scsiReply(kResultFailed), 0, false};
+    return Reply{scsiReply(wire::kResultFailed), 0, false};
   }
   if (config_.mode != WireMode::Storage) {
     log("SCSI request refused: the module presents itself as HID");
-    return Reply{scsiReply(kResultFailed), 0, false};
+    return Reply{scsiReply(wire::kResultFailed), 0, false};
   }
 
   switch (cdb[0]) {
     case kScsiInquiry: {
-      if (!dataIn) return Reply{scsiReply(kResultFailed), 0, false};
+      if (!dataIn) return Reply{scsiReply(wire::kResultFailed), 0, false};
       std::vector<uint8_t> inquiry(kInquiryLength, 0);
       inquiry[0] = 0x05;  // CD-ROM device
       inquiry[1] = 0x80;  // removable medium
@@ -173,19 +173,19 @@ Reply SimulatedModule::scsi(Link& link, std::span<const uint8_t> request, int64_
       place(config_.inquiryRevision, 32, 4);
       log("SCSI INQUIRY " + std::to_string(transferLength));
       inquiry.resize(std::min<size_t>(kInquiryLength, transferLength));
-      return Reply{scsiReply(kResultDone, inquiry), 0, false};
+      return Reply{scsiReply(wire::kResultDone, inquiry), 0, false};
     }
     case kScsiTestUnitReady:
-      return Reply{scsiReply(kResultDone), 0, false};
+      return Reply{scsiReply(wire::kResultDone), 0, false};
     case kScsiWrite10:
-      if (dataIn) return Reply{scsiReply(kResultFailed), 0, false};
+      if (dataIn) return Reply{scsiReply(wire::kResultFailed), 0, false};
       return scsiWrite(link, data, nowMs);
     case kScsiRead10:
-      if (!dataIn) return Reply{scsiReply(kResultFailed), 0, false};
+      if (!dataIn) return Reply{scsiReply(wire::kResultFailed), 0, false};
       return scsiRead(link, transferLength, timeoutSeconds);
     default:
       log("SCSI opcode " + hex(cdb.first(1)) + " not supported");
-      return Reply{scsiReply(kResultFailed), 0, false};
+      return Reply{scsiReply(wire::kResultFailed), 0, false};
   }
 }
 
@@ -194,11 +194,11 @@ Reply SimulatedModule::scsiWrite(Link& link, std::span<const uint8_t> data, int6
   const int command = data.size() >= 2 ? readU16(data, 0) : kNoCommand;
   if (faults_.fire(FaultKind::TransportCrc, command)) {
     log("WRITE(10) " + commandName(command) + ": injected CRC error");
-    return Reply{writeReply(kResultRetryable, 0), 0, false};
+    return Reply{writeReply(wire::kResultRetryable, 0), 0, false};
   }
   if (faults_.fire(FaultKind::WriteFail, command)) {
     log("WRITE(10) " + commandName(command) + ": injected failure");
-    return Reply{writeReply(kResultFailed, 0), 0, false};
+    return Reply{writeReply(wire::kResultFailed, 0), 0, false};
   }
   std::vector<uint8_t> response;
   if (data.size() < 4 || 4u + readU16(data, 2) > data.size()) {
@@ -211,14 +211,14 @@ Reply SimulatedModule::scsiWrite(Link& link, std::span<const uint8_t> data, int6
     response = storageResponse(command, params, nowMs);
   }
   link.storageResponse = PendingReport{std::move(response), command};
-  return Reply{writeReply(kResultDone, static_cast<uint32_t>(data.size())), 0, false};
+  return Reply{writeReply(wire::kResultDone, static_cast<uint32_t>(data.size())), 0, false};
 }
 
 Reply SimulatedModule::scsiRead(Link& link, uint32_t length, uint32_t timeoutSeconds) {
   ++reads_;
   if (!link.storageResponse) {
     log("READ(10) with no command pending");
-    return Reply{scsiReply(kResultFailed), 0, false};
+    return Reply{scsiReply(wire::kResultFailed), 0, false};
   }
   const int command = link.storageResponse->command;
   if (faults_.fire(FaultKind::Unplug, command)) {
@@ -229,11 +229,11 @@ Reply SimulatedModule::scsiRead(Link& link, uint32_t length, uint32_t timeoutSec
   }
   if (faults_.fire(FaultKind::StallRead, command)) {
     log("READ(10) " + commandName(command) + ": injected stall of " + std::to_string(timeoutSeconds) + " s");
-    return Reply{scsiReply(kResultFailed), static_cast<int64_t>(timeoutSeconds) * 1000, false};
+    return Reply{scsiReply(wire::kResultFailed), static_cast<int64_t>(timeoutSeconds) * 1000, false};
   }
   if (faults_.fire(FaultKind::ReadFail, command)) {
     log("READ(10) " + commandName(command) + ": injected failure");
-    return Reply{scsiReply(kResultFailed), 0, false};
+    return Reply{scsiReply(wire::kResultFailed), 0, false};
   }
   std::vector<uint8_t> response = std::move(link.storageResponse->bytes);
   link.storageResponse.reset();
@@ -245,7 +245,7 @@ Reply SimulatedModule::scsiRead(Link& link, uint32_t length, uint32_t timeoutSec
   response.resize(delivered);
   log("READ(10) " + std::to_string(length) + " -> " + std::to_string(delivered) + " bytes [" +
       hex(response, 8) + "]");
-  return Reply{scsiReply(kResultDone, response), 0, false};
+  return Reply{scsiReply(wire::kResultDone, response), 0, false};
 }
 
 std::vector<uint8_t> SimulatedModule::storageResponse(int command, std::span<const uint8_t> params,
@@ -293,7 +293,7 @@ std::vector<uint8_t> SimulatedModule::storageResponse(int command, std::span<con
 Reply SimulatedModule::hidWrite(Link& link, std::span<const uint8_t> request, int64_t nowMs) {
   if (request.size() < 5 || config_.mode != WireMode::Hid) {
     log("HID_WRITE refused");
-    return Reply{writeReply(kResultFailed, 0), 0, false};
+    return Reply{writeReply(wire::kResultFailed, 0), 0, false};
   }
   ++writes_;
   const auto report = request.subspan(5);
@@ -313,7 +313,7 @@ Reply SimulatedModule::hidWrite(Link& link, std::span<const uint8_t> request, in
   }
   if (faults_.fire(FaultKind::TransportCrc, command) || faults_.fire(FaultKind::WriteFail, command)) {
     log("HID_WRITE " + hex(packet.first(usedPacketLength(packet))) + ": injected failure");
-    return Reply{writeReply(kResultFailed, 0), 0, false};
+    return Reply{writeReply(wire::kResultFailed, 0), 0, false};
   }
   log("HID_WRITE " + hex(packet.first(usedPacketLength(packet))));
   if (!wellFormed) {
@@ -322,7 +322,7 @@ Reply SimulatedModule::hidWrite(Link& link, std::span<const uint8_t> request, in
   } else {
     queueHidResponse(link, command, payload, nowMs);
   }
-  return Reply{writeReply(kResultDone, static_cast<uint32_t>(report.size())), 0, false};
+  return Reply{writeReply(wire::kResultDone, static_cast<uint32_t>(report.size())), 0, false};
 }
 
 void SimulatedModule::queueHidResponse(Link& link, int command, std::span<const uint8_t> payload, int64_t nowMs) {
@@ -389,14 +389,14 @@ std::vector<uint8_t> SimulatedModule::hidResponseReport(int command, uint8_t sta
 Reply SimulatedModule::hidRead(Link& link, std::span<const uint8_t> request) {
   if (request.size() < 9 || config_.mode != WireMode::Hid) {
     log("HID_READ refused");
-    return Reply{{kResultFailed}, 0, false};
+    return Reply{{wire::kResultFailed}, 0, false};
   }
   ++reads_;
   const uint32_t timeoutMs = readU32(request, 1);
   const uint32_t length = readU32(request, 5);
   if (link.hidReports.empty()) {
     log("HID_READ: nothing to send, time-out after " + std::to_string(timeoutMs) + " ms");
-    return Reply{{kResultTimedOut}, timeoutMs, false};
+    return Reply{{wire::kResultTimedOut}, timeoutMs, false};
   }
   PendingReport report = std::move(link.hidReports.front());
   link.hidReports.pop_front();
@@ -411,11 +411,11 @@ Reply SimulatedModule::hidRead(Link& link, std::span<const uint8_t> request) {
   }
   if (faults_.fire(FaultKind::StallRead, command)) {
     log("HID_READ: injected stall, report dropped");
-    return Reply{{kResultTimedOut}, timeoutMs, false};
+    return Reply{{wire::kResultTimedOut}, timeoutMs, false};
   }
   if (faults_.fire(FaultKind::ReadFail, command)) {
     log("HID_READ: injected failure, report dropped");
-    return Reply{{kResultFailed}, 0, false};
+    return Reply{{wire::kResultFailed}, 0, false};
   }
   size_t delivered = std::min<size_t>(report.bytes.size(), length);
   if (faults_.fire(FaultKind::ShortRead, command)) {
@@ -427,7 +427,7 @@ Reply SimulatedModule::hidRead(Link& link, std::span<const uint8_t> request) {
                                  std::span<const uint8_t>(report.bytes).subspan(1)))));
   else if (link.hidReports.empty() || link.hidReports.front().command != kImageDataReports)
     log("HID_READ -> last image data report");
-  std::vector<uint8_t> reply{kResultDone};
+  std::vector<uint8_t> reply{wire::kResultDone};
   reply.insert(reply.end(), report.bytes.begin(), report.bytes.begin() + static_cast<std::ptrdiff_t>(delivered));
   return Reply{std::move(reply), 0, false};
 }

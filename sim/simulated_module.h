@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/cable/wire_codes.h"
 #include "sim/fault_plan.h"
 #include "sim/finger_timeline.h"
 #include "sim/image_source.h"
@@ -22,17 +23,8 @@
 
 namespace fx60::sim {
 
-// Request opcodes of the virtual cable.
-inline constexpr uint8_t kOpDescribe = 0x01;
-inline constexpr uint8_t kOpScsi = 0x02;
-inline constexpr uint8_t kOpHidWrite = 0x03;
-inline constexpr uint8_t kOpHidRead = 0x04;
-
-// Result bytes of the virtual cable.
-inline constexpr uint8_t kResultDone = 0;
-inline constexpr uint8_t kResultRetryable = 1;
-inline constexpr uint8_t kResultFailed = 2;
-inline constexpr uint8_t kResultTimedOut = 3;
+// The byte values of the virtual cable, shared with the library.
+namespace wire = platform::cable;
 
 // Module status words of the tunnelled command protocol.
 inline constexpr uint16_t kStatusOk = 0x3000;

@@ -160,7 +160,7 @@ PassThroughResult decodeScsi(std::span<const uint8_t> response, DataDirection di
   if (response.size() < 5) return {PassThroughOutcome::Failed, 0};
   const uint8_t result = response[0];
   const uint32_t transferred = getU32(response, 1);
-  if (result == kResultCrcError) return {PassThroughOutcome::Retryable, 0};
+  if (result == kResultRetryable) return {PassThroughOutcome::Retryable, 0};
   if (result != kResultDone || transferred > data.size()) return {PassThroughOutcome::Failed, 0};
   if (direction == DataDirection::FromDevice) {
     if (response.size() - 5 < transferred) return {PassThroughOutcome::Failed, 0};

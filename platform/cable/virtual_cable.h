@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/cable/connection.h"
+#include "platform/cable/wire_codes.h"
 #include "platform/hid_device.h"
 #include "platform/scsi_device.h"
 
@@ -19,10 +20,6 @@ namespace fx60::platform::cable {
 
 // Environment variable naming the simulators' sockets, separated by ':'.
 inline constexpr const char* kSimulatorVariable = "FX60_SIMULATOR";
-
-enum Opcode : uint8_t { kDescribe = 0x01, kScsi = 0x02, kHidWrite = 0x03, kHidRead = 0x04 };
-enum ClassCode : uint8_t { kClassMassStorage = 1, kClassHid = 2 };
-enum ResultCode : uint8_t { kResultDone = 0, kResultCrcError = 1, kResultFailed = 2, kResultTimedOut = 3 };
 
 struct Description {
   uint8_t deviceClass = 0;

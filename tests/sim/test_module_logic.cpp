@@ -149,9 +149,9 @@ class StorageModule : public ::testing::Test {
   std::vector<uint8_t> command(uint16_t code, std::vector<uint8_t> params, uint32_t readLength) {
     const auto block = commandBlock(code, std::move(params));
     const Reply written = send(write10(block));
-    EXPECT_EQ(written.message.at(0), kResultDone);
+    EXPECT_EQ(written.message.at(0), wire::kResultDone);
     const Reply read = send(read10(readLength));
-    if (read.message.at(0) != kResultDone) return {};
+    if (read.message.at(0) != wire::kResultDone) return {};
     return {read.message.begin() + 5, read.message.end()};
   }
 
@@ -162,12 +162,12 @@ class StorageModule : public ::testing::Test {
 TEST_F(StorageModule, AnswersInquiryWithTheCdromIdentity) {
   const Reply reply = send(scsiRequest({0x12, 0, 0, 0, 0x24, 0}, true, 36, 10));
   ASSERT_EQ(reply.message.size(), 5u + 36u);
-  EXPECT_EQ(reply.message[0], kResultDone);
+  EXPECT_EQ(reply.message[0], wire::kResultDone);
   EXPECT_EQ(readU32(reply.message, 1), 36u);
   EXPECT_EQ(reply.message[5] & 0x1F, 0x05);
   EXPECT_EQ(std::string(reply.message.begin() + 5 + 8, reply.message.begin() + 5 + 36),
             "Fleetly Dermal Scanner  0100");
-  EXPECT_EQ(module_.handle(link_, std::vector<uint8_t>{kOpDescribe}, 0).message, std::vector<uint8_t>{1});
+  EXPECT_EQ(module_.handle(link_, std::vector<uint8_t>{wire::kDescribe}, 0).message, std::vector<uint8_t>{1});
 }
 
 TEST_F(StorageModule, ServesBothImageHalvesOfOneImageAndTracksIndicators) {
@@ -205,16 +205,16 @@ TEST_F(StorageModule, VersionTextCarriesItsTerminatorAndAReadIsCutToTheRequested
 }
 
 TEST_F(StorageModule, RefusesMalformedAndOutOfOrderRequestsWithoutLosingStep) {
-  EXPECT_EQ(send({kOpScsi, 10}).message, (std::vector<uint8_t>{kResultFailed, 0, 0, 0, 0}));
+  EXPECT_EQ(send({wire::kScsi, 10}).message, (std::vector<uint8_t>{wire::kResultFailed, 0, 0, 0, 0}));
   auto wrongLength = write10(commandBlock(0xE010));
   wrongLength.pop_back();  // the data is shorter than the transfer length says
-  EXPECT_EQ(send(wrongLength).message[0], kResultFailed);
-  EXPECT_EQ(send(read10(4)).message[0], kResultFailed);  // nothing was asked
+  EXPECT_EQ(send(wrongLength).message[0], wire::kResultFailed);
+  EXPECT_EQ(send(read10(4)).message[0], wire::kResultFailed);  // nothing was asked
   EXPECT_EQ(readU16(command(0xE013, {0x00}, 46084), 0), kStatusNotStarted);
   EXPECT_EQ(readU16(command(0xE013, {0x17}, 46084), 0), kStatusBadCommand);
   EXPECT_EQ(readU16(command(0x1234, {}, 4), 0), kStatusBadCommand);
-  EXPECT_EQ(send({0x77}).message, std::vector<uint8_t>{kResultFailed});
-  EXPECT_EQ(send({kOpHidRead, 0, 0, 0, 0, 65, 0, 0, 0}).message[0], kResultFailed);
+  EXPECT_EQ(send({0x77}).message, std::vector<uint8_t>{wire::kResultFailed});
+  EXPECT_EQ(send({wire::kHidRead, 0, 0, 0, 0, 65, 0, 0, 0}).message[0], wire::kResultFailed);
   EXPECT_EQ(readU16(command(0xE010, {}, 4), 0), kStatusOk);
 }
 
@@ -223,18 +223,18 @@ TEST_F(StorageModule, InjectsTransportFaults) {
   module_.addFault(*parseFaultRule("read-fail@detect", WireMode::Storage));
   module_.addFault(*parseFaultRule("stall@image-half", WireMode::Storage));
   const auto detect = write10(commandBlock(0xE010));
-  EXPECT_EQ(send(detect).message[0], kResultRetryable);
-  EXPECT_EQ(send(detect).message[0], kResultRetryable);
-  EXPECT_EQ(send(detect).message[0], kResultDone);
-  EXPECT_EQ(send(read10(4)).message[0], kResultFailed);  // the answer stays pending
+  EXPECT_EQ(send(detect).message[0], wire::kResultRetryable);
+  EXPECT_EQ(send(detect).message[0], wire::kResultRetryable);
+  EXPECT_EQ(send(detect).message[0], wire::kResultDone);
+  EXPECT_EQ(send(read10(4)).message[0], wire::kResultFailed);  // the answer stays pending
   const Reply retried = send(read10(4));
-  EXPECT_EQ(retried.message[0], kResultDone);
+  EXPECT_EQ(retried.message[0], wire::kResultDone);
   EXPECT_EQ(readU16(retried.message, 5), kStatusOk);
 
   command(0xE011, {}, 4);
   send(write10(commandBlock(0xE013, {0x00}), 5));
   const Reply stalled = send(read10(46084, 5));
-  EXPECT_EQ(stalled.message[0], kResultFailed);
+  EXPECT_EQ(stalled.message[0], wire::kResultFailed);
   EXPECT_EQ(stalled.delayMs, 5000);
 }
 
@@ -253,7 +253,7 @@ TEST_F(StorageModule, InjectsBadStatusShortReadAndUnplug) {
   module_.plug();
   EXPECT_TRUE(send(read10(4)).hangUp);
   const int fresh = module_.openLink();
-  EXPECT_FALSE(module_.handle(fresh, std::vector<uint8_t>{kOpDescribe}, 0).hangUp);
+  EXPECT_FALSE(module_.handle(fresh, std::vector<uint8_t>{wire::kDescribe}, 0).hangUp);
 }
 
 class StorageModuleWithScript : public StorageModule {
@@ -288,12 +288,12 @@ class HidModule : public ::testing::Test {
   // Sends a request packet and reads one input report; its bytes after the report
   // id, or empty when the read did not complete.
   std::vector<uint8_t> transact(const std::vector<uint8_t>& packet) {
-    EXPECT_EQ(send(hidWrite(packet)).message[0], kResultDone);
+    EXPECT_EQ(send(hidWrite(packet)).message[0], wire::kResultDone);
     return readReport();
   }
   std::vector<uint8_t> readReport() {
     const Reply reply = send(hidRead());
-    if (reply.message.empty() || reply.message[0] != kResultDone) return {};
+    if (reply.message.empty() || reply.message[0] != wire::kResultDone) return {};
     return {reply.message.begin() + 2, reply.message.end()};
   }
   static bool checksumValid(const std::vector<uint8_t>& packet) {
@@ -307,7 +307,7 @@ class HidModule : public ::testing::Test {
 };
 
 TEST_F(HidModule, DescribesItselfAndAnswersTheIndicatorExample) {
-  EXPECT_EQ(send({kOpDescribe}).message, (std::vector<uint8_t>{2, 0x1B, 0x82, 0x02, 0x02, 65, 0, 65, 0, 0, 0}));
+  EXPECT_EQ(send({wire::kDescribe}).message, (std::vector<uint8_t>{2, 0x1B, 0x82, 0x02, 0x02, 65, 0, 65, 0, 0, 0}));
   const std::vector<uint8_t> example{0x88, 0x00, 0x00, 0x03, 0x00, 0x02, 0x01, 0x01, 0x07, 0x00};
   EXPECT_EQ(hidPacket(2, {1, 1}), example);
   const auto response = transact(example);
@@ -342,7 +342,7 @@ TEST_F(HidModule, SendsTheImageAfterItsSizeInPlainReports) {
   }
   EXPECT_EQ(image, synthesizePrint(31));
   const Reply empty = send(hidRead(250));
-  EXPECT_EQ(empty.message, std::vector<uint8_t>{kResultTimedOut});
+  EXPECT_EQ(empty.message, std::vector<uint8_t>{wire::kResultTimedOut});
   EXPECT_EQ(empty.delayMs, 250);
 }
 
@@ -357,7 +357,7 @@ TEST_F(HidModule, AnnouncesAnotherImageSizeWhenConfigured) {
   EXPECT_EQ(readU16(header.message, 2 + 6 + 2), 320);
   EXPECT_EQ(readU16(header.message, 2 + 6 + 4), 400);
   int reports = 0;
-  while (wide.handle(link, hidRead(0), 0).message[0] == kResultDone) ++reports;
+  while (wide.handle(link, hidRead(0), 0).message[0] == wire::kResultDone) ++reports;
   EXPECT_EQ(reports, 2000);  // 128000 bytes in 64-byte chunks
 }
 
@@ -376,13 +376,13 @@ TEST_F(HidModule, InjectsResponseAndReportFaults) {
   EXPECT_TRUE(checksumValid(response));
   EXPECT_EQ(transact(hidPacket(8))[0], 0xAB);
   EXPECT_NE(transact(hidPacket(13))[5], 0);
-  EXPECT_EQ(send(hidWrite(hidPacket(12))).message[0], kResultFailed);
+  EXPECT_EQ(send(hidWrite(hidPacket(12))).message[0], wire::kResultFailed);
 
   transact(hidPacket(0x45));
   for (int i = 0; i < 10; ++i) EXPECT_EQ(send(hidRead()).message.size(), 66u);
   EXPECT_EQ(send(hidRead()).message.size(), 1u + 32u);
   const Reply stalled = send(hidRead(700));
-  EXPECT_EQ(stalled.message, std::vector<uint8_t>{kResultTimedOut});
+  EXPECT_EQ(stalled.message, std::vector<uint8_t>{wire::kResultTimedOut});
   EXPECT_EQ(stalled.delayMs, 700);
 }
 
@@ -427,7 +427,7 @@ TEST(ModuleRobustness, SurvivesMangledRequestsOnBothPresentations) {
     const std::vector<std::vector<uint8_t>> seeds{
         write10(commandBlock(0xE011)), write10(commandBlock(0xE013, {0})), read10(46084),
         scsiRequest({0x12, 0, 0, 0, 0x24, 0}, true, 36, 10), hidWrite(hidPacket(0x45)),
-        hidWrite(hidPacket(2, {1, 1})), hidRead(0), {kOpDescribe}};
+        hidWrite(hidPacket(2, {1, 1})), hidRead(0), {wire::kDescribe}};
     uint64_t state = 12345;
     auto random = [&] {
       state = state * 6364136223846793005ull + 1442695040888963407ull;
@@ -444,7 +444,7 @@ TEST(ModuleRobustness, SurvivesMangledRequestsOnBothPresentations) {
       const Reply reply = module.handle(link, request, round);
       ASSERT_FALSE(reply.hangUp);
       ASSERT_GE(reply.delayMs, 0);
-      if (!request.empty() && request[0] == kOpScsi) {
+      if (!request.empty() && request[0] == wire::kScsi) {
         // Result, count, and exactly that many data bytes for a transfer from the device.
         ASSERT_GE(reply.message.size(), 5u);
         const bool dataIn = request.size() > 18 && request[18] == 1;

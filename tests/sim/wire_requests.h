@@ -13,7 +13,7 @@ namespace fx60::sim::testing {
 
 inline std::vector<uint8_t> scsiRequest(std::vector<uint8_t> cdb, bool dataIn, uint32_t transferLength,
                                         uint32_t timeoutSeconds, std::span<const uint8_t> data = {}) {
-  std::vector<uint8_t> request{kOpScsi, static_cast<uint8_t>(cdb.size())};
+  std::vector<uint8_t> request{wire::kScsi, static_cast<uint8_t>(cdb.size())};
   cdb.resize(16, 0);
   request.insert(request.end(), cdb.begin(), cdb.end());
   request.push_back(dataIn ? 1 : 0);
@@ -54,7 +54,7 @@ inline std::vector<uint8_t> hidPacket(uint8_t command, std::vector<uint8_t> payl
 }
 
 inline std::vector<uint8_t> hidWrite(std::span<const uint8_t> packet, size_t reportLength = 65) {
-  std::vector<uint8_t> request{kOpHidWrite};
+  std::vector<uint8_t> request{wire::kHidWrite};
   appendU32(request, 200);
   std::vector<uint8_t> report(reportLength, 0);
   std::copy(packet.begin(), packet.end(), report.begin() + 1);
@@ -63,7 +63,7 @@ inline std::vector<uint8_t> hidWrite(std::span<const uint8_t> packet, size_t rep
 }
 
 inline std::vector<uint8_t> hidRead(uint32_t timeoutMs = 1000, uint32_t reportLength = 65) {
-  std::vector<uint8_t> request{kOpHidRead};
+  std::vector<uint8_t> request{wire::kHidRead};
   appendU32(request, timeoutMs);
   appendU32(request, reportLength);
   return request;

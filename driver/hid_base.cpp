@@ -74,7 +74,10 @@ int CHidBase::FindDevices(const DeviceIdentity& identity, PathTable& paths) {
       platform::logDeviceEvent({DeviceEvent::Kind::Ignored, device.path, "no usable report lengths", 0});
       continue;
     }
-    if (storePath(paths[count], device.path)) ++count;
+    if (storePath(paths[count], device.path)) {
+      ++count;
+      platform::logDeviceEvent({DeviceEvent::Kind::Opened, device.path, "the module (HID)", 0});
+    }
   }
   return count;
 }

@@ -101,13 +101,30 @@ CommandStatus readImageHalf(DeviceHandle& handle, uint8_t half, const CommandTim
   return CommandStatus::Done;
 }
 
+// The identity a device gives in its INQUIRY answer, quoted, for the log.
+std::string inquiryIdentity(DeviceHandle& handle) {
+  std::vector<uint8_t> data(storage::kInquiryBufferSize, 0);
+  const auto result =
+      handle.scsi->passThrough(storage::inquiryCommand(), std::span<uint8_t>(data.data(), storage::kInquiryLength));
+  if (result.outcome != PassThroughOutcome::Done) return "(no answer)";
+  std::string seen(reinterpret_cast<const char*>(data.data()) + storage::kInquiryIdentityOffset,
+                   storage::kInquiryLength - storage::kInquiryIdentityOffset);
+  std::replace_if(seen.begin(), seen.end(), [](char c) { return c < ' ' || c > '~'; }, '.');
+  return "\"" + seen + "\"";
+}
+
 int findByInquiry(platform::ScsiDeviceClass deviceClass, std::string_view identity, PathTable& paths) {
   int count = 0;
   for (const auto& path : platform::listScsiDevices(deviceClass)) {
     if (count == kMaxModules) break;  // further modules are ignored
     DeviceHandle handle;
     if (usbBase().OpenDevice(path.c_str(), handle) != OpenStatus::Opened) continue;
-    if (InquiryMatches(handle, identity) && storePath(paths[count], path)) ++count;
+    if (InquiryMatches(handle, identity)) {
+      if (storePath(paths[count], path)) ++count;
+      platform::logDeviceEvent({DeviceEvent::Kind::Opened, path, "the module (mass storage)", 0});
+    } else if (platform::deviceLogActive()) {
+      platform::logDeviceEvent({DeviceEvent::Kind::Ignored, path, "INQUIRY identity " + inquiryIdentity(handle), 0});
+    }
     usbBase().CloseDevice(handle);
   }
   return count;
@@ -207,13 +224,7 @@ bool InquiryMatches(DeviceHandle& handle, std::string_view identity) {
   // The last revision character is not compared.
   const size_t compared =
       std::min<size_t>(identity.size() - 1, storage::kInquiryLength - storage::kInquiryIdentityOffset);
-  if (std::memcmp(data.data() + storage::kInquiryIdentityOffset, identity.data(), compared) == 0) return true;
-  if (platform::deviceLogActive()) {
-    std::string seen(reinterpret_cast<const char*>(data.data()) + storage::kInquiryIdentityOffset, compared + 1);
-    std::replace_if(seen.begin(), seen.end(), [](char c) { return c < ' ' || c > '~'; }, '.');
-    platform::logDeviceEvent({DeviceEvent::Kind::Ignored, "INQUIRY", "identity \"" + seen + "\"", 0});
-  }
-  return false;
+  return std::memcmp(data.data() + storage::kInquiryIdentityOffset, identity.data(), compared) == 0;
 }
 
 int FindStorageModules(std::string_view identity, PathTable& paths) {

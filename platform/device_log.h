@@ -25,6 +25,9 @@ struct DeviceEvent {
   int error = 0;       // errno of a failed system call, 0 otherwise
 };
 
+// The detail of events about the socket of a simulated device.
+inline constexpr const char* kSimulatorSocketDetail = "simulator socket";
+
 // One line of the log: the event in plain words, with the system's text for the error.
 std::string describeDeviceEvent(const DeviceEvent& event);
 

@@ -1,4 +1,5 @@
-// Device commands of the fx60 tool: detect, capture, enroll, cancel and version.
+// Device commands of the fx60 tool: capture, enroll, cancel and version (detect has
+// its own file).
 // They go through the library's exported operations, so they behave the same on
 // a real module and on the simulator (FX60_SIMULATOR).
 #include <cstdint>
@@ -85,26 +86,6 @@ void promptForFinger(bool lift, int timeoutMs) {
   const std::string limit = timeoutMs == 0 ? "without a time limit" : "up to " + seconds(timeoutMs);
   std::fprintf(stderr, "place a finger on the module (waiting %s)\n", limit.c_str());
   if (lift) std::fprintf(stderr, "then lift your finger once it is captured: the capture ends when it is lifted\n");
-}
-
-int runDetect(const std::vector<std::string>& args) {
-  int index = 0;
-  CommandLine line("detect");
-  addIndexOption(line, index);
-  if (!line.parse(args)) return kExitUsage;
-  const int result = api::detectFingerprint(index);
-  if (result == 1) {
-    std::printf("finger\n");
-    return kExitDone;
-  }
-  if (result < 0) {
-    std::printf("no finger: the module failed to open\n");
-  } else {
-    // The library answers 0 both without a finger and without a module; which it was
-    // is worth telling.
-    std::printf(SelectTransport() == nullptr ? "no finger: no module found\n" : "no finger\n");
-  }
-  return kExitFailed;
 }
 
 int runCapture(const std::vector<std::string>& args) {
@@ -225,23 +206,6 @@ int runVersion(const std::vector<std::string>& args) {
   std::printf("driver:    %s\nalgorithm: %s\ndevice:    %s\n", driver, algorithm, device[0] ? device : "(no module)");
   return kExitDone;
 }
-
-const CommandRegistration detectCommand(
-    {"detect", "[--index N]", "whether a finger lies on the module now",
-     R"help(Asks the module once and prints "finger" or "no finger" (with the reason when
-no module was found or it failed to open).
-
-options:
-  --index N     the module, 0 to 15 (default 0): on mass storage the N-th module
-                found; on HID always the first, N naming the capture's slot
-  -h, --help    this text
-
-exit status: 0 a finger; 1 no finger, no module, or the module failed to open;
-2 bad usage
-
-example: FX60_SIMULATOR=/tmp/fx60.sock fx60 detect
-)help",
-     runDetect});
 
 const CommandRegistration captureCommand(
     {"capture", "-o IMG [--timeout MS] [--lift] [--index N]",

@@ -39,7 +39,7 @@ std::unique_ptr<Connection> Connection::open(const std::string& socketPath) {
   if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     const int error = errno;
     if (fd >= 0) ::close(fd);
-    logDeviceEvent({DeviceEvent::Kind::OpenFailed, socketPath, "", error});
+    logDeviceEvent({DeviceEvent::Kind::OpenFailed, socketPath, kSimulatorSocketDetail, error});
     return nullptr;
   }
   return std::unique_ptr<Connection>(new Connection(fd));

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -242,6 +244,18 @@ TEST_P(Fx60Tool, DetPlotShowsTheEerLikeTheTextWithTicksAndLevelThresholds) {
 
 INSTANTIATE_TEST_SUITE_P(Prints, Fx60Tool, ::testing::Values("generated", "real"),
                          [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
+
+// detect -v says what stood in the way in plain words, with the fix.
+TEST(Fx60Detect, VerboseExplainsAMissingSimulatorSocket) {
+  const std::string socket = (fs::temp_directory_path() / ("fx60-none-" + std::to_string(getpid()) + ".sock")).string();
+  const ToolRun run = testing::runProgram("/usr/bin/env", "FX60_SIMULATOR='" + socket + "' '" FX60_TOOL "' detect -v");
+  EXPECT_EQ(run.exitCode, 1) << run.output;
+  EXPECT_NE(run.output.find("cannot open " + socket), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find(std::strerror(ENOENT)), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("start fx60-sim"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("no finger: no module found"), std::string::npos) << run.output;
+  EXPECT_EQ(runTool("detect --bogus").exitCode, 2);
+}
 
 }  // namespace
 }  // namespace fx60

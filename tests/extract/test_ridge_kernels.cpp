@@ -11,19 +11,14 @@
 #include "extract/ridge_kernels.h"
 #include "extract/ridge_period.h"
 #include "extract/ridge_smoothing.h"
+#include "tests/support/vector_form.h"
 
 namespace fx60::extract {
 namespace {
 
 namespace plain = ridge_kernels::plain;
 
-#if defined(__SSE2__)
-namespace simd = ridge_kernels::sse2;
-#define FX60_REQUIRE_VECTOR_FORM()
-#else
-namespace simd = ridge_kernels::plain;
-#define FX60_REQUIRE_VECTOR_FORM() GTEST_SKIP() << "this build has no vector form of the kernels"
-#endif
+namespace simd = ridge_kernels::fast;
 
 std::vector<uint8_t> randomImage(std::mt19937& rng) {
   std::vector<uint8_t> image(kPixels);

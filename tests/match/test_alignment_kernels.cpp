@@ -9,19 +9,14 @@
 
 #include "match/alignment_kernels.h"
 #include "match/angles.h"
+#include "tests/support/vector_form.h"
 
 namespace fx60::match {
 namespace {
 
 namespace plain = alignment_kernels::plain;
 
-#if defined(__SSE2__)
-namespace simd = alignment_kernels::sse2;
-#define FX60_REQUIRE_VECTOR_FORM()
-#else
-namespace simd = alignment_kernels::plain;
-#define FX60_REQUIRE_VECTOR_FORM() GTEST_SKIP() << "this build has no vector form of the kernels"
-#endif
+namespace simd = alignment_kernels::fast;
 
 MatchMinutia randomMinutia(std::mt19937& rng, int reach) {
   std::uniform_int_distribution<int> coordinate(-reach, reach);

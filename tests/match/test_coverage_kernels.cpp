@@ -6,19 +6,14 @@
 #include <vector>
 
 #include "match/coverage_kernels.h"
+#include "tests/support/vector_form.h"
 
 namespace fx60::match {
 namespace {
 
 namespace plain = coverage_kernels::plain;
 
-#if defined(__SSE2__)
-namespace simd = coverage_kernels::sse2;
-#define FX60_REQUIRE_VECTOR_FORM()
-#else
-namespace simd = coverage_kernels::plain;
-#define FX60_REQUIRE_VECTOR_FORM() GTEST_SKIP() << "this build has no vector form of the kernels"
-#endif
+namespace simd = coverage_kernels::fast;
 
 // Cells around the interesting values: balanced, marked, the fill ceiling, and any.
 std::vector<uint16_t> randomCells(std::mt19937& rng, size_t n) {

@@ -21,6 +21,7 @@
 #include "match/sqrt_tables.h"
 #include "match/view.h"
 #include "template_builder.h"
+#include "tests/support/vector_form.h"
 
 namespace fx60::match {
 namespace {
@@ -406,8 +407,8 @@ TEST(PairKernels, HalfTurnedSideBTakesOverTheSecondPassExactly) {
 // The scan kernel and the turned-match writer in their plain and vector forms, on the
 // same input.
 TEST(PairKernels, PlainAndVectorFormsAgree) {
-#if defined(__SSE2__)
-  namespace simd = pair_kernels::sse2;
+  FX60_REQUIRE_VECTOR_FORM();
+  namespace simd = pair_kernels::fast;
   std::mt19937 rng(99);
   alignas(16) std::array<uint8_t, 16> endI, endJ;
   for (int trial = 0; trial < 50000; ++trial) {
@@ -445,9 +446,6 @@ TEST(PairKernels, PlainAndVectorFormsAgree) {
       }
     }
   }
-#else
-  GTEST_SKIP() << "this build has no vector form of the kernels";
-#endif
 }
 
 }  // namespace

@@ -44,15 +44,22 @@ CaptureStatus checkCancelAndTime(const CaptureRules& rules, int index, int64_t e
 // A poll whose exchange failed counts as no finger, but the module may have been
 // unplugged: a handle to it stays dead even once it is back. So the module is opened
 // afresh (its finger indicator on again) as soon as discovery finds it, and a wait
-// without a time limit resumes when the module is plugged back in.
-bool fingerOn(ModuleSession& module, const CaptureRules& rules) {
+// without a time limit resumes when the module is plugged back in. `lost` keeps the
+// log to one line when the module goes away and one when it is back.
+bool fingerOn(ModuleSession& module, const CaptureRules& rules, bool& lost) {
   const FingerPoll poll = module.pollFinger();
   if (poll == FingerPoll::NoAnswer) {
-    platform::logDeviceEvent({platform::DeviceEvent::Kind::Retry, "finger poll", "no answer, opening the module afresh", 0});
-    if (module.reopen())
+    if (!lost)
+      platform::logDeviceEvent({platform::DeviceEvent::Kind::Failed, "finger poll",
+                                "no answer; the module is opened afresh once it is back", 0});
+    lost = true;
+    if (module.reopen()) {
       module.setIndicator(Indicator::Finger, true);
-    else if (rules.reopenPauseMs > 0)
+      platform::logDeviceEvent({platform::DeviceEvent::Kind::Retry, "finger poll", "the module opened afresh", 0});
+      lost = false;
+    } else if (rules.reopenPauseMs > 0) {
       platform::sleepMs(rules.reopenPauseMs);
+    }
   }
   return poll == FingerPoll::On;
 }
@@ -63,7 +70,8 @@ bool fingerOn(ModuleSession& module, const CaptureRules& rules) {
 CaptureStatus waitForFingerState(ModuleSession& module, const CaptureRules& rules, int index, int timeoutMs, bool wanted) {
   int64_t elapsed = -1;
   const int64_t start = platform::monotonicMs();
-  const bool reached = rules.pollsBeforeWaiting && fingerOn(module, rules) == wanted;
+  bool lost = false;
+  const bool reached = rules.pollsBeforeWaiting && fingerOn(module, rules, lost) == wanted;
   if (!reached && timeoutMs >= -1) {
     do {
       if (capture_flags::cancelRequested(rules.kind, index)) return CaptureStatus::Cancelled;
@@ -71,7 +79,7 @@ CaptureStatus waitForFingerState(ModuleSession& module, const CaptureRules& rule
         platform::sleepMs(rules.pollPauseMs);
       else
         platform::pumpOneMessage();
-      const bool on = fingerOn(module, rules);
+      const bool on = fingerOn(module, rules, lost);
       if (timeoutMs != 0) elapsed = platform::monotonicMs() - start;
       if (on == wanted) break;
     } while (elapsed <= timeoutMs);

@@ -1,6 +1,9 @@
 #include "sim/cable_server.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -14,6 +17,7 @@
 #include <cstring>
 #include <span>
 
+#include "platform/cable/stream_socket.h"
 #include "sim/byte_order.h"
 
 namespace fx60::sim {
@@ -54,10 +58,35 @@ bool socketAnswers(const sockaddr_un& address, std::string* error) {
   return answers;
 }
 
-// Binds and listens on `path`. Whatever is there already is left alone unless it
+// Listens on a TCP port of 127.0.0.1, for programs that have no Unix sockets
+// (Windows programs under Wine).
+int listenOnLoopback(uint16_t port, std::string* error) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    *error = std::string("socket: ") + std::strerror(errno);
+    return -1;
+  }
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // inherited by accepted sockets
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 16) != 0) {
+    *error = "127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno);
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Binds and listens on `path`: a TCP port on 127.0.0.1 when it is a port number,
+// else a Unix socket. Whatever is there already is left alone unless it
 // is a socket nobody listens on any more: a regular file, a folder or a live
 // server's socket is refused.
 int listenOn(const std::string& path, std::string* error) {
+  if (const auto port = platform::cable::loopbackPort(path)) return listenOnLoopback(*port, error);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.empty() || path.size() >= sizeof address.sun_path) {
@@ -106,8 +135,8 @@ CableServer::~CableServer() {
   }
   for (int fd : {cableListener_, controlListener_, stopPipe_[0], stopPipe_[1]})
     if (fd >= 0) ::close(fd);
-  if (cableListener_ >= 0) ::unlink(cablePath_.c_str());
-  if (controlListener_ >= 0) ::unlink(controlPath_.c_str());
+  if (cableListener_ >= 0 && !platform::cable::loopbackPort(cablePath_)) ::unlink(cablePath_.c_str());
+  if (controlListener_ >= 0 && !platform::cable::loopbackPort(controlPath_)) ::unlink(controlPath_.c_str());
 }
 
 int64_t CableServer::nowMs() const {

@@ -25,7 +25,8 @@ using namespace fx60::sim;
 
 constexpr const char* kUsage =
     "usage: fx60-sim [options] SOCKET\n"
-    "Serves a simulated fingerprint module on the Unix stream socket SOCKET.\n"
+    "Serves a simulated fingerprint module on the Unix stream socket SOCKET, or on\n"
+    "the TCP port SOCKET of 127.0.0.1 when it is a number (for Windows programs).\n"
     "  --mode storage|hid     wire protocol (default storage)\n"
     "  --images PATH          a .pgm file or a folder of them (256 x 360), served in\n"
     "                         turn; repeatable. Without it: impressions 1 to 8 of a\n"

@@ -1,6 +1,6 @@
-// One connection to a simulator over a Unix stream socket. Each message, both
-// ways, is a 32-bit little-endian byte count followed by that many bytes; every
-// request gets exactly one response, in order.
+// One connection to a simulator over a stream socket (see stream_socket.h). Each
+// message, both ways, is a 32-bit little-endian byte count followed by that many
+// bytes; every request gets exactly one response, in order.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "platform/cable/stream_socket.h"
 
 namespace fx60::platform::cable {
 
@@ -27,18 +29,17 @@ class Connection {
   Connection& operator=(const Connection&) = delete;
 
   std::optional<std::vector<uint8_t>> exchange(std::span<const uint8_t> request, int responseWaitMs);
-  bool broken() const { return fd_ < 0; }
+  bool broken() const { return socket_ == kNoSocket; }
 
  private:
-  explicit Connection(int fd) : fd_(fd) {}
+  explicit Connection(SocketHandle socket) : socket_(socket) {}
   static constexpr size_t kReceiveChunk = 1 << 16;
   void drop();
-  bool sendAll(const uint8_t* bytes, size_t count);
   bool receiveAll(uint8_t* bytes, size_t count, int64_t deadlineMs);
   // Reads whatever has arrived (waiting until deadlineMs for something) into received_.
   bool receiveSome(int64_t deadlineMs);
 
-  int fd_;
+  SocketHandle socket_;
   std::vector<uint8_t> received_;  // arrived but not yet consumed: received_[consumed_..]
   size_t consumed_ = 0;
 };

@@ -18,7 +18,8 @@
 
 namespace fx60::platform::cable {
 
-// Environment variable naming the simulators' sockets, separated by ':'.
+// Environment variable naming the simulators' sockets, separated by ':': Unix
+// socket paths, or TCP ports on 127.0.0.1 (the only form on Windows).
 inline constexpr const char* kSimulatorVariable = "FX60_SIMULATOR";
 
 struct Description {

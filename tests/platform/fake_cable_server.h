@@ -1,12 +1,12 @@
 // A minimal server end of the virtual cable for tests: answers each request with
-// what a handler returns, so that a test can play a module at the wire level.
+// what a handler returns, so that a test can play a module at the wire level. It
+// listens on a TCP port of 127.0.0.1, the address form every build of the cable
+// understands, so that the same tests run on Linux and on Windows.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
+
+#include "tests/support/test_sockets.h"
 
 #include <algorithm>
 #include <atomic>
@@ -36,33 +36,23 @@ class FakeCableServer {
   using Handler = std::function<std::optional<std::vector<uint8_t>>(std::span<const uint8_t>)>;
 
   explicit FakeCableServer(Handler handler) : handler_(std::move(handler)) {
-    static std::atomic<int> serial{0};
-    path_ = "/tmp/fx60-test-cable-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
-    ::unlink(path_.c_str());
-    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path_.data(), path_.size());
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 16) != 0) {
-      ::close(listener_);
-      listener_ = -1;
-      return;
-    }
+    uint16_t port = 0;
+    listener_ = test_sockets::listenOnLoopback(&port);
+    if (listener_ == test_sockets::kNone) return;
+    path_ = std::to_string(port);
     acceptor_ = std::thread([this] { acceptLoop(); });
   }
 
   ~FakeCableServer() {
     stopping_ = true;
-    ::shutdown(listener_, SHUT_RDWR);
+    test_sockets::wakeAccept(listener_);
     if (acceptor_.joinable()) acceptor_.join();
-    ::close(listener_);
+    test_sockets::closeSocket(listener_);
     {
       std::lock_guard lock(mutex_);
-      for (int fd : open_) ::shutdown(fd, SHUT_RDWR);
+      for (auto socket : open_) test_sockets::shutdownBoth(socket);
     }
     for (auto& worker : workers_) worker.join();
-    ::unlink(path_.c_str());
   }
 
   const std::string& path() const { return path_; }
@@ -77,35 +67,25 @@ class FakeCableServer {
  private:
   void acceptLoop() {
     for (;;) {
-      const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0 || stopping_) {
-        if (fd >= 0) ::close(fd);
+      const auto socket = test_sockets::acceptOne(listener_);
+      if (socket == test_sockets::kNone || stopping_) {
+        test_sockets::closeSocket(socket);
         return;
       }
       ++connections_;
       std::lock_guard lock(mutex_);
-      open_.push_back(fd);
-      workers_.emplace_back([this, fd] { serve(fd); });
+      open_.push_back(socket);
+      workers_.emplace_back([this, socket] { serve(socket); });
     }
   }
 
-  static bool readAll(int fd, uint8_t* bytes, size_t count) {
-    while (count > 0) {
-      const ssize_t got = ::recv(fd, bytes, count, 0);
-      if (got <= 0) return false;
-      bytes += got;
-      count -= static_cast<size_t>(got);
-    }
-    return true;
-  }
-
-  void serve(int fd) {
+  void serve(test_sockets::Socket socket) {
     for (;;) {
       uint8_t header[4];
-      if (!readAll(fd, header, 4)) break;
+      if (!test_sockets::receiveAll(socket, header, 4)) break;
       const uint32_t size = header[0] | header[1] << 8 | header[2] << 16 | uint32_t{header[3]} << 24;
       std::vector<uint8_t> request(size);
-      if (!readAll(fd, request.data(), size)) break;
+      if (!test_sockets::receiveAll(socket, request.data(), size)) break;
       {
         std::lock_guard lock(mutex_);
         requests_.push_back(request);
@@ -115,25 +95,23 @@ class FakeCableServer {
       const uint32_t out = static_cast<uint32_t>(response->size());
       const uint8_t outHeader[4] = {static_cast<uint8_t>(out), static_cast<uint8_t>(out >> 8),
                                     static_cast<uint8_t>(out >> 16), static_cast<uint8_t>(out >> 24)};
-      if (::send(fd, outHeader, 4, MSG_NOSIGNAL) != 4) break;
-      if (!response->empty() &&
-          ::send(fd, response->data(), response->size(), MSG_NOSIGNAL) != static_cast<ssize_t>(response->size()))
-        break;
+      if (!test_sockets::sendAll(socket, outHeader, 4)) break;
+      if (!response->empty() && !test_sockets::sendAll(socket, response->data(), response->size())) break;
     }
-    ::shutdown(fd, SHUT_RDWR);
+    test_sockets::shutdownBoth(socket);
     std::lock_guard lock(mutex_);
-    std::erase(open_, fd);
-    ::close(fd);
+    std::erase(open_, socket);
+    test_sockets::closeSocket(socket);
   }
 
   Handler handler_;
   std::string path_;
-  int listener_ = -1;
+  test_sockets::Socket listener_ = test_sockets::kNone;
   std::atomic<bool> stopping_{false};
   std::atomic<int> connections_{0};
   std::thread acceptor_;
   std::mutex mutex_;
-  std::vector<int> open_;
+  std::vector<test_sockets::Socket> open_;
   std::vector<std::thread> workers_;
   std::vector<std::vector<uint8_t>> requests_;
 };
@@ -143,12 +121,9 @@ class ScopedEnvironment {
  public:
   ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
     if (const char* old = std::getenv(name)) previous_ = old;
-    ::setenv(name, value.c_str(), 1);
+    test_sockets::setEnvironment(name, value.c_str());
   }
-  ~ScopedEnvironment() {
-    if (previous_) ::setenv(name_, previous_->c_str(), 1);
-    else ::unsetenv(name_);
-  }
+  ~ScopedEnvironment() { test_sockets::setEnvironment(name_, previous_ ? previous_->c_str() : nullptr); }
 
  private:
   const char* name_;
@@ -160,10 +135,10 @@ class ScopedEnvironment {
 class PrivateCaptureFlags : public ::testing::Environment {
  public:
   explicit PrivateCaptureFlags(const std::string& tag)
-      : name_("/fx60-test-" + tag + "-" + std::to_string(::getpid())) {
-    ::setenv("FX60_SHARED_FLAGS_NAME", name_.c_str(), 1);
+      : name_("/fx60-test-" + tag + "-" + std::to_string(test_sockets::processId())) {
+    test_sockets::setEnvironment("FX60_SHARED_FLAGS_NAME", name_.c_str());
   }
-  void TearDown() override { ::shm_unlink(name_.c_str()); }
+  void TearDown() override { test_sockets::removeSharedBlock(name_.c_str()); }
 
  private:
   std::string name_;

@@ -1,7 +1,6 @@
 // The process services of the station program: INI reading with the Windows
 // reader's rules, library file names, the single-instance lock, text encodings.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +9,7 @@
 #include "platform/process_services.h"
 #include "platform/profile.h"
 #include "platform/text_encoding.h"
+#include "tests/support/test_sockets.h"
 
 namespace fx60::platform {
 namespace {
@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 class StationServices : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("station-services-" + std::to_string(::getpid()));
+    dir_ = fs::temp_directory_path() / ("station-services-" + std::to_string(testing::test_sockets::processId()));
     fs::create_directories(dir_);
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -85,6 +85,11 @@ TEST_F(StationServices, OneHolderOfTheInstanceLockAtATime) {
   first.reset();
   std::unique_ptr<InstanceLock> third;
   EXPECT_EQ(acquireInstanceLock("test6", dir_, third), InstanceLockResult::Acquired);
+}
+
+// The lock file's folder must exist (Windows keeps the lock as a named mutex, with
+// no folder).
+TEST_F(StationServices, InstanceLockInAMissingFolderFails) {
   std::unique_ptr<InstanceLock> nowhere;
   EXPECT_EQ(acquireInstanceLock("test6", dir_ / "missing", nowhere), InstanceLockResult::Failed);
 }

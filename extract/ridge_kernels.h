@@ -103,8 +103,7 @@ inline ProfileSigns profileSigns(const uint8_t* centre, const int16_t* offsets) 
     words[i / 4] |= static_cast<uint64_t>(profileSample(centre, offsets, i)) << (16 * (i % 4));
   __m128i samples[4];
   for (int k = 0; k < 4; ++k)
-    samples[k] = _mm_unpacklo_epi64(_mm_cvtsi64_si128(static_cast<long long>(words[2 * k])),
-                                    _mm_cvtsi64_si128(static_cast<long long>(words[2 * k + 1])));
+    samples[k] = _mm_set_epi64x(static_cast<long long>(words[2 * k + 1]), static_cast<long long>(words[2 * k]));
   __m128i above[3], below[3];
   for (int j = 0; j < 3; ++j) {
     // v[8j + i .. 8j + i + 7]

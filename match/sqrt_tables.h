@@ -44,7 +44,7 @@ constexpr int ceilSqrtExact(uint32_t d2) {
     while (root * root < d2) ++root;
     return static_cast<int>(root);
   }
-#if defined(__SSE2__)
+#if defined(__SSE2__) && defined(__x86_64__)  // the 64-bit conversions exist on x86-64 only
   const __m128d value = _mm_cvtsi64_sd(_mm_setzero_pd(), static_cast<int64_t>(d2));
   const auto floorRoot = static_cast<uint32_t>(_mm_cvttsd_si64(_mm_sqrt_sd(value, value)));
 #else

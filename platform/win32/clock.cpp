@@ -2,9 +2,16 @@
 
 #include <windows.h>
 
+#include <chrono>
+
 namespace fx60::platform {
 
-int64_t monotonicMs() { return static_cast<int64_t>(GetTickCount64()); }
+// The performance counter behind steady_clock, not the 10 to 16 ms steps of the
+// tick count: short capture time-outs stay exact.
+int64_t monotonicMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 void sleepMs(int milliseconds) {
   if (milliseconds > 0) Sleep(static_cast<DWORD>(milliseconds));

@@ -7,6 +7,17 @@ namespace fx60::platform {
 // Windows loads the libraries by their own names.
 std::string sharedLibraryFileName(std::string_view windowsName) { return std::string(windowsName); }
 
+std::filesystem::path directoryOfModuleContaining(const void* address) {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          static_cast<LPCSTR>(address), &module))
+    return {};
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(module, path, sizeof path);
+  if (length == 0 || length >= sizeof path) return {};
+  return std::filesystem::path(std::string(path, length)).parent_path();
+}
+
 std::unique_ptr<DynamicLibrary> DynamicLibrary::load(const std::string& file) {
   if (file.empty()) return nullptr;
   // No message box for a library that cannot be loaded: the caller reports it.

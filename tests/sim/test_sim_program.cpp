@@ -11,8 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/cable/virtual_cable.h"
+#include "platform/hid_device.h"
+#include "tests/platform/fake_cable_server.h"
 #include "tests/sim/simulator_process.h"
 #include "tests/support/run_program.h"
+#include "tests/support/test_sockets.h"
 
 namespace fx60::sim {
 namespace {
@@ -87,6 +91,33 @@ TEST_F(SimProgram, ASocketLeftByASimulatorThatDiedIsReplaced) {
   SimulatorProcess next(dir_, "sim");
   ASSERT_TRUE(next.start({}));
   EXPECT_EQ(next.status()["plugged"], "1");
+}
+
+// A number names a TCP port of 127.0.0.1 (for Windows programs, which reach the
+// simulator that way); a port already taken is refused.
+TEST_F(SimProgram, ANumberIsATcpPortOfTheLoopbackInterface) {
+  uint16_t port = 0;
+  auto probe = fx60::testing::test_sockets::listenOnLoopback(&port);
+  ASSERT_NE(probe, fx60::testing::test_sockets::kNone);
+  fx60::testing::test_sockets::closeSocket(probe);
+  const std::string address = std::to_string(port);
+  const pid_t simulator = spawnProgram({kFx60SimProgram, "--exit-with-parent", "--mode", "hid", address});
+  ASSERT_GT(simulator, 0);
+  fx60::testing::ScopedEnvironment cable(platform::cable::kSimulatorVariable, address);
+  std::vector<platform::HidDeviceInfo> devices;
+  EXPECT_TRUE(waitUntil([&] {
+    devices = platform::listHidDevices();
+    return !devices.empty();
+  }, 5000));
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(devices[0].vendorId, 0x821B);
+  EXPECT_EQ(devices[0].productId, 0x0202);
+
+  const auto second = runRefused(address);
+  EXPECT_EQ(second.exitCode, 1) << second.output;
+  EXPECT_TRUE(contains(second.output, "127.0.0.1:" + address)) << second.output;
+  ::kill(simulator, SIGTERM);
+  EXPECT_GE(waitForExit(simulator, 3000), 0);
 }
 
 TEST_F(SimProgram, InputsThatAreNotReadableFilesAreRefusedWithoutWaiting) {

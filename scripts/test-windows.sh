@@ -70,7 +70,7 @@ export FX60_WINE_STORAGE FX60_WINE_HID FX60_WINE_FLAKY
 sleep 0.5
 
 status=0
-ctest --preset windows >>"$log" 2>&1 || status=$?
+ctest --preset windows --output-junit "$root/build/windows/ctest-results.xml" >>"$log" 2>&1 || status=$?
 summary=$(grep -E 'tests passed' "$log" | tail -1)
 elapsed=$(($(date +%s) - started))
 if [ "$status" = 0 ]; then

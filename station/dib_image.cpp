@@ -131,7 +131,7 @@ int saveGrayBmp(int32_t width, int32_t height, const uint8_t* grey, const std::f
   DibImage image;
   if (createDibImage(&image, width, height, 8, false) != kDibDone) return 3;
   std::memcpy(image.pixels, grey, static_cast<size_t>(image.size));
-  const int written = writeDibFile(&image, path.c_str());
+  const int written = writeDibFile(&image, path.string().c_str());
   freeDibImage(&image);
   return written == kDibDone ? 0 : 3;
 }

@@ -153,11 +153,11 @@ int CIdCardDecoder::decodePhoto(const uint8_t* photo, size_t length, const fs::p
   if (!loadDecoderLibraries()) return kDecodeLibraryMissing;
 
   const fs::path wltPath = photoSourcePath(bitmapPath);
-  std::FILE* file = std::fopen(wltPath.c_str(), "wb");
+  std::FILE* file = std::fopen(wltPath.string().c_str(), "wb");
   if (file == nullptr) return kDecodeFailed;
   const bool written = std::fwrite(photo, 1, kCardPhotoBytes, file) == kCardPhotoBytes;
   if (std::fclose(file) != 0 || !written) return kDecodeFailed;
-  return getBmp_(wltPath.c_str(), 1) == 1 ? kDecodeDone : kDecodeFailed;
+  return getBmp_(wltPath.string().c_str(), 1) == 1 ? kDecodeDone : kDecodeFailed;
 }
 
 }  // namespace fx60::station

@@ -132,7 +132,7 @@ int CStandardFingerprintDevice::captureWithChannel(uint8_t* featureTemplate, int
 
   if (!imagePath.empty()) {
     // An image file that cannot be written is not a failed capture.
-    if (std::FILE* file = std::fopen(imagePath.c_str(), "wb")) {
+    if (std::FILE* file = std::fopen(imagePath.string().c_str(), "wb")) {
       std::fwrite(bitmap.data(), 1, kSavedBitmapBytes, file);
       std::fclose(file);
     }

@@ -10,7 +10,7 @@
 // - TranslationVoter: each record's two end offsets and, when they agree within the
 //   tolerance on both axes, a vote for their mean in the y and x histograms.
 // - forEachClose: the collected records whose both ends come within reach under a
-//   translation, in order.
+//   translation, in order (the records 16-byte aligned, as ScorableRecords keeps them).
 // - histogram lanes (running sums, 11-bin window sums, first maximum, centroid) in
 //   32-bit lanes, or in 16-bit lanes for histograms whose votes sum below 2^15.
 #pragma once

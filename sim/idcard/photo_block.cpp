@@ -170,19 +170,4 @@ std::optional<std::vector<uint8_t>> makePhotoBlock(const Picture& picture, std::
   return block;
 }
 
-std::optional<Picture> decodePhotoBlock(std::span<const uint8_t> block, std::string* error) {
-  if (block.size() < 3 || block[0] != 0xFF || block[1] != 0xD8 || block[2] != 0xFF) {
-    fail(error, "the photo block is not a JPEG picture");
-    return std::nullopt;
-  }
-  Picture picture;
-  if (!decodeInto(block.data(), block.size(), picture, error)) return std::nullopt;
-  if (picture.width != kPhotoWidth || picture.height != kPhotoHeight) {
-    fail(error, "the photo block holds a picture of " + std::to_string(picture.width) + " x " +
-                    std::to_string(picture.height) + " pixels, not 102 x 126");
-    return std::nullopt;
-  }
-  return picture;
-}
-
 }  // namespace fx60::idcard

@@ -2,4 +2,8 @@
 // names, visible from outside; everything else in these libraries stays hidden.
 #pragma once
 
-#define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
+#if defined(_WIN32)
+#  define STANDIN_EXPORT extern "C" __declspec(dllexport)
+#else
+#  define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
+#endif

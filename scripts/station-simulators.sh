@@ -2,7 +2,9 @@
 # generated finger and the simulated module serving other impressions of that
 # finger, in a scratch folder, and points the station at them. Both end with the
 # calling script.
-# Needs: build (the build folder) set by the caller.
+# Needs: build (the build folder) set by the caller. With STATION_CABLE=tcp the
+# simulators listen on free TCP ports of 127.0.0.1 instead of Unix sockets (for
+# the Windows build under Wine); the variables then hold port numbers.
 work=$(mktemp -d)
 simulators=()
 station_cleanup() {
@@ -22,21 +24,32 @@ trap station_cleanup EXIT
   --authority 北京市公安局海淀分局 --valid-from 20150720 --valid-to 20350720 \
   --photo "$work/portrait.jpg" --finger "$work/finger/1_9.pgm" --finger "$work/finger/1_10.pgm"
 
-"$build/sim/idcard/idcard-sim" --card "$work/holder.card" --control "$work/reader.control" \
-  "$work/reader.sock" >/dev/null 2>&1 &
+if [ "${STATION_CABLE:-unix}" = tcp ]; then
+  free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+  reader=$(free_port) reader_control=$(free_port) module=$(free_port) module_control=$(free_port)
+  listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+else
+  reader=$work/reader.sock reader_control=$work/reader.control
+  module=$work/fx60.sock module_control=$work/fx60.control
+  listening() { [ -S "$1" ]; }
+fi
+
+"$build/sim/idcard/idcard-sim" --card "$work/holder.card" --control "$reader_control" "$reader" >/dev/null 2>&1 &
 simulators+=($!)
 # The finger lies down for each capture and is lifted after it, as an operator's would.
 finger=""
 for _ in $(seq 1 40); do finger+="present:2 lifted:1 "; done
-"$build/sim/fx60-sim" --mode storage --seed 1 --finger "${finger}lifted" --control "$work/fx60.control" \
-  "$work/fx60.sock" >/dev/null 2>&1 &
+"$build/sim/fx60-sim" --mode storage --seed 1 --finger "${finger}lifted" --control "$module_control" \
+  "$module" >/dev/null 2>&1 &
 simulators+=($!)
 for _ in $(seq 1 500); do
-  [ -S "$work/reader.control" ] && [ -S "$work/fx60.control" ] && break
+  listening "$reader_control" && listening "$module_control" && break
   sleep 0.01
 done
 
-export IDCARD_SIMULATOR="$work/reader.sock" FX60_SIMULATOR="$work/fx60.sock"
+export IDCARD_SIMULATOR="$reader" FX60_SIMULATOR="$module"
+# Where to steer them: place/remove cards, finger and plug events.
+export STATION_READER_CONTROL="$reader_control" STATION_MODULE_CONTROL="$module_control"
 # A lock folder of its own, so that a station running elsewhere does not count.
 mkdir -m 700 "$work/runtime"
 export XDG_RUNTIME_DIR="$work/runtime"

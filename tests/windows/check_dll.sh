@@ -1,8 +1,14 @@
 #!/bin/sh
 # A Windows DLL must export exactly the given functions by name and import only
 # from the system's own DLLs (its C++ runtime is linked in).
-# Usage: check_dll.sh OBJDUMP DLL FUNCTION...
+# Usage: check_dll.sh [--also NAME] OBJDUMP DLL FUNCTION...
+#        (--also: one more DLL it may import, NAME.dll, lower case)
 set -eu
+also=
+if [ "$1" = --also ]; then
+  also="|$2"
+  shift 2
+fi
 objdump=$1
 dll=$2
 shift 2
@@ -15,7 +21,7 @@ if [ "$exported" != "$expected" ]; then
   echo "$exported"
   exit 1
 fi
-system='^(kernel32|user32|gdi32|advapi32|msvcrt|setupapi|hid|ws2_32|comctl32|shell32|ole32)\.dll$'
+system="^(kernel32|user32|gdi32|advapi32|msvcrt|setupapi|hid|ws2_32|comctl32|shell32|ole32|oleaut32|windowscodecs$also)\\.dll\$"
 imported=$(printf '%s\n' "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
 if [ -z "$imported" ]; then
   echo "$dll: no import table found"

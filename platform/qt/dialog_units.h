@@ -8,15 +8,9 @@
 #include <QRect>
 #include <QSize>
 
-namespace fx60::ui {
+#include "platform/dialog_rect.h"
 
-// A control's rectangle in dialog units.
-struct DialogRect {
-  int x = 0;
-  int y = 0;
-  int width = 0;
-  int height = 0;
-};
+namespace fx60::ui {
 
 // The size of the font's average character, in pixels.
 struct DialogBaseUnits {

@@ -5,7 +5,8 @@
 #include <map>
 #include <span>
 
-#include "station/qt/dialog_templates.h"
+#include "platform/qt/dialog_units.h"
+#include "station/dialog_templates.h"
 
 namespace fx60::station::ui {
 

@@ -15,7 +15,7 @@
 #include "platform/qt/display.h"
 #include "station/idvbench_app.h"
 #include "station/idvbench_dlg.h"
-#include "station/qt/dialog_templates.h"
+#include "station/dialog_templates.h"
 #include "station/qt/idvbench_window.h"
 #include "station/qt/station_bitmaps.h"
 #include "station/qt/window_script.h"

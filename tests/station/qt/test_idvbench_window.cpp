@@ -21,7 +21,7 @@
 
 #include "platform/qt/dialog_font.h"
 #include "station/qt/about_dialog.h"
-#include "station/qt/dialog_templates.h"
+#include "station/dialog_templates.h"
 #include "station/qt/idvbench_window.h"
 #include "station/dib_image.h"
 #include "station/texts.h"

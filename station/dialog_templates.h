@@ -1,11 +1,13 @@
 // The station's two dialog templates: the main dialog (102) and the about box
-// (100), in dialog units of their font, "宋体" 9 point.
+// (100), in dialog units of their font, "宋体" 9 point. The Qt windows are laid
+// out from these tables; the Windows resource script carries the same, which a
+// test of the Windows build compares.
 #pragma once
 
 #include <array>
 #include <string_view>
 
-#include "platform/qt/dialog_units.h"
+#include "platform/dialog_rect.h"
 #include "station/texts.h"
 
 namespace fx60::station::ui {

@@ -100,7 +100,7 @@ void CFingerDlg::worker(CaptureDialogView& view) {
 }
 
 CaptureStatus runCaptureDialog(int timeoutMs, uint8_t* templateOut, int qualityThreshold) {
-  const RunCaptureDialogFunction run = loadCaptureDialogPlugin();
+  const RunCaptureDialogFunction run = captureDialogRunner();
   if (run == nullptr) return CaptureStatus::NoModule;
   CFingerDlg dialog(timeoutMs, qualityThreshold);
   if (run(&dialog, kCaptureDialogInterface) != kCaptureDialogRan) return CaptureStatus::NoModule;

@@ -8,7 +8,7 @@
 
 namespace fx60 {
 
-RunCaptureDialogFunction loadCaptureDialogPlugin() {
+RunCaptureDialogFunction captureDialogRunner() {
   static std::mutex loading;
   // Never unloaded: the plugin holds a windowing toolkit whose clean-up at unload
   // time is not to be relied on.
@@ -21,7 +21,7 @@ RunCaptureDialogFunction loadCaptureDialogPlugin() {
   if (const char* named = std::getenv(kCaptureDialogPluginVariable); named != nullptr && *named != '\0') {
     file = named;
   } else {
-    const auto here = platform::directoryOfModuleContaining(reinterpret_cast<const void*>(&loadCaptureDialogPlugin));
+    const auto here = platform::directoryOfModuleContaining(reinterpret_cast<const void*>(&captureDialogRunner));
     if (here.empty()) return nullptr;
     file = here / kCaptureDialogPluginFolder / kCaptureDialogPluginFile;
   }

@@ -1,7 +1,8 @@
 // The capture dialog split in two: its logic (CFingerDlg, in the library) and its
-// window (a plugin library that the library loads only when a caller asks for the
-// dialog, so that the library itself needs no windowing toolkit). This header is
-// the whole contract between the two; both sides are built from it together.
+// window (on Linux a plugin library that the library loads only when a caller asks
+// for the dialog, so that the library itself needs no windowing toolkit; on
+// Windows native windows inside the library). This header is the whole contract
+// between the two; both sides are built from it together.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +10,7 @@
 namespace fx60 {
 
 // What the logic asks of the window. Called from the dialog's worker thread; the
-// window hands each call to its own thread and returns at once.
+// window returns at once, without waiting for its own thread.
 class CaptureDialogView {
  public:
   // Copies the image (256 x 360 bytes of grey, row 0 first) before returning and

@@ -6,6 +6,7 @@
 #   bitmap140.bmp   the main dialog's background, 481 x 288, 24 bits
 #   bitmap7001.bmp  the capture dialog's picture before the first image, 256 x 360, 24 bits
 #   icon128-N.png   the program icon at N x N, with transparency
+#   icon128.ico     the same sizes in one Windows icon file (make-icon.py)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 out="$here/../bitmaps"
@@ -25,3 +26,4 @@ bmp24 finger-placeholder.svg 256 360 '#eef2f6' "$out/bitmap7001.bmp"
 for size in 16 24 32 48 64 128 256; do
   rsvg-convert -w "$size" -h "$size" "$here/logo.svg" -o "$out/icon128-$size.png"
 done
+python3 "$here/make-icon.py"

@@ -20,6 +20,7 @@
 #include "station/dib_image.h"
 #include "station/texts.h"
 #include "station/win32/idvbench_window.h"
+#include "station/win32/screenshot.h"
 #include "station/win32/wide_text.h"
 
 namespace {
@@ -248,6 +249,33 @@ TEST_F(IdvBenchWindowTest, PhotoAndFingerprintFile) {
   std::ofstream(finger, std::ios::binary) << "not a bitmap";
   repaint();
   EXPECT_EQ(window_->paintedFingerprintSize().cx, 0) << "a broken file draws nothing";
+}
+
+// A picture of the shown windows, as a PNG file of the frame's size and more,
+// kept beside the test program for a look.
+TEST_F(IdvBenchWindowTest, ScreenshotOfTheWindows) {
+  window_->show();
+  window_->setStatusText(std::string(texts::kStatusReaderConnected));
+  window_->setFieldText(ControlId::Name, "张伟");
+  pumpUntil([] { return true; });
+  UpdateWindow(window_->handle());
+  const fs::path file = fs::path(FX60_BINARY_DIR) / "tests" / "windows" / "idvbench-window-test.png";
+  std::string error;
+  ASSERT_TRUE(fx60::station::win32::saveScreenshot(file, error)) << error;
+  std::ifstream in(file, std::ios::binary);
+  std::vector<unsigned char> head(24);
+  in.read(reinterpret_cast<char*>(head.data()), 24);
+  ASSERT_TRUE(in);
+  EXPECT_EQ(std::string(head.begin() + 1, head.begin() + 4), "PNG");
+  EXPECT_EQ(std::string(head.begin() + 12, head.begin() + 16), "IHDR");
+  const auto bigEndian = [&](int at) { return head[at] << 24 | head[at + 1] << 16 | head[at + 2] << 8 | head[at + 3]; };
+  RECT frame;
+  GetWindowRect(window_->handle(), &frame);
+  EXPECT_GE(bigEndian(16), frame.right - frame.left);
+  EXPECT_GE(bigEndian(20), frame.bottom - frame.top);
+
+  window_->closeDialog();
+  EXPECT_FALSE(fx60::station::win32::saveScreenshot(file, error)) << "no window shown";
 }
 
 }  // namespace

@@ -33,6 +33,21 @@ if ! command -v i686-w64-mingw32-g++-posix >/dev/null || ! command -v wine >/dev
   fi
 fi
 
+# The native windows: an X server for Wine, the Chinese locale the station runs
+# in, and a Song style font for the dialogs' "宋体".
+if ! command -v Xvfb >/dev/null || ! command -v localedef >/dev/null || [ ! -d /usr/share/fonts/truetype/arphic ]; then
+  if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends xvfb locales fonts-arphic-uming \
+      >>"$log" 2>&1
+  else
+    echo "windows: FAILED: needs Xvfb, localedef and a Song style font (Debian xvfb, locales, fonts-arphic-uming)"
+    exit 1
+  fi
+fi
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf-\?8' && [ "$(id -u)" = 0 ]; then
+  localedef -i zh_CN -f UTF-8 zh_CN.UTF-8 >>"$log" 2>&1 || true
+fi
+
 # The simulators and the tools that make their cards and fingers run on the Linux
 # side, from the release build.
 linux_programs=(sim/fx60-sim sim/idcard/idcard-sim tools/fx60 tools/idcard/idcard)
@@ -60,6 +75,29 @@ cleanup() {
   wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT
+
+# A display for the windows' tests and pictures: Xvfb on a free display number,
+# which it chooses itself. Wine draws the windows' frames itself (no window
+# manager) and draws "宋体" and "SimSun" with the Song style font.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>build/windows-xvfb.display 2>>"$log" &
+pids+=($!)
+for _ in $(seq 1 500); do [ -s build/windows-xvfb.display ] && break; sleep 0.01; done
+export DISPLAY=":$(cat build/windows-xvfb.display)"
+{
+  printf '\xff\xfe'
+  iconv -f UTF-8 -t UTF-16LE <<'EOF'
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"宋体"="AR PL UMing CN"
+"SimSun"="AR PL UMing CN"
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Decorated"="N"
+"Managed"="N"
+EOF
+} >build/windows-wine.reg
+wine regedit /S 'build\windows-wine.reg' >>"$log" 2>&1
 
 # Free ports, chosen by the system for this run.
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }

@@ -1,17 +1,13 @@
 // Runs a command script against the station's window, from the window's event
-// loop: the console front end's commands, plus OK on the open boxes, the driver
-// library's capture dialog and screenshots.
+// loop: the shared script player (station/cli/script_player.h) with the Qt
+// window's boxes, about box, capture dialog and screenshots.
 #pragma once
 
 #include <QObject>
-#include <QString>
 #include <QTimer>
-#include <atomic>
-#include <chrono>
-#include <deque>
-#include <thread>
+#include <functional>
 
-#include "station/cli/commands.h"
+#include "station/cli/script_player.h"
 
 namespace fx60::station {
 class CIdvBenchDlg;
@@ -23,48 +19,24 @@ class IdvBenchWindow;
 
 class WindowScript final : public QObject {
  public:
-  struct Options {
-    std::vector<Command> commands;
-    bool scripted = false;       // the end of the script ends the program
-    QString finalScreenshot;     // taken once the script is done; then the program ends
-    std::chrono::seconds waitLimit{60};
-    bool trace = false;          // prints each command and how long each wait took
-  };
+  using Options = ScriptPlayer::Options;
 
   // `presenter` may be null (the program is ending without its dialog).
   WindowScript(IdvBenchWindow& window, CIdvBenchDlg* presenter, Options options);
-  ~WindowScript() override;
 
   void start() { timer_.start(); }
 
   // The program's exit code so far: 1 after a wait that timed out or a screenshot
   // that could not be written.
-  int exitCode() const { return exitCode_; }
+  int exitCode() const { return player_.exitCode(); }
 
   // Whether the program may end now; when a capture dialog is still open it is
   // cancelled, and `then` runs once it has closed.
   bool readyToEnd(std::function<void()> then);
 
  private:
-  void step();
-  void play(const Command& command);
-  void openCaptureDialog(const std::string& threshold);
-  void takeScreenshot(const QString& file);
-  void endProgram();
-  void trace(const QString& line) const;
-
-  IdvBenchWindow& window_;
-  CIdvBenchDlg* presenter_;
-  Options options_;
-  std::deque<Command> pending_;
-  ScriptWaits waits_;
+  ScriptPlayer player_;
   QTimer timer_;
-  int exitCode_ = 0;
-  bool finished_ = false;
-  std::chrono::steady_clock::time_point lastPress_;
-
-  std::thread captureDialog_;
-  std::atomic<bool> captureDialogDone_{true};
 };
 
 }  // namespace fx60::station::ui

@@ -129,7 +129,8 @@ TEST_F(IdvBenchWindowTest, TheResourcesCarryTheTemplatesAndTexts) {
     const RECT expected = dialogUnits(dialog, entry.rect);
     if (entry.kind == ControlKind::Logo) {
       // Bitmap 139 at its own size (101 x 101) from the template's corner.
-      EXPECT_EQ(show(placeOf(control)), show(RECT{expected.left, expected.top, expected.left + 101, expected.top + 101}));
+      const RECT logo{expected.left, expected.top, expected.left + 101, expected.top + 101};
+      EXPECT_EQ(show(placeOf(control)), show(logo));
       continue;
     }
     EXPECT_EQ(show(placeOf(control)), show(expected));

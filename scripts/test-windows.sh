@@ -101,16 +101,20 @@ wine regedit /S 'build\windows-wine.reg' >>"$log" 2>&1
 
 # Free ports, chosen by the system for this run.
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+# start_sim VARIABLE OPTIONS...: fx60-sim on a free port, named in VARIABLE. Not
+# in a command substitution: its subshell would keep the simulator's process id
+# from the clean-up.
 start_sim() {
-  local port
+  local variable=$1 port
+  shift
   port=$(free_port)
   build/release/sim/fx60-sim "$@" "$port" >>"$log" 2>&1 &
   pids+=($!)
-  echo "$port"
+  printf -v "$variable" '%s' "$port"
 }
-FX60_WINE_STORAGE=$(start_sim --mode storage)
-FX60_WINE_HID=$(start_sim --mode hid)
-FX60_WINE_FLAKY=$(start_sim --mode storage --fault 'crc@start-image:1')
+start_sim FX60_WINE_STORAGE --mode storage
+start_sim FX60_WINE_HID --mode hid
+start_sim FX60_WINE_FLAKY --mode storage --fault 'crc@start-image:1'
 export FX60_WINE_STORAGE FX60_WINE_HID FX60_WINE_FLAKY
 
 # The station's pair: a card reader with a holder's card and a module serving

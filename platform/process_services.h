@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace fx60::platform {
 
@@ -13,6 +14,10 @@ std::filesystem::path programFilePath();
 
 // The directory of the running program file, without a trailing separator.
 std::filesystem::path programDirectory();
+
+// The program's arguments, the program's name first, in UTF-8 (Windows hands
+// main() the ANSI code page's, which lacks most of the station's texts).
+std::vector<std::string> programArguments(int argc, char** argv);
 
 // Deletes a file; a file that does not exist is no error. False when the file
 // exists and could not be deleted.

@@ -63,4 +63,6 @@ InstanceLockResult acquireInstanceLock(const std::string& name, const fs::path& 
   return InstanceLockResult::Acquired;
 }
 
+std::vector<std::string> programArguments(int argc, char** argv) { return {argv, argv + argc}; }
+
 }  // namespace fx60::platform

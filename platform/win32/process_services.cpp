@@ -1,6 +1,8 @@
 #include "platform/process_services.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 namespace fx60::platform {
 
@@ -14,6 +16,21 @@ fs::path programFilePath() {
 }
 
 fs::path programDirectory() { return programFilePath().parent_path(); }
+
+std::vector<std::string> programArguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return {argv, argv + argc};
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i) {
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string argument(bytes > 0 ? bytes - 1 : 0, '\0');
+    if (bytes > 1) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, argument.data(), bytes, nullptr, nullptr);
+    arguments.push_back(std::move(argument));
+  }
+  LocalFree(wide);
+  return arguments;
+}
 
 bool deleteFile(const fs::path& file) {
   if (DeleteFileA(file.string().c_str())) return true;

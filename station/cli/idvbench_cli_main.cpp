@@ -1,19 +1,17 @@
 // idvbench-cli: the station without a window. The dialog's buttons are commands
 // on standard input, one per line, or a script given with --script; everything
 // the dialog would show is printed as it happens.
-#include <poll.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <cstring>
 #include <deque>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/process_services.h"
+#include "platform/standard_input.h"
 #include "station/cli/commands.h"
 #include "station/cli/text_view.h"
 #include "station/idvbench_app.h"
@@ -57,16 +55,16 @@ class CommandFeed {
 
  private:
   void readInput() {
-    pollfd input{STDIN_FILENO, POLLIN, 0};
-    if (::poll(&input, 1, 0) <= 0) return;
-    char buffer[4096];
-    const ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
-    if (count <= 0) {
-      ended_ = true;
-      if (!partial_.empty()) takeLine(std::exchange(partial_, {}));
-      return;
+    switch (fx60::platform::readReadyStandardInput(partial_)) {
+      case fx60::platform::InputRead::Nothing:
+        return;
+      case fx60::platform::InputRead::Ended:
+        ended_ = true;
+        if (!partial_.empty()) takeLine(std::exchange(partial_, {}));
+        return;
+      case fx60::platform::InputRead::Data:
+        break;
     }
-    partial_.append(buffer, static_cast<size_t>(count));
     for (size_t end; (end = partial_.find('\n')) != std::string::npos;) {
       takeLine(partial_.substr(0, end));
       partial_.erase(0, end + 1);
@@ -94,25 +92,27 @@ class CommandFeed {
 int main(int argc, char** argv) {
   std::optional<std::vector<Command>> script;
   int timeoutSeconds = 60;
-  for (int i = 1; i < argc; ++i) {
+  const std::vector<std::string> args = fx60::platform::programArguments(argc, argv);
+  const size_t count = args.size();
+  for (size_t i = 1; i < count; ++i) {
     std::string error;
-    if (std::strcmp(argv[i], "--script") == 0 && i + 1 < argc) {
-      script = parseScript(argv[++i], error);
+    if (args[i] == "--script" && i + 1 < count) {
+      script = parseScript(args[++i], error);
       if (!script) {
         std::cerr << "idvbench-cli: " << error << "\n";
         return 2;
       }
-    } else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
-      const auto limit = parseWaitLimitSeconds(argv[++i]);
+    } else if (args[i] == "--timeout" && i + 1 < count) {
+      const auto limit = parseWaitLimitSeconds(args[++i]);
       if (!limit) {
         std::cerr << "idvbench-cli: --timeout takes whole seconds from 1 to " << kMaxWaitLimitSeconds << ", not '"
-                  << argv[i] << "'\n";
+                  << args[i] << "'\n";
         return 2;
       }
       timeoutSeconds = *limit;
     } else {
       std::cerr << kUsage;
-      return std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 ? 0 : 2;
+      return args[i] == "--help" || args[i] == "-h" ? 0 : 2;
     }
   }
 

@@ -3,7 +3,9 @@
 # and Wine when missing (as root on Debian), cross-builds with the "windows"
 # preset, starts simulated modules on the Linux side (fx60-sim from the release
 # build, on TCP ports of 127.0.0.1), runs the Windows test programs under Wine and
-# prints one line with the result. Exit status 0 when every test passed.
+# prints one line with the result. The station's tests start the release build's
+# simulators and idcard tool themselves, through Wine. Exit status 0 when every
+# test passed.
 # Usage: scripts/test-windows.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."

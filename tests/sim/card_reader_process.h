@@ -9,7 +9,6 @@
 //     reader.unplug();
 #pragma once
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -35,10 +34,10 @@ class CardReaderProcess : public SimulatorProcess {
   std::string socketPath() const { return cablePath(); }
 
   // Points the card-reader library loaded in this process at this reader.
-  void connectLibrary() const { ::setenv("IDCARD_SIMULATOR", socketPath().c_str(), 1); }
+  void connectLibrary() const { fx60::testing::test_sockets::setEnvironment("IDCARD_SIMULATOR", socketPath().c_str()); }
 
   // Each returns the control answer: "ok", "ok unreadable: ..." or "error ...".
-  std::string place(const std::filesystem::path& card) const { return control("place " + card.string()); }
+  std::string place(const std::filesystem::path& card) const { return control("place " + simulatorPath(card)); }
   std::string remove() const { return control("remove"); }
   std::string unplug() const { return control("unplug"); }
   std::string plug() const { return control("plug"); }

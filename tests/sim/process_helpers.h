@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/sim/wait_until.h"
+
 extern char** environ;
 
 namespace fx60::sim::testing {
@@ -28,16 +30,6 @@ inline int connectUnix(const std::string& path) {
   if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
   if (fd >= 0) ::close(fd);
   return -1;
-}
-
-// Polls until the condition holds or the time is up.
-inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
 }
 
 inline pid_t spawnProgram(const std::vector<std::string>& args) {

@@ -1,5 +1,6 @@
 // Runs a simulator (fx60-sim, idcard-sim) as a separate process for end-to-end
-// tests and talks to its control socket.
+// tests and talks to its control socket. The Windows tests, under Wine, run the
+// Linux simulators and reach them on TCP ports of 127.0.0.1.
 #pragma once
 
 #include <filesystem>
@@ -9,7 +10,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include "tests/sim/wine_process.h"
+#else
 #include "tests/sim/process_helpers.h"
+#endif
+#include "tests/support/test_sockets.h"
 
 namespace fx60::sim::testing {
 
@@ -24,50 +30,85 @@ inline constexpr const char* kFx60SimProgram = "";
 class SimulatorProcess {
  public:
   SimulatorProcess(std::filesystem::path dir, std::string name, std::string program = kFx60SimProgram)
-      : dir_(std::move(dir)), name_(std::move(name)), program_(std::move(program)) {}
+      : dir_(std::move(dir)), name_(std::move(name)), program_(std::move(program)) {
+#ifdef _WIN32
+    cable_ = freeLoopbackPort();
+    control_ = freeLoopbackPort();
+#else
+    cable_ = (dir_ / (name_ + ".cable")).string();
+    control_ = (dir_ / (name_ + ".control")).string();
+#endif
+  }
   ~SimulatorProcess() { stop(); }
   SimulatorProcess(const SimulatorProcess&) = delete;
   SimulatorProcess& operator=(const SimulatorProcess&) = delete;
 
-  std::string cablePath() const { return (dir_ / (name_ + ".cable")).string(); }
-  std::string controlPath() const { return (dir_ / (name_ + ".control")).string(); }
+  // The addresses of the cable and the control socket: socket files, or on
+  // Windows TCP ports of 127.0.0.1.
+  std::string cablePath() const { return cable_; }
+  std::string controlPath() const { return control_; }
   std::filesystem::path logPath() const { return dir_ / (name_ + ".log"); }
-  pid_t pid() const { return pid_; }
+  long pid() const { return pid_; }
 
   bool start(const std::vector<std::string>& options) {
     if (program_.empty()) return false;
+#ifdef _WIN32
+    std::vector<std::string> args{program_, "--control", controlPath(), "--log=" + linuxPath(logPath())};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back(cablePath());
+    pid_ = startLinuxProgram(args, dir_, name_);
+#else
     std::vector<std::string> args{program_, "--exit-with-parent", "--control", controlPath(), "--log=" + logPath().string()};
     args.insert(args.end(), options.begin(), options.end());
     args.push_back(cablePath());
     pid_ = spawnProgram(args);
+#endif
     if (pid_ < 0) return false;
     // The cable is bound before the control socket: once the latter answers,
     // both are ready.
     return waitUntil([&] {
-      const int fd = connectUnix(controlPath());
-      if (fd < 0) return false;
-      ::close(fd);
-      return true;
+      const auto connection = connectControl();
+      fx60::testing::test_sockets::closeSocket(connection);
+      return connection != fx60::testing::test_sockets::kNone;
     }, 5000);
   }
 
   void stop() {
     if (pid_ <= 0) return;
+#ifdef _WIN32
+    stopLinuxProgram(pid_, dir_);
+    waitUntil([&] {
+      const auto connection = connectControl();
+      fx60::testing::test_sockets::closeSocket(connection);
+      return connection == fx60::testing::test_sockets::kNone;
+    }, 3000);
+#else
     ::kill(pid_, SIGTERM);
     if (waitForExit(pid_, 3000) < 0) ::kill(pid_, SIGKILL);
+#endif
     pid_ = -1;
+  }
+
+  // A file path as the simulator names it.
+  static std::string simulatorPath(const std::filesystem::path& file) {
+#ifdef _WIN32
+    return linuxArgument(file.string());
+#else
+    return file.string();
+#endif
   }
 
   // Sends one control line; the answer line.
   std::string control(const std::string& line) const {
-    const int fd = connectUnix(controlPath());
-    if (fd < 0) return "error no control socket";
+    namespace ts = fx60::testing::test_sockets;
+    const ts::Socket connection = connectControl();
+    if (connection == ts::kNone) return "error no control socket";
     const std::string request = line + "\n";
-    (void)!::write(fd, request.data(), request.size());
+    ts::sendAll(connection, reinterpret_cast<const uint8_t*>(request.data()), request.size());
     std::string answer;
     char c;
-    while (::read(fd, &c, 1) == 1 && c != '\n') answer += c;
-    ::close(fd);
+    while (::recv(connection, &c, 1, 0) == 1 && c != '\n') answer += c;
+    ts::closeSocket(connection);
     return answer;
   }
 
@@ -97,10 +138,20 @@ class SimulatorProcess {
   }
 
  private:
+  fx60::testing::test_sockets::Socket connectControl() const {
+#ifdef _WIN32
+    return connectLoopback(control_);
+#else
+    return connectUnix(control_);
+#endif
+  }
+
   std::filesystem::path dir_;
   std::string name_;
   std::string program_;
-  pid_t pid_ = -1;
+  std::string cable_;
+  std::string control_;
+  long pid_ = -1;
 };
 
 }  // namespace fx60::sim::testing

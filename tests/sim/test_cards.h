@@ -10,6 +10,7 @@
 #include "sim/idcard/card_file.h"
 #include "sim/idcard/photo_block.h"
 #include "sim/idcard/portrait.h"
+#include "tests/sim/pattern_bytes.h"
 
 namespace fx60::sim::testing {
 
@@ -35,13 +36,6 @@ inline std::filesystem::path writeTestCard(const std::filesystem::path& dir, con
                                            const idcard::VirtualCard& card) {
   const auto path = dir / name;
   return idcard::writeCardFile(path, card, nullptr) ? path : std::filesystem::path();
-}
-
-// A fingerprint block of `bytes` bytes whose content tells its bytes apart.
-inline std::vector<uint8_t> patternBytes(size_t bytes) {
-  std::vector<uint8_t> block(bytes);
-  for (size_t i = 0; i < bytes; ++i) block[i] = static_cast<uint8_t>(i * 7 + 3);
-  return block;
 }
 
 }  // namespace fx60::sim::testing

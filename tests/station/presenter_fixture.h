@@ -10,11 +10,15 @@
 #include <memory>
 #include <vector>
 
-#include "sim/idcard/card_maker.h"
 #include "station/idvbench_dlg.h"
 #include "tests/sim/card_reader_process.h"
 #include "tests/sim/finger_images.h"
+#ifdef _WIN32
+#include "tests/sim/linux_card_tool.h"
+#else
+#include "sim/idcard/card_maker.h"
 #include "tests/sim/test_cards.h"
+#endif
 #include "tests/station/recording_view.h"
 #include "tests/station/station_fixture.h"
 
@@ -27,7 +31,8 @@ class PresenterTest : public StationTest {
  protected:
   void SetUp() override {
     StationTest::SetUp();
-    linkLibraries({"libUniToGBK.so", "libWltRS.so", "libID_FprCap.so", "libID_Fpr.so"});
+    if (IsSkipped()) return;
+    linkLibraries({"UniToGBK.dll", "WltRS.dll", "ID_FprCap.dll", "ID_Fpr.dll"});
     settings_.programDirectory = programDir();
     settings_.cardReaderLibrary = (fs::path(FX60_STATION_DIR) / "sdtapi.dll").string();
     settings_.timing.readerSearchPause = 2ms;
@@ -37,7 +42,7 @@ class PresenterTest : public StationTest {
   void TearDown() override {
     dialog_.reset();
     reader_.reset();
-    ::unsetenv("IDCARD_SIMULATOR");
+    ts::setEnvironment("IDCARD_SIMULATOR", nullptr);
     StationTest::TearDown();
   }
 
@@ -53,6 +58,12 @@ class PresenterTest : public StationTest {
 
   // A card of the usual holder with the templates of these finger images.
   fs::path makeCard(const std::string& name, const std::vector<std::pair<int, int>>& fingerImpressions) {
+#ifdef _WIN32
+    std::vector<fs::path> images;
+    for (const auto& [finger, impression] : fingerImpressions)
+      images.push_back(fx60::sim::testing::fingerImageFile(finger, impression).value_or(fs::path()));
+    return fx60::sim::testing::makeCardWithLinuxTool(programDir(), name, images);
+#else
     std::vector<uint8_t> block;
     for (const auto& [finger, impression] : fingerImpressions) {
       const auto image = fx60::sim::testing::fingerImage(finger, impression);
@@ -62,9 +73,15 @@ class PresenterTest : public StationTest {
       if (cardTemplate) block.insert(block.end(), cardTemplate->begin(), cardTemplate->end());
     }
     return makeCardWithBlock(name, block);
+#endif
   }
   fs::path makeCardWithBlock(const std::string& name, const std::vector<uint8_t>& fingerprints) {
+#ifdef _WIN32
+    return fx60::sim::testing::makeCardWithLinuxTool(programDir(), name,
+                                                     fx60::sim::testing::templateFiles(programDir(), name, fingerprints));
+#else
     return fx60::sim::testing::writeTestCard(programDir(), name, fx60::sim::testing::sampleCard(fingerprints));
+#endif
   }
 
   // fx60-sim serving these impressions, one per capture in turn, with a finger

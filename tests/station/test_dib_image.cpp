@@ -1,6 +1,5 @@
 // The BMP writer: byte layout of the files it writes and the images it refuses.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "station/dib_image.h"
+#include "tests/support/test_sockets.h"
 
 namespace fx60::station {
 namespace {
@@ -29,7 +29,7 @@ uint16_t le16(const std::vector<uint8_t>& bytes, size_t at) { return static_cast
 class DibImageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("station-dib-" + std::to_string(::getpid()));
+    dir_ = fs::temp_directory_path() / ("station-dib-" + std::to_string(fx60::testing::test_sockets::processId()));
     fs::create_directories(dir_);
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -87,7 +87,7 @@ TEST_F(DibImageTest, OneBitImagesWithoutAlignmentGetTwoZeroBytesPerRow) {
   EXPECT_EQ(image.rows[2], image.pixels + 4);
   image.rows[0][0] = 0x80;
   image.rows[2][1] = 0xC0;
-  ASSERT_EQ(writeDibFile(&image, file("mono.bmp").c_str()), 0);
+  ASSERT_EQ(writeDibFile(&image, file("mono.bmp").string().c_str()), 0);
   EXPECT_EQ(freeDibImage(&image), 0);
   EXPECT_EQ(image.pixels, nullptr);
   EXPECT_EQ(image.width, 0);
@@ -105,7 +105,7 @@ TEST_F(DibImageTest, AlignedTwentyFourBitRowsNeedNoPaletteOrPadding) {
   DibImage image;
   ASSERT_EQ(createDibImage(&image, 5, 2, 24, true), 0);
   EXPECT_EQ(image.stride, 16);
-  ASSERT_EQ(writeDibFile(&image, file("colour.bmp").c_str()), 0);
+  ASSERT_EQ(writeDibFile(&image, file("colour.bmp").string().c_str()), 0);
   freeDibImage(&image);
   const auto bmp = readFile(file("colour.bmp"));
   EXPECT_EQ(le32(bmp, 10), 54u);
@@ -123,7 +123,7 @@ TEST_F(DibImageTest, UnsupportedDepthsAndBadArgumentsAreRefused) {
 
   ASSERT_EQ(createDibImage(&image, 4, 4, 8, true), 0);
   image.bitsPerPixel = 16;
-  EXPECT_EQ(writeDibFile(&image, file("x.bmp").c_str()), 1);
+  EXPECT_EQ(writeDibFile(&image, file("x.bmp").string().c_str()), 1);
   image.bitsPerPixel = 32;
   EXPECT_EQ(checkDibImage(&image), 1);
   image.bitsPerPixel = 8;
@@ -145,7 +145,7 @@ TEST_F(DibImageTest, FilesThatCannotBeWrittenAreReported) {
   EXPECT_EQ(saveGrayBmp(2, 2, grey, dir_ / "missing" / "y.bmp"), 3);
   DibImage image;
   ASSERT_EQ(createDibImage(&image, 2, 2, 8, false), 0);
-  EXPECT_EQ(writeDibFile(&image, (dir_ / "missing" / "y.bmp").c_str()), 4);
+  EXPECT_EQ(writeDibFile(&image, (dir_ / "missing" / "y.bmp").string().c_str()), 4);
   // A full device: the bytes cannot all be written.
   if (fs::exists("/dev/full")) {
     EXPECT_EQ(writeDibFile(&image, "/dev/full"), 7);

@@ -93,7 +93,7 @@ TEST_F(DriverDevice, ComparesTheCardTemplateFirstAndTheLiveOneSecond) {
 TEST_F(DriverDevice, AMissingOrFailingModuleFailsTheCapture) {
   Template live{};
   int quality = 0;
-  ::setenv("FX60_SIMULATOR", (programDir() / "nothing-here").c_str(), 1);
+  ts::setEnvironment("FX60_SIMULATOR", (programDir() / "nothing-here").string().c_str());
   EXPECT_EQ(device_.captureTemplate(live.data(), &quality, programDir() / "fingerimg.bmp", {}), kDeviceFailed);
   EXPECT_EQ(device_.captureTemplate(nullptr, &quality, {}, {}), kDeviceBadArgument);
 
@@ -132,7 +132,7 @@ class StandardDevice : public StationTest {
  protected:
   void SetUp() override {
     StationTest::SetUp();
-    linkLibraries({"libID_FprCap.so", "libID_Fpr.so"});
+    linkLibraries({"ID_FprCap.dll", "ID_Fpr.dll"});
     device_ = std::make_unique<CStandardFingerprintDevice>(programDir());
   }
 
@@ -194,7 +194,7 @@ TEST_F(StandardDevice, AMissingLibraryOrModuleFailsEveryOperation) {
   // pair of the program directory loaded).
   const fs::path bare = programDir() / "bare";
   fs::create_directories(bare);
-  fs::create_symlink(fs::path(FX60_STATION_DIR) / "libID_FprCap.so", bare / "libID_FprCap.so");
+  placeStationLibrary("ID_FprCap.dll", bare);
   CStandardFingerprintDevice withoutAlgorithm(bare);
   EXPECT_EQ(withoutAlgorithm.getImageSize(width, height), kDeviceLibraryMissing);
   EXPECT_EQ(withoutAlgorithm.captureTemplate(a.data(), &quality, {}, {}), kDeviceLibraryMissing);

@@ -2,14 +2,19 @@
 // with the stand-in libraries, against the virtual card reader and the simulated
 // fingerprint module.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <spawn.h>
 
 #include <fstream>
 #include <sstream>
 
 #include "platform/process_services.h"
 #include "tests/station/presenter_fixture.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <spawn.h>
+#endif
 
 namespace fx60::station {
 namespace {
@@ -27,29 +32,92 @@ class IdvBenchCli : public PresenterTest {
  protected:
   void SetUp() override {
     PresenterTest::SetUp();
+    if (IsSkipped()) return;
     station_ = programDir() / "station";
     fs::create_directories(station_);
     // A copy, so that the program's own directory is this folder.
-    fs::copy_file(fs::path(FX60_STATION_DIR) / "idvbench-cli", station_ / "idvbench-cli");
-    for (const char* library : {"libUniToGBK.so", "libWltRS.so", "libID_FprCap.so", "libID_Fpr.so"})
-      fs::create_symlink(fs::path(FX60_STATION_DIR) / library, station_ / library);
-    ::setenv("XDG_RUNTIME_DIR", programDir().c_str(), 1);
+    fs::copy_file(fs::path(FX60_STATION_DIR) / kProgram, station_ / kProgram);
+    for (const char* library : {"UniToGBK.dll", "WltRS.dll", "ID_FprCap.dll", "ID_Fpr.dll"})
+      placeStationLibrary(library, station_);
+#ifdef _WIN32
+    placeStationLibrary("FX60Link.dll", station_);
+#endif
+    ts::setEnvironment("XDG_RUNTIME_DIR", programDir().string().c_str());
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     // A sanitizer's dlopen runs from the sanitizer's library, whose run path
     // lacks the program's $ORIGIN; the program's own folder is named instead.
-    ::setenv("LD_LIBRARY_PATH", station_.c_str(), 1);
+    ts::setEnvironment("LD_LIBRARY_PATH", station_.c_str());
 #endif
   }
 
   void TearDown() override {
-    ::unsetenv("XDG_RUNTIME_DIR");
-    ::unsetenv("LD_LIBRARY_PATH");
+    ts::setEnvironment("XDG_RUNTIME_DIR", nullptr);
+    ts::setEnvironment("LD_LIBRARY_PATH", nullptr);
     PresenterTest::TearDown();
   }
 
-  void addCardReaderLibrary() {
-    fs::create_symlink(fs::path(FX60_STATION_DIR) / "libsdtapi.so", station_ / "libsdtapi.so");
+  void addCardReaderLibrary() { placeStationLibrary("sdtapi.dll", station_); }
+
+#ifdef _WIN32
+  static constexpr const char* kProgram = "idvbench-cli.exe";
+
+  // Runs the program with these arguments (UTF-8) and its standard input from a
+  // pipe; every run ends within the time given or is ended.
+  CliRun run(const std::vector<std::string>& arguments, const std::string& input = "", int timeoutMs = 30000) {
+    const fs::path out = programDir() / "stdout.txt";
+    std::wstring commandLine = L"\"" + (station_ / kProgram).wstring() + L"\"";
+    for (const auto& argument : arguments) commandLine += L" " + quotedArgument(wide(argument));
+    SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE inputRead = nullptr, inputWrite = nullptr;
+    if (!CreatePipe(&inputRead, &inputWrite, &inherited, 0)) return {-1, "no pipe"};
+    SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0);
+    const HANDLE output = CreateFileW(out.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inputRead;
+    startup.hStdOutput = output;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    const bool started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                        &startup, &process);
+    CloseHandle(inputRead);
+    CloseHandle(output);
+    if (!started) {
+      CloseHandle(inputWrite);
+      return {-1, "start failed"};
+    }
+    DWORD written = 0;
+    WriteFile(inputWrite, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
+    CloseHandle(inputWrite);  // the end of the input
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
+      TerminateProcess(process.hProcess, 255);
+      WaitForSingleObject(process.hProcess, INFINITE);
+    } else {
+      GetExitCodeProcess(process.hProcess, &code);
+    }
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    std::ifstream text(out, std::ios::binary);
+    std::stringstream collected;
+    collected << text.rdbuf();
+    return {static_cast<int>(code), collected.str()};
   }
+
+  static std::wstring wide(const std::string& utf8) {
+    std::wstring text(utf8.size(), L'\0');
+    text.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(),
+                                    static_cast<int>(text.size())));
+    return text;
+  }
+
+  // One argument as the C runtime splits the command line (no argument here
+  // holds quotes or trailing backslashes).
+  static std::wstring quotedArgument(const std::wstring& argument) { return L"\"" + argument + L"\""; }
+#else
+  static constexpr const char* kProgram = "idvbench-cli";
 
   // Runs the program with these arguments and standard input; every run ends
   // within the time given or is killed.
@@ -60,7 +128,7 @@ class IdvBenchCli : public PresenterTest {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<std::string> args{(station_ / "idvbench-cli").string()};
+    std::vector<std::string> args{(station_ / kProgram).string()};
     args.insert(args.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
@@ -75,6 +143,7 @@ class IdvBenchCli : public PresenterTest {
     text << output.rdbuf();
     return {code, text.str()};
   }
+#endif
 
   fs::path station_;
 };

@@ -7,6 +7,12 @@
 // registered), so a destructor such as a buffer's unique_ptr runs on storage
 // already freed, and the buffer is freed from garbage. Registering a destructor
 // while the module loads makes the destructors' key first.
+//
+// That registration ties the module to the thread that loaded it: a DLL freed
+// before that thread ends is called back at the thread's end, and the thread
+// hangs there (a station worker that loads and frees the photo decoder per card).
+// So the module stays loaded until the process ends.
+#include <windows.h>
 #include <cxxabi.h>
 
 extern "C" char __dso_handle;
@@ -18,7 +24,12 @@ void __attribute__((thiscall)) nothingToDo(void*) {}
 int registrationTarget;
 
 struct DestructorKeyFirst {
-  DestructorKeyFirst() { __cxxabiv1::__cxa_thread_atexit(nothingToDo, &registrationTarget, &__dso_handle); }
+  DestructorKeyFirst() {
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&registrationTarget), &self);
+    __cxxabiv1::__cxa_thread_atexit(nothingToDo, &registrationTarget, &__dso_handle);
+  }
 } destructorKeyFirst;
 
 }  // namespace

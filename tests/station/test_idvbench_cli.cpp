@@ -3,6 +3,7 @@
 // fingerprint module.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -103,7 +104,9 @@ class IdvBenchCli : public PresenterTest {
     std::ifstream text(out, std::ios::binary);
     std::stringstream collected;
     collected << text.rdbuf();
-    return {static_cast<int>(code), collected.str()};
+    std::string lines = collected.str();  // a Windows text stream ends its lines with \r\n
+    lines.erase(std::remove(lines.begin(), lines.end(), '\r'), lines.end());
+    return {static_cast<int>(code), lines};
   }
 
   static std::wstring wide(const std::string& utf8) {

@@ -135,6 +135,11 @@ ctest --preset windows --output-junit "$root/build/windows/ctest-results.xml" >>
 # until the program ends; the prefix is this build's own.
 rm -rf "$WINEPREFIX"/drive_c/users/*/Temp/station-test-*
 summary=$(grep -E 'tests passed' "$log" | tail -1)
+# A test program that failed or hung is run once more (the preset's repeat); say
+# how many needed it, so that a flaky one does not go unnoticed.
+retried=$(grep -cE '\*\*\*(Failed|Timeout|Exception)' "$log" || true)
+[ "$retried" = 0 ] || summary="$summary; $retried failed or timed-out attempt(s) repeated"
+
 elapsed=$(($(date +%s) - started))
 if [ "$status" = 0 ]; then
   echo "windows: passed: ${summary} under Wine in ${elapsed} s"

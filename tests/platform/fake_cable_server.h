@@ -35,7 +35,11 @@ class FakeCableServer {
   // Returns the response, or nothing to close the connection without answering.
   using Handler = std::function<std::optional<std::vector<uint8_t>>(std::span<const uint8_t>)>;
 
-  explicit FakeCableServer(Handler handler) : handler_(std::move(handler)) {
+  // With announceOnly, only the length header of each response goes out: a peer
+  // that announces more than it sends. (A server blocked sending a body nobody
+  // reads is not always woken by the socket's shutdown under Wine.)
+  explicit FakeCableServer(Handler handler, bool announceOnly = false)
+      : handler_(std::move(handler)), announceOnly_(announceOnly) {
     uint16_t port = 0;
     listener_ = test_sockets::listenOnLoopback(&port);
     if (listener_ == test_sockets::kNone) return;
@@ -96,6 +100,7 @@ class FakeCableServer {
       const uint8_t outHeader[4] = {static_cast<uint8_t>(out), static_cast<uint8_t>(out >> 8),
                                     static_cast<uint8_t>(out >> 16), static_cast<uint8_t>(out >> 24)};
       if (!test_sockets::sendAll(socket, outHeader, 4)) break;
+      if (announceOnly_) continue;
       if (!response->empty() && !test_sockets::sendAll(socket, response->data(), response->size())) break;
     }
     test_sockets::shutdownBoth(socket);
@@ -105,6 +110,7 @@ class FakeCableServer {
   }
 
   Handler handler_;
+  bool announceOnly_ = false;
   std::string path_;
   test_sockets::Socket listener_ = test_sockets::kNone;
   std::atomic<bool> stopping_{false};

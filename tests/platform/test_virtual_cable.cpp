@@ -142,7 +142,8 @@ TEST(CableConnection, SilentSimulatorTimesOutAndBreaksTheConnection) {
 }
 
 TEST(CableConnection, OversizedLengthIsRefused) {
-  FakeCableServer server([](std::span<const uint8_t>) { return std::optional<Bytes>(Bytes(kMaxMessageBytes + 1)); });
+  FakeCableServer server([](std::span<const uint8_t>) { return std::optional<Bytes>(Bytes(kMaxMessageBytes + 1)); },
+                         /*announceOnly=*/true);
   auto connection = Connection::open(server.path());
   ASSERT_TRUE(connection);
   EXPECT_FALSE(connection->exchange(Bytes{1}, 2000));

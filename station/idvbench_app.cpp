@@ -21,4 +21,11 @@ bool CIdvBenchApp::InitInstance(IdvBenchView& view) {
   return false;
 }
 
+std::unique_ptr<CIdvBenchDlg> startStation(CIdvBenchApp& app, IdvBenchView& view) {
+  if (!app.InitInstance(view)) return nullptr;
+  StationSettings settings;
+  settings.programDirectory = platform::programDirectory();
+  return std::make_unique<CIdvBenchDlg>(view, std::move(settings));
+}
+
 }  // namespace fx60::station

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/process_services.h"
+#include "station/idvbench_dlg.h"
 #include "station/idvbench_view.h"
 
 namespace fx60::station {
@@ -27,5 +28,10 @@ class CIdvBenchApp {
   std::filesystem::path lockDirectory_;
   std::unique_ptr<platform::InstanceLock> lock_;
 };
+
+// The program's start as every front end makes it: the single-instance lock, then
+// the main dialog's presenter for the program's own directory. Null when the
+// program must end without its dialog (see InitInstance).
+std::unique_ptr<CIdvBenchDlg> startStation(CIdvBenchApp& app, IdvBenchView& view);
 
 }  // namespace fx60::station

@@ -119,13 +119,8 @@ int main(int argc, char** argv) {
   TaskLoop loop;
   TextView view(loop, std::cout);
   CIdvBenchApp app;
-  std::unique_ptr<CIdvBenchDlg> dialog;
-  if (app.InitInstance(view)) {
-    StationSettings settings;
-    settings.programDirectory = fx60::platform::programDirectory();
-    dialog = std::make_unique<CIdvBenchDlg>(view, settings);
-    dialog->OnInitDialog();  // on failure the dialog closes after its box
-  }
+  std::unique_ptr<CIdvBenchDlg> dialog = startStation(app, view);
+  if (dialog) dialog->OnInitDialog();  // on failure the dialog closes after its box
 
   CommandFeed feed(std::move(script));
   ScriptWaits waits([&view] { return view.status(); }, [&dialog] { return dialog->workflowRunning(); },

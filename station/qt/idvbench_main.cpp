@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/process_services.h"
 #include "platform/qt/dialog_font.h"
 #include "platform/qt/display.h"
 #include "station/idvbench_app.h"
@@ -66,11 +65,8 @@ int main(int argc, char** argv) {
   });
 
   CIdvBenchApp app;
-  std::unique_ptr<CIdvBenchDlg> dialog;
-  if (app.InitInstance(window)) {
-    StationSettings settings;
-    settings.programDirectory = fx60::platform::programDirectory();
-    dialog = std::make_unique<CIdvBenchDlg>(window, settings);
+  std::unique_ptr<CIdvBenchDlg> dialog = startStation(app, window);
+  if (dialog) {
     window.setPresenter(dialog.get());
     if (dialog->OnInitDialog()) window.show();  // else a box says why and the dialog ends
   }

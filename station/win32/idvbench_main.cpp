@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/process_services.h"
 #include "station/idvbench_app.h"
 #include "station/idvbench_dlg.h"
 #include "station/win32/idvbench_window.h"
@@ -51,11 +50,8 @@ int main() {
   }
 
   CIdvBenchApp app;
-  std::unique_ptr<CIdvBenchDlg> dialog;
-  if (app.InitInstance(window)) {
-    StationSettings settings;
-    settings.programDirectory = fx60::platform::programDirectory();
-    dialog = std::make_unique<CIdvBenchDlg>(window, settings);
+  std::unique_ptr<CIdvBenchDlg> dialog = startStation(app, window);
+  if (dialog) {
     window.setPresenter(dialog.get());
     if (dialog->OnInitDialog()) window.show();  // else a box says why and the dialog ends
   }
